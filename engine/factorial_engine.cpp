@@ -1,0 +1,153 @@
+#include "engine/factorial_engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "engine/kernels.h"
+#include "resulttext/result_text.h"
+
+namespace kaldrome {
+
+std::optional<int32_t> ParseTarget(std::string_view text) {
+    if (text.empty() || text.size() > 6) return std::nullopt;
+    int32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+int32_t CapacityFor(int32_t target) {
+    return target > CapacityThreshold ? target : target / 2;
+}
+
+void SeedLimbs(RunState& rs) {
+    if (rs.Target < 4 || rs.Target > MaxTarget)
+        throw std::out_of_range("factorial target must be 4 to 999,999 for the limb array");
+    rs.Limbs.Create(CapacityFor(rs.Target));
+    rs.LimbCount = 1;
+    rs.Carry = 0;
+    rs.Limbs(1) = 1;
+}
+
+namespace {
+
+// One limb step of the pass at index j; true when it ends the pass.
+inline bool LimbStep(RunState& rs, int32_t* limbs, int32_t j, uint32_t factor) {
+    const uint64_t product =
+        static_cast<uint64_t>(static_cast<uint32_t>(limbs[j - 1])) * factor +
+        static_cast<uint32_t>(rs.Carry);
+    const uint64_t carry = product / static_cast<uint64_t>(LimbBase);
+    const uint64_t remainder = product - carry * static_cast<uint64_t>(LimbBase);
+    rs.Carry = static_cast<int32_t>(carry);
+    limbs[j - 1] = static_cast<int32_t>(remainder);
+    rs.Product = static_cast<double>(product);
+    rs.Remainder = static_cast<double>(remainder);
+    return j > rs.ScanBound && product == 0;
+}
+
+}  // namespace
+
+PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks) {
+    rs.ScanBound = rs.LimbCount - 2;
+    rs.LimbCount = 1;
+    int32_t* const limbs = rs.Limbs.Data();
+    const auto f = static_cast<uint32_t>(factor);
+    const MulKernel kernel = KernelFor(ActiveKernel());
+
+    // Every index up to ScanBound is processed whatever its product, so those
+    // runs go to the block kernel between yields; the few steps above it, where
+    // the pass can end, are taken one at a time. The stop flag only changes
+    // inside a yield, so it is polled right after each one: the limb step that
+    // the yield belongs to still runs, as it would with a yield per limb.
+    int32_t j = 1;
+    int32_t nextYield = 1;
+    for (;;) {
+        if (j == nextYield) {
+            if (hooks.yield) hooks.yield();
+            nextYield = j + YieldStride;
+            if (StopRequested) {
+                if (LimbStep(rs, limbs, j, f)) {
+                    rs.LimbCount = j;
+                    return PassOutcome::Completed;
+                }
+                rs.LimbCount = j + 1;
+                return PassOutcome::Stopped;
+            }
+        }
+        const int32_t blockEnd = std::min(rs.ScanBound, nextYield - 1);
+        if (j <= blockEnd) {
+            rs.Carry = static_cast<int32_t>(kernel(limbs + (j - 1),
+                                                   static_cast<std::size_t>(blockEnd - j + 1), f,
+                                                   static_cast<uint32_t>(rs.Carry)));
+            j = blockEnd + 1;
+            rs.LimbCount = j;
+            continue;
+        }
+        if (j == nextYield) continue;
+        if (LimbStep(rs, limbs, j, f)) {
+            rs.LimbCount = j;
+            return PassOutcome::Completed;
+        }
+        ++j;
+        rs.LimbCount = j;
+    }
+}
+
+LoopOutcome RunFactorLoop(RunState& rs, const EngineHooks& hooks) {
+    const int32_t limit = rs.Target;
+    for (rs.Multiplier = 1; rs.Multiplier <= limit; ++rs.Multiplier) {
+        if (hooks.beforeFactor) hooks.beforeFactor();
+        if (MultiplyPass(rs, rs.Multiplier, hooks) == PassOutcome::Stopped)
+            return LoopOutcome::Stopped;
+    }
+    rs.LimbCount -= 1;
+    return LoopOutcome::Completed;
+}
+
+void ClearClocks(RunState& rs) {
+    rs.ElapsedSeconds = rs.ElapsedHoursReal = rs.ElapsedMinutesReal = 0;
+    rs.ElapsedH = rs.ElapsedM = rs.ElapsedS = 0;
+    rs.EstimatedSeconds = rs.EstimatedHoursReal = rs.EstimatedMinutesReal = 0;
+    rs.EstimatedH = rs.EstimatedM = rs.EstimatedS = 0;
+}
+
+uint64_t CountLimbSteps(int32_t n) {
+    // The pass for factor i ends one index above the top limb of i!, so it
+    // takes S(i!) + 1 steps; S comes from the digit count log10(i!).
+    uint64_t steps = 0;
+    double log10Factorial = 0;
+    for (int32_t i = 1; i <= n; ++i) {
+        log10Factorial += std::log10(static_cast<double>(i));
+        const auto digits = static_cast<uint64_t>(std::floor(log10Factorial)) + 1;
+        steps += (digits + LimbDigits - 1) / LimbDigits + 1;
+    }
+    return steps;
+}
+
+HeadlessOutcome ComputeHeadless(RunState& rs, int32_t target, const EngineHooks& hooks) {
+    if (target < 0 || target > MaxTarget)
+        throw std::out_of_range("factorial target must be 0 to 999,999");
+    ClearClocks(rs);
+    StopRequested = false;
+    rs.DisplayText.clear();
+    rs.PlainText.clear();
+    rs.GroupCount = 0;
+    rs.PlainTextReady = false;
+    rs.Target = target;
+    if (target <= 3) {
+        rs.DisplayText = rs.PlainText = SmallResultText(target);
+        rs.PlainTextReady = true;
+        rs.DigitCount = 1;
+        return HeadlessOutcome::SmallResult;
+    }
+    SeedLimbs(rs);
+    if (RunFactorLoop(rs, hooks) == LoopOutcome::Stopped) return HeadlessOutcome::Stopped;
+    RenderDisplayText(rs);
+    rs.DigitCount = CountDigits(rs);
+    return HeadlessOutcome::Completed;
+}
+
+}  // namespace kaldrome

@@ -1,0 +1,59 @@
+// The exact multiplication of a run: capacity rule, factor loop, multiplication
+// pass with its exit rule and stop poll.
+//
+// The engine knows nothing of windows. Its caller hands it two hooks: one run
+// before every factor (the progress steps) and one yield, called at the top of
+// a limb step at least at the start of every pass and then every YieldStride
+// limbs, so that the caller can time-slice event processing cheaply.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string_view>
+
+#include "engine/run_state.h"
+
+namespace kaldrome {
+
+inline constexpr int32_t YieldStride = 16'384;
+
+struct EngineHooks {
+    std::function<void()> beforeFactor;  // clock, estimate and percent of RunState::Multiplier
+    std::function<void()> yield;         // may process window events, and may set StopRequested
+};
+
+enum class PassOutcome { Completed, Stopped };
+enum class LoopOutcome { Completed, Stopped };
+
+// Whole number written in digits only, 0..999,999 ("007" is 7). Anything else: nullopt.
+std::optional<int32_t> ParseTarget(std::string_view text);
+
+// Number of limbs the capacity rule creates for target (4..999,999).
+int32_t CapacityFor(int32_t target);
+
+// Creates the limb array for rs.Target and seeds it with 1. Throws std::out_of_range
+// for a target outside 4..999,999: the capacity rule has no meaning there.
+void SeedLimbs(RunState& rs);
+
+// Multiplies rs.Limbs in place by factor; Stopped when a stop request was seen.
+PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks);
+
+// For Multiplier = 1..Target: beforeFactor, then MultiplyPass. On completion
+// LimbCount is decreased to S, the number of significant limbs.
+LoopOutcome RunFactorLoop(RunState& rs, const EngineHooks& hooks);
+
+// Sets the twelve clock fields, ElapsedSeconds through EstimatedS, to 0.
+void ClearClocks(RunState& rs);
+
+// Number of limb steps a run of n performs (for the bench and the estimate of work).
+uint64_t CountLimbSteps(int32_t n);
+
+enum class HeadlessOutcome { SmallResult, Completed, Stopped };
+
+// A whole run without a window, in the order the window uses: clocks cleared,
+// StopRequested cleared, texts emptied, small-N shortcut or seed + factor loop,
+// then the display text and the digit count.
+HeadlessOutcome ComputeHeadless(RunState& rs, int32_t target, const EngineHooks& hooks = {});
+
+}  // namespace kaldrome

@@ -1,0 +1,42 @@
+// The two renderings of a result and its digit count.
+//
+// A group is two spaces and one limb as seven digits with leading zeros. The
+// display text puts five groups on a line, the plain text eight; lines end in
+// CR LF, and the last line only when it is full.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/run_state.h"
+
+namespace kaldrome {
+
+inline constexpr std::string_view CrLf = "\r\n";
+inline constexpr int GroupLength = 9;
+inline constexpr int DisplayGroupsPerLine = 5;
+inline constexpr int PlainGroupsPerLine = 8;
+
+// The 9-character group of a limb value 0..9,999,999.
+std::string FormatGroup(int32_t limb);
+
+// Length of a text of g groups with a line break after every perLine groups.
+std::size_t TextLength(int64_t g, int perLine);
+
+// Texts of N = 0..3: one group, no line end.
+std::string SmallResultText(int32_t target);
+
+void BreakDisplayLine(RunState& rs);
+void BreakPlainLine(RunState& rs);
+
+// Builds DisplayText from Limbs(LimbCount) down to Limbs(1), appending to it.
+void RenderDisplayText(RunState& rs);
+
+// Empties PlainText and GroupCount, then builds PlainText from the limbs.
+void BuildPlainText(RunState& rs);
+
+// Digits of Limbs(LimbCount) plus 7 per lower limb.
+int32_t CountDigits(const RunState& rs);
+
+}  // namespace kaldrome

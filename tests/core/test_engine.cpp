@@ -1,0 +1,236 @@
+// The engine: capacity rule, passes, stop semantics, and limbs against GMP.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "core/gmp_oracle.h"
+#include "engine/factorial_engine.h"
+#include "engine/kernels.h"
+#include "resulttext/result_text.h"
+
+using namespace kaldrome;
+
+namespace {
+
+std::vector<int32_t> LimbsOf(const RunState& rs) {
+    std::vector<int32_t> v;
+    for (int32_t k = 1; k <= rs.LimbCount; ++k) v.push_back(rs.Limbs(k));
+    return v;
+}
+
+}  // namespace
+
+TEST(ParseTarget, AcceptsOnlyWholeNumbersInRange) {
+    struct Row {
+        const char* text;
+        std::optional<int32_t> want;
+    };
+    const Row rows[] = {
+        {"0", 0},           {"7", 7},           {"007", 7},          {"999999", 999999},
+        {"000000", 0},      {"", std::nullopt}, {"-5", std::nullopt}, {"+5", std::nullopt},
+        {"1e3", std::nullopt}, {"1.5", std::nullopt}, {" 12", std::nullopt}, {"12 ", std::nullopt},
+        {"&H10", std::nullopt}, {"1234567", std::nullopt}, {"0x10", std::nullopt},
+    };
+    for (const Row& r : rows) EXPECT_EQ(ParseTarget(r.text), r.want) << '"' << r.text << '"';
+}
+
+TEST(Capacity, FollowsTheThresholdRule) {
+    const std::pair<int32_t, int32_t> rows[] = {
+        {4, 2}, {5, 2}, {8000, 4000}, {8001, 8001}, {999999, 999999},
+    };
+    for (auto [n, c] : rows) EXPECT_EQ(CapacityFor(n), c) << n;
+}
+
+TEST(SeedLimbs, RefusesTargetsOutsideTheRange) {
+    for (int32_t n : {-1, 0, 3, 1'000'000, INT32_MAX}) {
+        RunState rs;
+        rs.Target = n;
+        EXPECT_THROW(SeedLimbs(rs), std::out_of_range) << n;
+    }
+    RunState rs;
+    EXPECT_THROW(ComputeHeadless(rs, -1), std::out_of_range);
+    EXPECT_THROW(ComputeHeadless(rs, 1'000'000), std::out_of_range);
+}
+
+TEST(Engine, SmallResultsTouchNoLimbs) {
+    RunState rs;
+    ComputeHeadless(rs, 20);
+    const auto before = LimbsOf(rs);
+    const int32_t limbCount = rs.LimbCount;
+    for (int32_t n : {0, 1, 2, 3}) {
+        EXPECT_EQ(ComputeHeadless(rs, n), HeadlessOutcome::SmallResult);
+        EXPECT_EQ(rs.LimbCount, limbCount);
+        EXPECT_EQ(LimbsOf(rs), before);
+    }
+}
+
+TEST(Engine, EndStatesOfSmallRuns) {
+    struct Row {
+        int32_t n;
+        int32_t capacity;
+        std::vector<int32_t> limbs;
+    };
+    const Row rows[] = {
+        {4, 2, {24}},
+        {10, 5, {3628800}},
+        {11, 5, {9916800, 3}},
+        {30, 15, {0, 3630848, 1910586, 2859812, 26525}},
+    };
+    for (const Row& r : rows) {
+        RunState rs;
+        EXPECT_EQ(ComputeHeadless(rs, r.n), HeadlessOutcome::Completed);
+        EXPECT_EQ(rs.Limbs.Capacity(), r.capacity) << r.n;
+        EXPECT_EQ(LimbsOf(rs), r.limbs) << r.n;
+        EXPECT_EQ(rs.Carry, 0);
+    }
+}
+
+TEST(Engine, CapacityAtTheThreshold) {
+    for (auto [n, c] : {std::pair{8000, 4000}, std::pair{8001, 8001}}) {
+        RunState rs;
+        ComputeHeadless(rs, n);
+        EXPECT_EQ(rs.Limbs.Capacity(), c);
+        EXPECT_EQ(LimbsOf(rs), oracle::FactorialLimbs(static_cast<unsigned long>(n)));
+    }
+}
+
+TEST(Engine, FirstPassEndsOnIndexTwo) {
+    RunState rs;
+    rs.Target = 4;
+    SeedLimbs(rs);
+    EXPECT_EQ(MultiplyPass(rs, 1, {}), PassOutcome::Completed);
+    EXPECT_EQ(rs.LimbCount, 2);
+    EXPECT_EQ(rs.Limbs(1), 1);
+    EXPECT_EQ(rs.Carry, 0);
+}
+
+TEST(Engine, MatchesGmpAcrossASpreadOfN) {
+    for (int32_t n : {5, 13, 29, 31, 97, 100, 255, 1000, 1234, 3000, 4097, 7997, 9999, 12345,
+                      16385, 20000}) {
+        RunState rs;
+        ASSERT_EQ(ComputeHeadless(rs, n), HeadlessOutcome::Completed);
+        const auto want = oracle::FactorialLimbs(static_cast<unsigned long>(n));
+        ASSERT_EQ(LimbsOf(rs), want) << n;
+        EXPECT_EQ(rs.DigitCount,
+                  static_cast<int32_t>(oracle::FactorialDigits(static_cast<unsigned long>(n)).size()));
+        // The array never needs an index past the capacity rule.
+        EXPECT_LE(rs.LimbCount + 1, rs.Limbs.Capacity()) << n;
+    }
+}
+
+// Stop in a given yield of the pass of a given factor.
+struct StopAt {
+    int32_t factor;
+    int32_t yieldCount;  // which yield of that pass sets the flag (1 = the pass's first)
+};
+
+TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
+    // From about 28,000 on a pass spans more than one yield stride.
+    const int32_t n = 31'000;
+    const StopAt cases[] = {{50, 1}, {30'000, 1}, {30'000, 2}};
+    for (const StopAt& c : cases) {
+        RunState rs;
+        int yieldsInPass = 0;
+        int32_t passFactor = 0;
+        EngineHooks hooks;
+        hooks.beforeFactor = [&] {
+            passFactor = rs.Multiplier;
+            yieldsInPass = 0;
+        };
+        hooks.yield = [&] {
+            ++yieldsInPass;
+            if (passFactor == c.factor && yieldsInPass == c.yieldCount) StopRequested = true;
+        };
+        ASSERT_EQ(ComputeHeadless(rs, n, hooks), HeadlessOutcome::Stopped);
+        EXPECT_EQ(rs.Multiplier, c.factor);
+        // The limb step the yield belonged to ran; the stop was seen after it.
+        EXPECT_EQ(rs.LimbCount, (c.yieldCount - 1) * YieldStride + 2);
+        EXPECT_TRUE(rs.DisplayText.empty());
+        EXPECT_TRUE(rs.PlainText.empty());
+        EXPECT_FALSE(rs.PlainTextReady);
+        EXPECT_TRUE(StopRequested);
+
+        // Limbs below LimbCount carry the current factor, the ones above do not yet.
+        RunState ref;
+        ComputeHeadless(ref, c.factor - 1);
+        const auto prev = LimbsOf(ref);
+        uint64_t carry = 0;
+        for (int32_t k = 1; k < rs.LimbCount; ++k) {
+            const uint64_t p = static_cast<uint64_t>(k <= static_cast<int32_t>(prev.size()) ? prev[k - 1] : 0) *
+                                   static_cast<uint64_t>(c.factor) + carry;
+            carry = p / LimbBase;
+            ASSERT_EQ(rs.Limbs(k), static_cast<int32_t>(p % LimbBase)) << k;
+        }
+        EXPECT_EQ(static_cast<uint64_t>(rs.Carry), carry);
+        for (int32_t k = rs.LimbCount; k <= static_cast<int32_t>(prev.size()); ++k)
+            ASSERT_EQ(rs.Limbs(k), prev[k - 1]) << k;
+
+        // The next run starts from Limbs(1) = 1 and is exact.
+        ASSERT_EQ(ComputeHeadless(rs, 500), HeadlessOutcome::Completed);
+        EXPECT_FALSE(StopRequested);
+        EXPECT_EQ(LimbsOf(rs), oracle::FactorialLimbs(500));
+    }
+}
+
+TEST(Engine, StopIsPolledOnlyAfterStepsThatDoNotEndThePass) {
+    EngineHooks stopNow;
+    stopNow.yield = [] { StopRequested = true; };
+
+    // A pass whose first step ends it (the number 0, LimbCount 1): the request is not seen.
+    RunState a;
+    a.Target = 4;
+    SeedLimbs(a);
+    a.Limbs(1) = 0;
+    StopRequested = false;
+    EXPECT_EQ(MultiplyPass(a, 7, stopNow), PassOutcome::Completed);
+    EXPECT_EQ(a.LimbCount, 1);
+
+    // A first step that does not end the pass: seen right after it.
+    RunState b;
+    b.Target = 4;
+    SeedLimbs(b);
+    StopRequested = false;
+    ASSERT_EQ(MultiplyPass(b, 1, {}), PassOutcome::Completed);
+    EXPECT_EQ(b.LimbCount, 2);
+    EXPECT_EQ(MultiplyPass(b, 2, stopNow), PassOutcome::Stopped);
+    EXPECT_EQ(b.LimbCount, 2);
+    EXPECT_EQ(b.Limbs(1), 2);
+
+    // In a whole run: Stop in the first yield of the last pass of 10! is seen.
+    RunState c;
+    int32_t factor = 0;
+    EngineHooks hooks;
+    hooks.beforeFactor = [&] { factor = c.Multiplier; };
+    hooks.yield = [&] {
+        if (factor == 10) StopRequested = true;
+    };
+    EXPECT_EQ(ComputeHeadless(c, 10, hooks), HeadlessOutcome::Stopped);
+    EXPECT_EQ(c.Multiplier, 10);
+    EXPECT_EQ(c.LimbCount, 2);
+    StopRequested = false;
+}
+
+TEST(Engine, YieldsAtEveryPassAndEveryStride) {
+    RunState rs;
+    uint64_t yields = 0;
+    int32_t passes = 0;
+    EngineHooks hooks;
+    hooks.beforeFactor = [&] { ++passes; };
+    hooks.yield = [&] { ++yields; };
+    ComputeHeadless(rs, 3000, hooks);
+    EXPECT_EQ(passes, 3000);
+    EXPECT_EQ(yields, 3000u);  // every pass is shorter than one stride
+}
+
+TEST(Engine, LimbCountAndDigitsOfTheLargestN) {
+    if (std::getenv("KALDROME_SKIP_LARGE")) GTEST_SKIP() << "KALDROME_SKIP_LARGE set";
+    RunState rs;
+    ASSERT_EQ(ComputeHeadless(rs, 999'999), HeadlessOutcome::Completed);
+    EXPECT_EQ(rs.Limbs.Capacity(), 999'999);
+    EXPECT_EQ(rs.LimbCount, 795'101);
+    EXPECT_EQ(rs.DigitCount, 5'565'703);
+    EXPECT_EQ(rs.DisplayText.size(), 7'473'949u);
+    BuildPlainText(rs);
+    EXPECT_EQ(rs.PlainText.size(), 7'354'683u);
+    EXPECT_EQ(LimbsOf(rs), oracle::FactorialLimbs(999'999));
+}
