@@ -1,5 +1,7 @@
 #include "engine/kernels.h"
 
+#include <cmath>
+
 namespace kaldrome {
 
 uint32_t MulLimbsReference(int32_t* limbs, std::size_t n, uint32_t factor, uint32_t carry) {
@@ -11,29 +13,108 @@ uint32_t MulLimbsReference(int32_t* limbs, std::size_t n, uint32_t factor, uint3
     return carry;
 }
 
-bool KernelSupported(KernelKind kind) { return kind == KernelKind::Reference; }
+float QuotientEstimateScale(uint32_t factor) {
+    return static_cast<float>(static_cast<double>(factor) / 1e7 * (1 + std::ldexp(1.0, -22)));
+}
+
+namespace {
+
+#if defined(__x86_64__)
+bool X86V2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("sse4.2") && __builtin_cpu_supports("ssse3") &&
+           __builtin_cpu_supports("popcnt");
+}
+#endif
+
+bool CpuHas(KernelKind kind) {
+#if defined(__x86_64__)
+    // The kernel is chosen while static objects are still being built, which may
+    // be before the runtime has read the CPU's features on its own.
+    __builtin_cpu_init();
+    switch (kind) {
+        case KernelKind::Avx2:
+            return __builtin_cpu_supports("avx2");
+        case KernelKind::Avx512:
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                   __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+        default:
+            return true;
+    }
+#else
+    return kind == KernelKind::Reference || kind == KernelKind::Portable;
+#endif
+}
+
+}  // namespace
+
+bool KernelSupported(KernelKind kind) {
+    return KernelFor(kind) != nullptr;
+}
 
 MulKernel KernelFor(KernelKind kind) {
-    return kind == KernelKind::Reference ? &MulLimbsReference : nullptr;
+    if (!CpuHas(kind)) return nullptr;
+    switch (kind) {
+        case KernelKind::Reference:
+            return &MulLimbsReference;
+#if defined(__x86_64__)
+        case KernelKind::Portable:
+            return X86V2() ? &MulLimbsPortableV2 : &MulLimbsPortable;
+        case KernelKind::Avx2:
+            return &MulLimbsAvx2;
+        case KernelKind::Avx512:
+            return &MulLimbsAvx512;
+#else
+        case KernelKind::Portable:
+            return &MulLimbsPortable;
+        default:
+            break;
+#endif
+    }
+    return nullptr;
 }
 
 std::string_view KernelName(KernelKind kind) {
     switch (kind) {
-        case KernelKind::Reference: return "reference";
-        case KernelKind::Portable: return "portable";
-        case KernelKind::Avx2: return "avx2";
-        case KernelKind::Avx512: return "avx512";
+        case KernelKind::Reference:
+            return "reference";
+        case KernelKind::Portable:
+            return "portable";
+        case KernelKind::Avx2:
+            return "avx2";
+        case KernelKind::Avx512:
+            return "avx512";
     }
     return "unknown";
 }
 
-KernelKind BestKernel() { return KernelKind::Reference; }
+bool ParseKernelName(std::string_view name, KernelKind& kind) {
+    for (KernelKind k :
+         {KernelKind::Reference, KernelKind::Portable, KernelKind::Avx2, KernelKind::Avx512}) {
+        if (name == KernelName(k)) {
+            kind = k;
+            return true;
+        }
+    }
+    return false;
+}
+
+KernelKind BestKernel() {
+    static const KernelKind best = [] {
+        for (KernelKind k : {KernelKind::Avx512, KernelKind::Avx2, KernelKind::Portable})
+            if (KernelSupported(k)) return k;
+        return KernelKind::Reference;
+    }();
+    return best;
+}
 
 namespace {
 KernelKind activeKernel = BestKernel();
 }
 
-KernelKind ActiveKernel() { return activeKernel; }
+KernelKind ActiveKernel() {
+    return activeKernel;
+}
 void SetActiveKernel(KernelKind kind) {
     if (KernelSupported(kind)) activeKernel = kind;
 }

@@ -3,7 +3,8 @@
 // Every kernel computes exactly what the reference loop computes:
 //   p = limb * factor + carry; limb = p mod 10^7; carry = p div 10^7
 // with factor in 1..999,999, carry in 0..999,999 and every limb in 0..9,999,999
-// (p <= 9,999,990,000,000 < 2^44). Kernels touch only limbs[0..n) for writing.
+// (p <= 9,999,990,000,000 < 2^44). Kernels read and write only limbs[0..n): the
+// engine hands them blocks in the middle of the number.
 #pragma once
 
 #include <cstddef>
@@ -30,5 +31,33 @@ KernelKind BestKernel();
 // The kernel the engine uses. Defaults to BestKernel(); tests and the bench may force another.
 KernelKind ActiveKernel();
 void SetActiveKernel(KernelKind kind);
+
+// The kind named "reference", "portable", "avx2" or "avx512"; false for any other name.
+bool ParseKernelName(std::string_view name, KernelKind& kind);
+
+// The faster kernels split each limb's product without the serial carry:
+// limb * factor = q * 10^7 + r. They estimate q as (limb * ReciprocalFor(factor)) >> 32,
+// which for limb < 10^7 is q or q + 1 (the sign of the remainder tells which).
+constexpr uint32_t ReciprocalFor(uint32_t factor) {
+    return static_cast<uint32_t>(((static_cast<uint64_t>(factor) << 32) + 10'000'000u - 1) /
+                                 10'000'000u);
+}
+
+// The same estimate in single precision: floor(float(limb) * QuotientEstimateScale(factor)).
+// The scale is factor / 10^7 raised by 2^-22 of itself. Rounding the scale and
+// rounding the product lose at most 2^-24 each, so the product never falls below
+// limb * factor / 10^7, and it exceeds it by under 2^-21 of it: less than one
+// for quotients below 10^6.
+float QuotientEstimateScale(uint32_t factor);
+
+// The kernels themselves; KernelFor hands out only those this CPU can run.
+// The portable kernel comes in a plain x86-64 copy and an x86-64-v2 one;
+// KernelFor(KernelKind::Portable) gives the better one this CPU runs.
+uint32_t MulLimbsPortable(int32_t* limbs, std::size_t n, uint32_t factor, uint32_t carry);
+#if defined(__x86_64__)
+uint32_t MulLimbsPortableV2(int32_t* limbs, std::size_t n, uint32_t factor, uint32_t carry);
+uint32_t MulLimbsAvx2(int32_t* limbs, std::size_t n, uint32_t factor, uint32_t carry);
+uint32_t MulLimbsAvx512(int32_t* limbs, std::size_t n, uint32_t factor, uint32_t carry);
+#endif
 
 }  // namespace kaldrome
