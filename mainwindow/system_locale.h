@@ -1,0 +1,17 @@
+// Number separators from the user's locale.
+#pragma once
+
+#include <QLocale>
+
+#include "resulttext/number_format.h"
+
+namespace kaldrome {
+
+// The thousands and decimal separators of a locale; "," and "." where the
+// locale defines no grouping (the C/POSIX locale).
+NumberSeparators SeparatorsFor(const QLocale& locale);
+
+// Hands the separators of QLocale::system() to every number pattern.
+void InstallSystemSeparators();
+
+}  // namespace kaldrome
