@@ -10,6 +10,7 @@
 // hand it to the clipboard, a file or the printer.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -23,25 +24,42 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QFrame;
+class QKeyEvent;
 class QPrinter;
 
 namespace kaldrome {
 class PercentBar;
 class CommonDialog;
-class FrmAbout;
-class HelpViewer;
+
+// Maps the classic Windows families the window asks for ("MS Sans Serif",
+// "Courier New") to metric-compatible fonts that Linux ships. Idempotent.
+void InstallFontSubstitutions();
 }  // namespace kaldrome
 
 class Form1 : public QMainWindow {
     Q_OBJECT
 
-public:
+  public:
     explicit Form1(QWidget* parent = nullptr);
     ~Form1() override;
 
     // Read access for tests and the outside test driver.
     const kaldrome::RunState& State() const { return rs_; }
     bool Running() const { return running_; }
+    // True once the window has been closed: the program is ending.
+    bool Quitting() const { return quitting_; }
+
+    // How often a run hands the window to the event loop, in milliseconds:
+    // short enough to repaint at 60 Hz and stop at once, long enough that
+    // processing events costs a run almost nothing.
+    static constexpr int YieldSliceMs = 16;
+
+    // Event-loop slices of the last run and the longest stretch of work
+    // between two of them (ms), for responsiveness measurements.
+    int EventSlices() const { return eventSlices_; }
+    qint64 LongestWorkMs() const { return longestWorkMs_; }
+    // Wall time of the last run's factor loop, in milliseconds.
+    double LoopMs() const { return loopMs_; }
 
     // Controls, named as the program names them (each also carries its objectName).
     QLineEdit* txtN = nullptr;
@@ -96,14 +114,15 @@ public:
     void mnuWeb_Click();
     void mnuAbout_Click();
 
-    kaldrome::HelpViewer* Help() const { return helpViewer_; }
-    kaldrome::FrmAbout* About() const { return frmAbout_; }
+    // The About window while it exists (created on first use, form1_help.cpp).
+    QWidget* About() const { return frmAbout_; }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     friend class Form1Test;
 
     // Construction, in order.
@@ -114,6 +133,7 @@ private:
     void Form_Load();
 
     // Event handlers.
+    void Form_KeyPress(int& keyAscii);
     void txtN_KeyPress(int& keyAscii);
     void cmdStop_Click();
     void cmdExit_Click();
@@ -129,7 +149,14 @@ private:
     void UpdateEstimate();
     void UpdatePercent();
     void DrawPercentBar(float p);
+    void FlushPercentBar();
     void YieldToEvents();
+
+    // Window-side helpers of the run.
+    void SetResultPointer(bool busy);
+    bool RunHeld() const;
+    bool MenusOwnKeys(const QWidget* target) const;
+    bool TakesBackShortcut(const QKeyEvent* key) const;
 
     // Exports (form1_commands.cpp).
     void PrepareSaveDialog();
@@ -138,7 +165,18 @@ private:
     kaldrome::RunState rs_;
     kaldrome::RunClock clock_;
     bool running_ = false;
+    bool quitting_ = false;
+    bool centred_ = false;
+    QElapsedTimer slice_;
+    unsigned yieldCalls_ = 0;
+    int eventSlices_ = 0;
+    qint64 longestWorkMs_ = 0;
+    double loopMs_ = 0;
+    bool percentPending_ = false;  // Percent renewed since the bar was last drawn
+    // The clocks as last shown, so captions change only when their text does.
+    int shownElapsed_[3] = {-1, -1, -1};
+    int shownEstimate_[3] = {-1, -1, -1};
+    Qt::CursorShape resultPointer_ = Qt::IBeamCursor;  // rtfResp's own pointer when idle
     QPrinter* printer_ = nullptr;
-    QPointer<kaldrome::HelpViewer> helpViewer_;
-    QPointer<kaldrome::FrmAbout> frmAbout_;
+    QPointer<QWidget> frmAbout_;
 };

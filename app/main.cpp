@@ -1,0 +1,18 @@
+// Kaldrome: the exact factorial of a number from 0 to 999,999, with all its digits.
+#include <QApplication>
+
+#include "mainwindow/form1.h"
+#include "mainwindow/program_icon.h"
+#include "mainwindow/system_locale.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Kaldrome");
+    QApplication::setWindowIcon(kaldrome::ProgramIcon());
+    kaldrome::InstallFontSubstitutions();
+    kaldrome::InstallSystemSeparators();
+
+    Form1 w;
+    w.show();
+    return app.exec();
+}

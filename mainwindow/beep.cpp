@@ -1,0 +1,20 @@
+#include "mainwindow/beep.h"
+
+#include <QApplication>
+
+namespace kaldrome {
+
+namespace {
+int beepCount = 0;
+}  // namespace
+
+void Beep() {
+    ++beepCount;
+    QApplication::beep();
+}
+
+int BeepCount() {
+    return beepCount;
+}
+
+}  // namespace kaldrome

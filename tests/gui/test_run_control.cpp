@@ -1,0 +1,983 @@
+// Input and run control, driven through the real window with key and mouse
+// events: the key filter, number entry, small and full runs, Stop, a second
+// Enter during a run, pasted text, the pop-up twins, the menu shortcuts, the
+// result box's clicks, what holds a run still, and Exit or the close box in
+// the middle of a run (in child runs of this program, since they end it).
+//
+// Things that must happen while a run is in progress are scheduled on timers
+// before Enter is pressed: the run hands the window to the event loop as it
+// goes, and the timers fire there.
+#include <QAction>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QtTest>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+#include "engine/factorial_engine.h"
+#include "guitest.h"
+#include "mainwindow/beep.h"
+#include "mainwindow/form1.h"
+#include "mainwindow/percent_bar.h"
+#include "resulttext/number_format.h"
+#include "resulttext/result_text.h"
+
+namespace {
+
+// Long enough to be in progress a fraction of a second after Enter on any
+// machine; every test that uses it stops it.
+const QString LongRun = "999999";
+
+QString Shown(const std::string& displayText) {
+    return QString::fromStdString(displayText).replace("\r\n", "\n");
+}
+
+// Counts how often a widget is shown.
+class ShowCounter : public QObject {
+  public:
+    explicit ShowCounter(QWidget* watched) { watched->installEventFilter(this); }
+    int shows = 0;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show) ++shows;
+        return false;
+    }
+};
+
+// What the window shows, for "nothing changed" comparisons.
+struct Look {
+    QString numero, digitos, time, estimado, tip, result, number;
+    bool bar = false, label2 = false, label3 = false;
+    QList<bool> commands;
+    Qt::CursorShape pointer = Qt::ArrowCursor;
+    bool operator==(const Look&) const = default;
+};
+
+}  // namespace
+
+class RunControlTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<Form1> w_;
+    std::unique_ptr<guitest::ModalWatchdog> dog_;
+
+    QList<QAction*> ResultCommands() const {
+        return {w_->mnuCopy,     w_->mnuCreateFile,     w_->mnuPrint,
+                w_->mnuCopy_Pop, w_->mnuCreateFile_Pop, w_->mnuPrint_Pop};
+    }
+    bool ResultCommandsEnabled(bool enabled) const {
+        const auto items = ResultCommands();
+        return std::all_of(items.begin(), items.end(),
+                           [enabled](QAction* a) { return a->isEnabled() == enabled; });
+    }
+    Qt::CursorShape Pointer() const { return w_->rtfResp->viewport()->cursor().shape(); }
+    Look LookNow() const {
+        Look look;
+        look.numero = w_->lblNumero->text();
+        look.digitos = w_->lblDigitos->text();
+        look.time = w_->lblTime->text();
+        look.estimado = w_->lblEstimado->text();
+        look.tip = w_->rtfResp->toolTip();
+        look.result = w_->rtfResp->toPlainText();
+        look.number = w_->txtN->text();
+        look.bar = w_->picPercentBar->isVisible();
+        look.label2 = w_->Label2->isVisible();
+        look.label3 = w_->Label3->isVisible();
+        for (QAction* a : ResultCommands()) look.commands << a->isEnabled();
+        look.pointer = Pointer();
+        return look;
+    }
+    // Types text into the number box and presses Enter; returns when the run
+    // (if any) is over.
+    void Run(const QString& text) {
+        w_->txtN->setFocus();
+        w_->txtN->selectAll();
+        QTest::keyClicks(w_->txtN, text);
+        QTest::keyClick(w_->txtN, Qt::Key_Return);
+    }
+    bool NumberBoxFocusedAndSelected() const {
+        if (QApplication::focusWidget() != w_->txtN) return false;
+        if (w_->txtN->text().isEmpty()) return true;  // nothing to select
+        return w_->txtN->selectedText() == w_->txtN->text() && w_->txtN->selectionStart() == 0;
+    }
+    // Keeps the command handlers of other parts (dialogs, clipboard, browser)
+    // out of a test that only checks which command a key or twin reaches.
+    void DisconnectHandlers() {
+        for (QAction* a : {w_->mnuCopy, w_->mnuCreateFile, w_->mnuPrint, w_->mnuPrintSetup,
+                           w_->mnuHelp, w_->mnuWeb, w_->mnuAbout})
+            QObject::disconnect(a, &QAction::triggered, w_.get(), nullptr);
+    }
+
+  private slots:
+    void initTestCase() { kaldrome::SetSeparators({",", "."}); }
+
+    void init() {
+        kaldrome::StopRequested = false;
+        w_ = std::make_unique<Form1>();
+        QVERIFY(guitest::ShowActive(w_.get()));
+        dog_ = std::make_unique<guitest::ModalWatchdog>();
+    }
+
+    void cleanup() {
+        GUITEST_VERIFY_NO_STRAY_WINDOWS(*dog_);
+        dog_.reset();
+        w_.reset();
+    }
+
+    // ---- key filter ---------------------------------------------------------
+
+    void keyFilter_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("typed");  // a character, or empty for `key`
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("beeps");
+        QTest::addColumn<QString>("numberAfter");  // the number box starts as "12"
+        const int none = 0;
+        QTest::newRow("letter in number box") << "txtN"
+                                              << "a" << 0 << none << true << "12";
+        QTest::newRow("capital letter in number box") << "txtN"
+                                                      << "Z" << 0 << none << true << "12";
+        QTest::newRow("space in number box") << "txtN"
+                                             << " " << 0 << none << true << "12";
+        QTest::newRow("minus in number box") << "txtN"
+                                             << "-" << 0 << none << true << "12";
+        QTest::newRow("point in number box") << "txtN"
+                                             << "." << 0 << none << true << "12";
+        QTest::newRow("plus in number box") << "txtN"
+                                            << "+" << 0 << none << true << "12";
+        QTest::newRow("comma in number box") << "txtN"
+                                             << "," << 0 << none << true << "12";
+        QTest::newRow("non-ASCII digit in number box")
+            << "txtN" << QString(QChar(0x0663)) << 0 << none << true << "12";
+        QTest::newRow("escape in number box") << "txtN"
+                                              << "" << int(Qt::Key_Escape) << none << true << "12";
+        QTest::newRow("digit passes") << "txtN"
+                                      << "5" << 0 << none << false << "125";
+        QTest::newRow("backspace passes") << "txtN"
+                                          << "" << int(Qt::Key_Backspace) << none << false << "1";
+        QTest::newRow("space on Stop does not press it") << "cmdStop"
+                                                         << " " << 0 << none << true << "12";
+        QTest::newRow("space on Exit does not press it") << "cmdExit"
+                                                         << " " << 0 << none << true << "12";
+        QTest::newRow("letter on Exit") << "cmdExit"
+                                        << "x" << 0 << none << true << "12";
+        QTest::newRow("letter in result box") << "rtfResp"
+                                              << "q" << 0 << none << true << "12";
+        QTest::newRow("minus in result box") << "rtfResp"
+                                             << "-" << 0 << none << true << "12";
+        QTest::newRow("digit on Stop passes") << "cmdStop"
+                                              << "7" << 0 << none << false << "12";
+        QTest::newRow("arrow is not a character")
+            << "txtN"
+            << "" << int(Qt::Key_Left) << none << false << "12";
+        QTest::newRow("delete is not a character")
+            << "txtN"
+            << "" << int(Qt::Key_Delete) << none << false << "12";
+        QTest::newRow("Ctrl+A is not a character")
+            << "txtN"
+            << "" << int(Qt::Key_A) << int(Qt::ControlModifier) << false << "12";
+    }
+
+    void keyFilter() {
+        QFETCH(QString, target);
+        QFETCH(QString, typed);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, beeps);
+        QFETCH(QString, numberAfter);
+
+        w_->txtN->setText("12");
+        auto* widget = w_->findChild<QWidget*>(target);
+        widget->setFocus();
+        QCOMPARE(QApplication::focusWidget(), widget);
+        const int beepsBefore = kaldrome::BeepCount();
+        const QString resultBefore = w_->rtfResp->toPlainText();
+
+        if (typed.isEmpty())
+            QTest::keyClick(widget, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        else if (typed.at(0).unicode() < 128)
+            QTest::keyClick(widget, typed.at(0).toLatin1());
+        else  // a character outside ASCII arrives as the key's text
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, typed, Qt::NoModifier);
+
+        QCOMPARE(kaldrome::BeepCount() - beepsBefore, beeps ? 1 : 0);
+        QCOMPARE(w_->txtN->text(), numberAfter);
+        QCOMPARE(w_->rtfResp->toPlainText(), resultBefore);
+        QCOMPARE(QApplication::focusWidget(), widget);
+        // A refused key presses no button.
+        QVERIFY(!kaldrome::StopRequested);
+        QVERIFY(!w_->Quitting());
+        QVERIFY(!w_->Running());
+    }
+
+    void composedTextIsFiltered() {
+        // Text from an input method passes the same filter as typed keys.
+        w_->txtN->setText("12");
+        w_->txtN->setFocus();
+        w_->txtN->end(false);
+        const int beepsBefore = kaldrome::BeepCount();
+        QInputMethodEvent letters;
+        letters.setCommitString("ab");
+        QApplication::sendEvent(w_->txtN, &letters);
+        QCOMPARE(w_->txtN->text(), QString("12"));
+        QCOMPARE(kaldrome::BeepCount() - beepsBefore, 1);
+        QInputMethodEvent digits;
+        digits.setCommitString("34");
+        QApplication::sendEvent(w_->txtN, &digits);
+        QCOMPARE(w_->txtN->text(), QString("1234"));
+        QCOMPARE(kaldrome::BeepCount() - beepsBefore, 1);
+    }
+
+    // ---- number entry -------------------------------------------------------
+
+    void enterStartsNothing_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty box") << "";
+        QTest::newRow("00") << "00";
+        QTest::newRow("negative") << "-5";
+        QTest::newRow("exponent") << "1e3";
+        QTest::newRow("decimal point") << "1.5";
+        QTest::newRow("leading space") << " 12";
+        QTest::newRow("trailing space") << "12 ";
+        QTest::newRow("hexadecimal") << "&H10";
+        QTest::newRow("plus sign") << "+7";
+        QTest::newRow("thousands separator") << "1,000";
+        QTest::newRow("non-ASCII digits") << QString(QChar(0x0663)) + QChar(0x0664);
+        QTest::newRow("too long, cut to six by the box, letters remain") << "12345a7";
+    }
+
+    void enterStartsNothing() {
+        QFETCH(QString, text);
+        // The text arrives as a paste or drop would put it: past the key filter.
+        w_->txtN->setText(text);
+        const QString held = w_->txtN->text();
+        w_->txtN->setFocus();
+        w_->txtN->setCursorPosition(0);
+        const int beepsBefore = kaldrome::BeepCount();
+        QTest::keyClick(w_->txtN, Qt::Key_Return);
+
+        QCOMPARE(w_->txtN->text(), held);
+        QVERIFY(NumberBoxFocusedAndSelected());
+        QCOMPARE(w_->lblNumero->text(), QString());
+        QCOMPARE(w_->lblDigitos->text(), QString());
+        QCOMPARE(kaldrome::BeepCount(), beepsBefore);
+        QCOMPARE(w_->State().Target, 0);
+        QVERIFY(w_->State().DisplayText.empty());
+        QVERIFY(ResultCommandsEnabled(false));
+        QVERIFY(!w_->Label2->isVisible());
+    }
+
+    void pastedTextStartsNothing() {
+        QGuiApplication::clipboard()->setText("-5");
+        w_->txtN->setFocus();
+        QTest::keyClick(w_->txtN, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(w_->txtN->text(), QString("-5"));
+        QTest::keyClick(w_->txtN, Qt::Key_Return);
+        QVERIFY(NumberBoxFocusedAndSelected());
+        QCOMPARE(w_->lblNumero->text(), QString());
+        QVERIFY(ResultCommandsEnabled(false));
+        // The next digit replaces the selected text.
+        QTest::keyClick(w_->txtN, '9');
+        QCOMPARE(w_->txtN->text(), QString("9"));
+    }
+
+    void doubleZero_data() {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("a digit replaces 00") << "00"
+                                             << "5" << 0 << "5";
+        QTest::newRow("backspace clears 00") << "00"
+                                             << "" << int(Qt::Key_Backspace) << "";
+        QTest::newRow("three zeros leave one") << ""
+                                               << "000" << 0 << "0";
+        QTest::newRow("a digit after 0 appends") << "0"
+                                                 << "7" << 0 << "07";
+    }
+
+    void doubleZero() {
+        QFETCH(QString, start);
+        QFETCH(QString, typed);
+        QFETCH(int, key);
+        QFETCH(QString, after);
+        w_->txtN->setText(start);
+        w_->txtN->setFocus();
+        w_->txtN->end(false);
+        if (!typed.isEmpty()) QTest::keyClicks(w_->txtN, typed);
+        if (key) QTest::keyClick(w_->txtN, Qt::Key(key));
+        QCOMPARE(w_->txtN->text(), after);
+        QVERIFY(!w_->Running());
+        QCOMPARE(w_->lblNumero->text(), QString());
+    }
+
+    // ---- runs ---------------------------------------------------------------
+
+    void smallResults_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<QString>("numero");
+        QTest::newRow("0! after three zeros typed") << "000"
+                                                    << "  0000001"
+                                                    << "0!=";
+        QTest::newRow("1!") << "1"
+                            << "  0000001"
+                            << "1!=";
+        QTest::newRow("2!") << "2"
+                            << "  0000002"
+                            << "2!=";
+        QTest::newRow("3!") << "3"
+                            << "  0000006"
+                            << "3!=";
+        QTest::newRow("3! written 003") << "003"
+                                        << "  0000006"
+                                        << "3!=";
+    }
+
+    void smallResults() {
+        QFETCH(QString, typed);
+        QFETCH(QString, group);
+        QFETCH(QString, numero);
+        ShowCounter barShows(w_->picPercentBar);
+        const int beepsBefore = kaldrome::BeepCount();
+        Run(typed);
+
+        QCOMPARE(w_->rtfResp->toPlainText(), group);
+        QCOMPARE(w_->State().PlainText, group.toStdString());
+        QVERIFY(w_->State().PlainTextReady);
+        QCOMPARE(w_->lblNumero->text(), numero);
+        QCOMPARE(w_->lblDigitos->text(), QString("Number of digits: 1"));
+        QVERIFY(w_->Label2->isVisible());
+        QVERIFY(w_->Label3->isVisible());
+        QCOMPARE(w_->lblTime->text(), QString("00: 00: 00"));
+        QCOMPARE(w_->lblEstimado->text(), QString("00: 00: 00"));
+        QCOMPARE(barShows.shows, 0);
+        QVERIFY(!w_->picPercentBar->isVisible());
+        QCOMPARE(kaldrome::BeepCount() - beepsBefore, 1);
+        QVERIFY(ResultCommandsEnabled(true));
+        QCOMPARE(w_->rtfResp->toolTip(), QString());
+        QCOMPARE(Pointer(), Qt::IBeamCursor);
+        QVERIFY(NumberBoxFocusedAndSelected());
+        QVERIFY(!w_->Running());
+    }
+
+    void completedRun_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("n");
+        QTest::addColumn<QString>("numero");
+        QTest::addColumn<QString>("digits");
+        QTest::newRow("4!, the first full run") << "4" << 4 << "4!="
+                                                << "Number of digits: 2";
+        QTest::newRow("25!") << "25" << 25 << "25!="
+                             << "Number of digits: 26";
+        QTest::newRow("7! written 007") << "007" << 7 << "7!="
+                                        << "Number of digits: 4";
+        QTest::newRow("1,234! with a separator") << "1234" << 1234 << "1,234!="
+                                                 << "Number of digits: 3,281";
+        QTest::newRow("20,000! mid-size") << "20000" << 20000 << "20,000!="
+                                          << "Number of digits: 77,338";
+    }
+
+    void completedRun() {
+        QFETCH(QString, typed);
+        QFETCH(int, n);
+        QFETCH(QString, numero);
+        QFETCH(QString, digits);
+        kaldrome::RunState expected;
+        kaldrome::ComputeHeadless(expected, n);
+        ShowCounter barShows(w_->picPercentBar);
+        const int beepsBefore = kaldrome::BeepCount();
+        Run(typed);
+
+        QCOMPARE(w_->State().Target, n);
+        QCOMPARE(w_->rtfResp->toPlainText(), Shown(expected.DisplayText));
+        QCOMPARE(w_->State().DisplayText, expected.DisplayText);
+        QCOMPARE(w_->State().DigitCount, expected.DigitCount);
+        QVERIFY(w_->State().PlainText.empty());
+        QVERIFY(!w_->State().PlainTextReady);
+        QCOMPARE(w_->lblNumero->text(), numero);
+        QCOMPARE(w_->lblDigitos->text(), digits);
+        QCOMPARE(w_->rtfResp->toolTip(), QString());
+        QCOMPARE(Pointer(), Qt::IBeamCursor);
+        QVERIFY(NumberBoxFocusedAndSelected());
+        QVERIFY(ResultCommandsEnabled(true));
+        QCOMPARE(kaldrome::BeepCount() - beepsBefore, 1);
+        QCOMPARE(barShows.shows, 1);
+        QVERIFY(!w_->picPercentBar->isVisible());
+        QVERIFY(w_->Label2->isVisible());
+        QVERIFY(w_->Label3->isVisible());
+        QVERIFY(
+            QRegularExpression("^\\d\\d: \\d\\d: \\d\\d$").match(w_->lblTime->text()).hasMatch());
+        QVERIFY(QRegularExpression("^\\d\\d: \\d\\d: \\d\\d$")
+                    .match(w_->lblEstimado->text())
+                    .hasMatch());
+        QVERIFY(!w_->Running());
+    }
+
+    void stopDuringRun_data() {
+        QTest::addColumn<bool>("byAccessKey");
+        QTest::newRow("Stop clicked") << false;
+        QTest::newRow("Stop by Alt+S") << true;
+    }
+
+    void stopDuringRun() {
+        QFETCH(bool, byAccessKey);
+        struct During {
+            bool running = false, bar = false, barDrawn = false;
+            QString tip, digitos, numero, result;
+            QWidget* focus = nullptr;
+            Qt::CursorShape pointer = Qt::ArrowCursor;
+            bool commandsDisabled = false;
+        } during;
+        QElapsedTimer sinceStop;
+        guitest::After(300, w_.get(), [&] {
+            during.running = w_->Running();
+            during.bar = w_->picPercentBar->isVisible();
+            during.barDrawn = w_->picPercentBar->PaintCount() > 0;
+            during.tip = w_->rtfResp->toolTip();
+            during.digitos = w_->lblDigitos->text();
+            during.numero = w_->lblNumero->text();
+            during.result = w_->rtfResp->toPlainText();
+            during.focus = QApplication::focusWidget();
+            during.pointer = Pointer();
+            during.commandsDisabled = ResultCommandsEnabled(false);
+            sinceStop.start();
+            if (byAccessKey)
+                QTest::keyClick(w_->cmdStop, Qt::Key_S, Qt::AltModifier);
+            else
+                QTest::mouseClick(w_->cmdStop, Qt::LeftButton);
+        });
+        const int beepsBefore = kaldrome::BeepCount();
+        Run(LongRun);
+        const qint64 stopMs = sinceStop.elapsed();
+
+        // Running.
+        QVERIFY(during.running);
+        QVERIFY(during.bar);
+        QVERIFY(during.barDrawn);
+        QCOMPARE(during.tip, QString("Alt to Pause"));
+        QCOMPARE(during.digitos, QString("Number of digits....."));
+        QCOMPARE(during.numero, QString("999,999!="));
+        QCOMPARE(during.result, QString());
+        QCOMPARE(during.focus, static_cast<QWidget*>(w_->cmdStop));
+        QCOMPARE(during.pointer, Qt::WaitCursor);
+        QVERIFY(during.commandsDisabled);
+        // Stopped, at once (the access key clicks after its short animation).
+        QVERIFY2(stopMs < (byAccessKey ? 600 : 500), qPrintable(QString::number(stopMs)));
+        QVERIFY(!w_->Running());
+        QVERIFY(w_->State().Multiplier < 999999);
+        QVERIFY(kaldrome::StopRequested);
+        QCOMPARE(w_->rtfResp->toPlainText(), QString());
+        QVERIFY(w_->State().DisplayText.empty());
+        QVERIFY(w_->picPercentBar->isVisible());
+        QCOMPARE(w_->lblDigitos->text(), QString("Number of digits....."));
+        QCOMPARE(w_->lblNumero->text(), QString("999,999!="));
+        QCOMPARE(w_->rtfResp->toolTip(), QString("Alt to Pause"));
+        QCOMPARE(Pointer(), Qt::IBeamCursor);
+        QVERIFY(ResultCommandsEnabled(false));
+        QVERIFY(NumberBoxFocusedAndSelected());
+        QVERIFY(w_->Label2->isVisible());
+        QCOMPARE(kaldrome::BeepCount(), beepsBefore);
+
+        // A completed run after the stopped one clears all of that.
+        QTest::keyClicks(w_->txtN, "30");  // replaces the selected text
+        QCOMPARE(w_->txtN->text(), QString("30"));
+        QTest::keyClick(w_->txtN, Qt::Key_Return);
+        QVERIFY(!kaldrome::StopRequested);
+        QCOMPARE(w_->rtfResp->toPlainText(),
+                 QString("  0026525  2859812  1910586  3630848  0000000\n"));
+        QCOMPARE(w_->lblDigitos->text(), QString("Number of digits: 33"));
+        QCOMPARE(w_->lblNumero->text(), QString("30!="));
+        QCOMPARE(w_->rtfResp->toolTip(), QString());
+        QVERIFY(!w_->picPercentBar->isVisible());
+        QVERIFY(ResultCommandsEnabled(true));
+        QCOMPARE(kaldrome::BeepCount(), beepsBefore + 1);
+    }
+
+    void stopWithNoRun() {
+        Run("12");
+        const Look before = LookNow();
+        QTest::mouseClick(w_->cmdStop, Qt::LeftButton);
+        QVERIFY(kaldrome::StopRequested);
+        QVERIFY(LookNow() == before);
+        // The next run clears the flag and completes with its commands enabled.
+        Run("100");
+        QVERIFY(!kaldrome::StopRequested);
+        QCOMPARE(w_->lblDigitos->text(), QString("Number of digits: 158"));
+        QVERIFY(ResultCommandsEnabled(true));
+    }
+
+    void enterDuringRunStartsNothing() {
+        struct {
+            bool focusMoved = false, refused = false;
+            int beeps = 0;
+            int32_t target = 0;
+            QString numero;
+        } seen;
+        guitest::After(250, w_.get(), [&] {
+            // A click in the result box hands the focus to the number box...
+            QTest::mouseClick(w_->rtfResp->viewport(), Qt::LeftButton);
+            seen.focusMoved = NumberBoxFocusedAndSelected();
+            // ... where a new number and Enter would start a nested run.
+            const int beepsBefore = kaldrome::BeepCount();
+            QTest::keyClicks(w_->txtN, "5");
+            QTest::keyClick(w_->txtN, Qt::Key_Return);
+            seen.beeps = kaldrome::BeepCount() - beepsBefore;
+            seen.target = w_->State().Target;
+            seen.numero = w_->lblNumero->text();
+            seen.refused = w_->Running() && w_->State().DisplayText.empty();
+            QTest::mouseClick(w_->cmdStop, Qt::LeftButton);
+        });
+        Run(LongRun);
+        QVERIFY(seen.focusMoved);
+        QCOMPARE(seen.beeps, 1);
+        QCOMPARE(seen.target, 999999);
+        QCOMPARE(seen.numero, QString("999,999!="));
+        QVERIFY(seen.refused);
+        QCOMPARE(w_->State().Target, 999999);
+        QVERIFY(!w_->Running());
+        // The engine's state is still the long run's: a nested run of 5 would
+        // have left LimbCount at 1.
+        QVERIFY(w_->State().LimbCount > 1000);
+    }
+
+    // ---- what holds a run still ---------------------------------------------
+
+    void runHolds_data() {
+        QTest::addColumn<QString>("what");
+        QTest::newRow("File menu opened with the mouse") << "menu";
+        QTest::newRow("pop-up menu by right click") << "popup";
+        QTest::newRow("menu bar keyboard mode after Alt") << "alt";
+        QTest::newRow("modal dialog, blocking") << "exec";
+        QTest::newRow("modal dialog, not blocking") << "open";
+    }
+
+    void runHolds() {
+        QFETCH(QString, what);
+        auto* dialog = new QDialog(w_.get());
+        dialog->setObjectName("testModal");
+        dialog->setWindowModality(Qt::ApplicationModal);
+        struct {
+            bool runningAtOpen = false, openAtFirst = false, openAtSecond = false;
+            int32_t atFirst = -1, atSecond = -2;
+            float percentFirst = -1, percentSecond = -2;
+        } seen;
+        auto isOpen = [&] {
+            if (what == "alt") return w_->menuBar()->hasFocus();
+            if (what == "exec" || what == "open") return dialog->isVisible();
+            return QApplication::activePopupWidget() != nullptr;
+        };
+        // Timers in order: measure twice while it is open, then close it.
+        guitest::After(160, w_.get(), [&] {
+            seen.openAtFirst = isOpen();
+            seen.atFirst = w_->State().Multiplier;
+            seen.percentFirst = w_->State().Percent;
+        });
+        guitest::After(700, w_.get(), [&] {
+            seen.openAtSecond = isOpen();
+            seen.atSecond = w_->State().Multiplier;
+            seen.percentSecond = w_->State().Percent;
+        });
+        guitest::After(750, w_.get(), [&] {
+            if (what == "alt")
+                QTest::keyClick(w_->menuBar(), Qt::Key_Escape);
+            else if (what == "exec" || what == "open")
+                dialog->reject();
+            else if (QWidget* popup = QApplication::activePopupWidget())
+                popup->close();
+        });
+        guitest::After(100, w_.get(), [&] {
+            seen.runningAtOpen = w_->Running();
+            if (what == "menu") {
+                QMenuBar* bar = w_->menuBar();
+                QTest::mouseClick(bar, Qt::LeftButton, {},
+                                  bar->actionGeometry(w_->mnuFile->menuAction()).center());
+            } else if (what == "popup") {
+                QTest::mouseClick(w_->rtfResp->viewport(), Qt::RightButton, {}, QPoint(40, 40));
+            } else if (what == "alt") {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Alt, Qt::AltModifier);
+            } else if (what == "exec") {
+                dialog->exec();
+            } else {
+                dialog->show();
+            }
+        });
+        QElapsedTimer clock;
+        clock.start();
+        Run("150000");
+        QVERIFY(seen.runningAtOpen);
+        QVERIFY(seen.openAtFirst);
+        QVERIFY(seen.openAtSecond);
+        QCOMPARE(seen.atSecond, seen.atFirst);
+        QCOMPARE(seen.percentSecond, seen.percentFirst);
+        QVERIFY(seen.percentFirst > 0 && seen.percentFirst < 100);
+        // It went on where it stood, and completed.
+        QVERIFY(clock.elapsed() >= 750);
+        QCOMPARE(w_->lblDigitos->text(), QString("Number of digits: 711,273"));
+        QVERIFY(ResultCommandsEnabled(true));
+        QVERIFY(!w_->menuBar()->hasFocus());
+    }
+
+    // ---- commands -----------------------------------------------------------
+
+    void popUpTwins_data() {
+        QTest::addColumn<QString>("twin");
+        QTest::addColumn<QString>("main");
+        QTest::newRow("Create File") << "mnuCreateFile_Pop"
+                                     << "mnuCreateFile";
+        QTest::newRow("Copy") << "mnuCopy_Pop"
+                              << "mnuCopy";
+        QTest::newRow("Print") << "mnuPrint_Pop"
+                               << "mnuPrint";
+        QTest::newRow("Print Setup") << "mnuPrintSetup_Pop"
+                                     << "mnuPrintSetup";
+        QTest::newRow("Help") << "mnuHelp_Pop"
+                              << "mnuHelp";
+        QTest::newRow("About") << "mnuAbout_Pop"
+                               << "mnuAbout";
+        QTest::newRow("web") << "mnuWeb_Pop"
+                             << "mnuWeb";
+    }
+
+    void popUpTwins() {
+        QFETCH(QString, twin);
+        QFETCH(QString, main);
+        Run("10");
+        DisconnectHandlers();
+        std::vector<std::unique_ptr<QSignalSpy>> spies;
+        QSignalSpy* mainSpy = nullptr;
+        for (QAction* a : {w_->mnuCopy, w_->mnuCreateFile, w_->mnuPrint, w_->mnuPrintSetup,
+                           w_->mnuHelp, w_->mnuWeb, w_->mnuAbout}) {
+            spies.push_back(std::make_unique<QSignalSpy>(a, &QAction::triggered));
+            if (a->objectName() == main) mainSpy = spies.back().get();
+        }
+        QVERIFY(mainSpy);
+        w_->findChild<QAction*>(twin)->trigger();
+        int total = 0;
+        for (const auto& spy : spies) total += int(spy->count());
+        QCOMPARE(mainSpy->count(), 1);
+        QCOMPARE(total, 1);
+    }
+
+    void shortcutsReachCommands_data() {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("command");
+        const int ctrl = int(Qt::ControlModifier);
+        for (const char* focus : {"txtN", "cmdStop", "cmdExit", "rtfResp"}) {
+            const QString at = QString(" in ") + focus;
+            QTest::newRow(qPrintable("Ctrl+F" + at))
+                << focus << int(Qt::Key_F) << ctrl << "mnuCreateFile";
+            QTest::newRow(qPrintable("Ctrl+U" + at))
+                << focus << int(Qt::Key_U) << ctrl << "mnuPrintSetup";
+            QTest::newRow(qPrintable("Ctrl+P" + at))
+                << focus << int(Qt::Key_P) << ctrl << "mnuPrint";
+            QTest::newRow(qPrintable("Ctrl+C" + at))
+                << focus << int(Qt::Key_C) << ctrl << "mnuCopy";
+            QTest::newRow(qPrintable("F1" + at)) << focus << int(Qt::Key_F1) << 0 << "mnuHelp";
+        }
+    }
+
+    void shortcutsReachCommands() {
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, command);
+        Run("10");
+        DisconnectHandlers();
+        auto* action = w_->findChild<QAction*>(command);
+        QVERIFY(action->isEnabled());
+        QSignalSpy spy(action, &QAction::triggered);
+        auto* widget = w_->findChild<QWidget*>(focus);
+        widget->setFocus();
+        QCOMPARE(QApplication::focusWidget(), widget);
+        const int beepsBefore = kaldrome::BeepCount();
+        QTest::keyClick(widget, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(kaldrome::BeepCount(), beepsBefore);
+    }
+
+    void disabledCopyLeavesCtrlCToTheBox() {
+        // Before any result, Copy is disabled: Ctrl+C copies the box's selection.
+        DisconnectHandlers();
+        QSignalSpy copy(w_->mnuCopy, &QAction::triggered);
+        QSignalSpy create(w_->mnuCreateFile, &QAction::triggered);
+        QGuiApplication::clipboard()->setText("before");
+        w_->txtN->setText("4321");
+        w_->txtN->setFocus();
+        w_->txtN->selectAll();
+        QTest::keyClick(w_->txtN, Qt::Key_C, Qt::ControlModifier);
+        QTest::keyClick(w_->txtN, Qt::Key_F, Qt::ControlModifier);
+        QCOMPARE(copy.count(), 0);
+        QCOMPARE(create.count(), 0);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("4321"));
+    }
+
+    void accessLettersReachMenus() {
+        // Letters are refused everywhere in the window, except where the menus
+        // own the keys: in the menu bar's keyboard mode and in an open menu.
+        DisconnectHandlers();
+        QSignalSpy about(w_->mnuAbout, &QAction::triggered);
+        const int beepsBefore = kaldrome::BeepCount();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Alt, Qt::AltModifier);
+        QVERIFY(w_->menuBar()->hasFocus());
+        QTest::keyClick(w_->menuBar(), Qt::Key_H);
+        QCOMPARE(QApplication::activePopupWidget(), static_cast<QWidget*>(w_->mnuAyuda));
+        QTest::keyClick(w_->mnuAyuda, Qt::Key_A);
+        QTRY_COMPARE(about.count(), 1);
+        QVERIFY(!QApplication::activePopupWidget());
+        QCOMPARE(kaldrome::BeepCount(), beepsBefore);
+        // Back in the window, a letter is refused again.
+        w_->txtN->setFocus();
+        QTest::keyClick(w_->txtN, 'h');
+        QCOMPARE(kaldrome::BeepCount(), beepsBefore + 1);
+        QCOMPARE(w_->txtN->text(), QString());
+    }
+
+    // ---- the result box's mouse -----------------------------------------------
+
+    void leftClickInResultBox() {
+        w_->txtN->setText("42");
+        w_->cmdStop->setFocus();
+        QTest::mouseClick(w_->rtfResp->viewport(), Qt::LeftButton, {}, QPoint(30, 30));
+        QVERIFY(NumberBoxFocusedAndSelected());
+        QCOMPARE(w_->txtN->selectedText(), QString("42"));
+    }
+
+    void mouseButtonsInResultBox_data() {
+        QTest::addColumn<int>("button");
+        QTest::addColumn<bool>("opensPopUp");
+        QTest::newRow("right button opens the pop-up menu") << int(Qt::RightButton) << true;
+        QTest::newRow("middle button opens nothing") << int(Qt::MiddleButton) << false;
+    }
+
+    void mouseButtonsInResultBox() {
+        QFETCH(int, button);
+        QFETCH(bool, opensPopUp);
+        QWidget* seenPopup = nullptr;
+        QPoint popupAt;
+        guitest::After(150, w_.get(), [&] {
+            seenPopup = QApplication::activePopupWidget();
+            if (seenPopup) {
+                popupAt = seenPopup->geometry().topLeft();
+                seenPopup->close();
+            }
+        });
+        const QPoint click(50, 60);
+        QTest::mouseClick(w_->rtfResp->viewport(), Qt::MouseButton(button), {}, click);
+        QTRY_VERIFY(seenPopup || !opensPopUp);
+        QTest::qWait(200);
+        QCOMPARE(seenPopup == w_->mnuPopUpMenu, opensPopUp);
+        if (opensPopUp) {
+            const QPoint expected = w_->rtfResp->viewport()->mapToGlobal(click);
+            QVERIFY2((popupAt - expected).manhattanLength() <= 2,
+                     qPrintable(QString("%1,%2").arg(popupAt.x()).arg(popupAt.y())));
+        }
+    }
+
+    // ---- ending -------------------------------------------------------------
+
+    void closingWithoutEventLoopKeepsLoopsWorking() {
+        // Closed before any event loop runs (as here, or before exec): the
+        // window goes, and later event loops, such as a dialog's, still run.
+        w_->close();
+        QVERIFY(w_->Quitting());
+        QVERIFY(!w_->isVisible());
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, [&loop] { loop.exit(7); });
+        QCOMPARE(loop.exec(), 7);
+    }
+
+    void endingDuringRun_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Exit clicked") << "exit";
+        QTest::newRow("Exit by Alt+X") << "alt-x";
+        QTest::newRow("close box") << "close";
+    }
+
+    void endingDuringRun() {
+        if (!guitest::ChildRole().isEmpty()) QSKIP("runs in the parent only");
+        QFETCH(QString, how);
+        const guitest::ChildResult child = guitest::RunSelf("end-during-run:" + how, {}, {}, 30000);
+        QVERIFY2(child.finished, child.output.constData());
+        QCOMPARE(child.exitStatus, QProcess::NormalExit);
+        QVERIFY2(child.exitCode == 0, child.output.constData());
+        QVERIFY2(child.output.contains("ended mid-run 1"), child.output.constData());
+        QVERIFY2(child.output.contains("run returned"), child.output.constData());
+        QVERIFY2(child.output.contains("window hidden 1"), child.output.constData());
+        // A finished 999,999! would take far longer than an abandoned one.
+        QVERIFY2(child.elapsedMs < 15000, qPrintable(QString::number(child.elapsedMs)));
+    }
+
+    void largestResultShowsQuickly() {
+        // The display text of 999,999!: 795,101 groups, 7,473,949 characters.
+        std::string text;
+        text.reserve(7473949);
+        for (int g = 1; g <= 795101; ++g) {
+            text += kaldrome::FormatGroup(g % 10000000);
+            if (g % 5 == 0) text += "\r\n";
+        }
+        QCOMPARE(text.size(), std::size_t(7473949));
+        QPlainTextEdit* box = w_->rtfResp;
+        QElapsedTimer t;
+        t.start();
+        box->setPlainText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+        QCoreApplication::processEvents();  // the first paint
+        const qint64 showMs = t.elapsed();
+        QCOMPARE(box->blockCount(), 795101 / 5 + 1);  // 159,020 full lines and one group
+        // Scrolling to the middle and to the end is immediate.
+        t.start();
+        box->verticalScrollBar()->setValue(box->verticalScrollBar()->maximum() / 2);
+        QCoreApplication::processEvents();
+        box->verticalScrollBar()->setValue(box->verticalScrollBar()->maximum());
+        QCoreApplication::processEvents();
+        const qint64 scrollMs = t.elapsed();
+        QVERIFY(box->cursorForPosition(QPoint(5, 5)).blockNumber() > 150000);
+        // The next run empties the box.
+        t.start();
+        box->clear();
+        QCoreApplication::processEvents();
+        const qint64 clearMs = t.elapsed();
+        qInfo("7.47 M characters: shown in %lld ms, scrolled in %lld ms, cleared in %lld ms",
+              showMs, scrollMs, clearMs);
+        // Generous bounds for a loaded machine: a wrapping or rich-text box
+        // takes many times longer.
+        QVERIFY2(showMs < 3000, qPrintable(QString::number(showMs)));
+        QVERIFY2(scrollMs < 500, qPrintable(QString::number(scrollMs)));
+        QVERIFY2(clearMs < 1500, qPrintable(QString::number(clearMs)));
+    }
+
+    // ---- cost of the window's share of a run (opt-in measurement) -------------
+
+    void measureOverhead() {
+        if (qEnvironmentVariableIsEmpty("KALDROME_MEASURE_OVERHEAD"))
+            QSKIP("set KALDROME_MEASURE_OVERHEAD=1 to measure");
+        const int n = qEnvironmentVariableIntValue("KALDROME_MEASURE_N") > 0
+                          ? qEnvironmentVariableIntValue("KALDROME_MEASURE_N")
+                          : 100000;
+        // Wall time, and the CPU time of this thread: on a shared machine the
+        // window's event processing can lose the processor to other programs,
+        // which shows in wall time only.
+        auto cpuMs = [] {
+            timespec ts{};
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+            return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+        };
+        auto wallMs = [](const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; };
+        std::vector<double> window, windowCpu, windowLoop, headless, headlessCpu, bareLoop;
+        int slices = 0;
+        qint64 longest = 0;
+        const int repeats = std::max(3, qEnvironmentVariableIntValue("KALDROME_MEASURE_REPEATS"));
+        for (int i = 0; i < repeats; ++i) {
+            QElapsedTimer t;
+            t.start();
+            double cpu = cpuMs();
+            Run(QString::number(n));
+            window.push_back(wallMs(t));
+            windowCpu.push_back(cpuMs() - cpu);
+            windowLoop.push_back(w_->LoopMs());
+            slices = w_->EventSlices();
+            longest = w_->LongestWorkMs();
+
+            kaldrome::RunState rs;
+            t.start();
+            cpu = cpuMs();
+            kaldrome::ComputeHeadless(rs, n);
+            headless.push_back(wallMs(t));
+            headlessCpu.push_back(cpuMs() - cpu);
+            QCOMPARE(rs.DisplayText, w_->State().DisplayText);
+
+            // The factor loop alone, timed as the window times its own.
+            kaldrome::RunState bare;
+            bare.Target = n;
+            kaldrome::SeedLimbs(bare);
+            t.start();
+            kaldrome::RunFactorLoop(bare, {});
+            bareLoop.push_back(wallMs(t));
+        }
+        // Medians, and minima: on a busy machine the least disturbed run is
+        // the best estimate of the cost itself.
+        for (const bool minimum : {false, true}) {
+            auto pick = [minimum](std::vector<double> v) {
+                std::sort(v.begin(), v.end());
+                return minimum ? v.front() : v[v.size() / 2];
+            };
+            std::printf("%s of %d, N=%d\n", minimum ? "minimum" : "median", repeats, n);
+            std::printf(
+                "  whole run: window %.1f ms wall / %.1f ms cpu, headless %.1f ms wall / "
+                "%.1f ms cpu: ratio %.3f wall, %.3f cpu\n",
+                pick(window), pick(windowCpu), pick(headless), pick(headlessCpu),
+                pick(window) / pick(headless), pick(windowCpu) / pick(headlessCpu));
+            std::printf("  factor loop: window %.1f ms, headless %.1f ms: ratio %.3f\n",
+                        pick(windowLoop), pick(bareLoop), pick(windowLoop) / pick(bareLoop));
+        }
+        std::printf("last run: %d event slices, longest work between two %lld ms\n", slices,
+                    static_cast<long long>(longest));
+    }
+};
+
+// ---- child runs that end the program ---------------------------------------
+
+namespace {
+
+int EndDuringRunChild(int argc, char** argv, const QString& how) {
+    QApplication app(argc, argv);
+    kaldrome::SetSeparators({",", "."});
+    Form1 w;
+    w.show();
+    bool midRun = false;
+    QTimer::singleShot(50, &w, [&] {
+        w.txtN->setText(LongRun);
+        w.txtN->setFocus();
+        QTest::keyClick(w.txtN, Qt::Key_Return);  // returns when the run does
+        std::printf("run returned\n");
+    });
+    QTimer::singleShot(400, &w, [&] {
+        midRun = w.Running() && w.State().Multiplier < w.State().Target;
+        if (how == "exit") {
+            QTest::mouseClick(w.cmdExit, Qt::LeftButton);
+        } else if (how == "alt-x") {
+            QTest::keyClick(&w, Qt::Key_X, Qt::AltModifier);
+        } else {
+            // What the window system sends for the close box.
+            QCloseEvent close;
+            QCoreApplication::sendEvent(w.windowHandle(), &close);
+        }
+    });
+    const int code = app.exec();
+    std::printf("ended mid-run %d, window hidden %d, exec %d\n", int(midRun), int(!w.isVisible()),
+                code);
+    std::fflush(stdout);
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const QString role = guitest::ChildRole();
+    if (role.startsWith("end-during-run:"))
+        return EndDuringRunChild(argc, argv, role.mid(int(qstrlen("end-during-run:"))));
+    QApplication app(argc, argv);
+    RunControlTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_run_control.moc"
