@@ -1,0 +1,79 @@
+#include "commands/common_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QWidget>
+
+namespace kaldrome {
+
+CommonDialog::CommonDialog(QWidget* owner) : QObject(owner), owner_(owner) {}
+
+QStringList CommonDialog::NameFilters(const QString& filter) {
+    // Description and pattern alternate; Qt's name filters carry the pattern
+    // in the description, so the pattern entries are only checked for presence.
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i < parts.size(); i += 2) {
+        QString description = parts.at(i).trimmed();
+        if (description.isEmpty()) continue;
+        const QString pattern = i + 1 < parts.size() ? parts.at(i + 1).trimmed() : QString();
+        // A description without the pattern in brackets would filter nothing in Qt.
+        if (!pattern.isEmpty() && !description.contains(QLatin1Char('(')))
+            description += QStringLiteral(" (%1)").arg(
+                QString(pattern).replace(QLatin1Char(';'), QLatin1Char(' ')));
+        filters << description;
+    }
+    return filters;
+}
+
+QString CommonDialog::PrinterDialogTitle(int flags) {
+    return (flags & PrintSetupForm) ? tr("Print Setup") : tr("Print");
+}
+
+bool CommonDialog::ShowSave() {
+    // Qt's own widget dialog: the same on every desktop, and drivable by tests.
+    QFileDialog dialog(owner_, DialogTitle);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !(Flags & OverwritePrompt));
+    // No default suffix: a name typed without an extension is used as typed.
+    dialog.setDefaultSuffix(QString());
+
+    const QStringList filters = NameFilters(Filter);
+    if (!filters.isEmpty()) {
+        dialog.setNameFilters(filters);
+        if (FilterIndex >= 1 && FilterIndex <= filters.size())
+            dialog.selectNameFilter(filters.at(FilterIndex - 1));
+    }
+    if (!FileName.isEmpty()) dialog.selectFile(FileName);
+
+    if (dialog.exec() == QDialog::Accepted) {
+        const QStringList chosen = dialog.selectedFiles();
+        if (!chosen.isEmpty()) {
+            FileName = chosen.first();
+            return true;
+        }
+    }
+    if (CancelError) return false;
+    FileName.clear();
+    return true;
+}
+
+bool CommonDialog::ShowPrinter(QPrinter& printer) {
+    QPrintDialog dialog(&printer, owner_);
+    dialog.setWindowTitle(PrinterDialogTitle(Flags));
+    if (Flags & PrintSetupForm) {
+        // Which printer and which paper; nothing about pages or copies.
+        dialog.setOptions(QAbstractPrintDialog::PrintShowPageSize);
+        // Setting up prints nothing: the button that confirms says so.
+        if (auto* buttons = dialog.findChild<QDialogButtonBox*>())
+            if (QPushButton* ok = buttons->button(QDialogButtonBox::Ok)) ok->setText(tr("OK"));
+    }
+    return dialog.exec() == QDialog::Accepted;
+}
+
+}  // namespace kaldrome

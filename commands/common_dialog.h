@@ -1,0 +1,61 @@
+// dlgDialogo: the window's one common-dialog object.
+//
+// Its settings persist between uses, so every command sets what it relies on
+// right before showing it: Create File the save settings, Print Setup its
+// flags, Help the help file and command. Behind it stand Qt's own (non-native)
+// file dialog for saving and Qt's print dialog.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QPrinter;
+class QWidget;
+
+namespace kaldrome {
+
+class CommonDialog : public QObject {
+    Q_OBJECT
+
+  public:
+    // Option flags.
+    static constexpr int OverwritePrompt = 2;  // save: ask before an existing file is chosen
+    static constexpr int HideReadOnly = 4;     // save: no read-only box (Qt's save dialog has none)
+    static constexpr int PrintSetupForm = 64;  // printer: printer choice and page settings only
+
+    explicit CommonDialog(QWidget* owner);
+
+    // Save-dialog settings.
+    QString DialogTitle;
+    QString FileName;  // in: proposed name; out: the chosen full path
+    int Flags = 0;
+    QString Filter;  // "Description|pattern|Description|pattern|..."
+    int FilterIndex = 1;
+    bool CancelError = false;  // cancelling makes ShowSave return false
+
+    // Help settings.
+    QString HelpFile;
+    int HelpCommand = 0;
+
+    // Shows the save dialog. On acceptance FileName becomes the chosen full path
+    // and the result is true. On cancel: false when CancelError is set; otherwise
+    // FileName becomes empty and the result is true.
+    bool ShowSave();
+    // Shows the printer dialog for printer (its setup form when Flags has
+    // PrintSetupForm); true when accepted, and only then is printer changed.
+    bool ShowPrinter(QPrinter& printer);
+    // Opens the help viewer on HelpFile with HelpCommand; returns at once.
+    void ShowHelp();
+
+    // Filter text to Qt name filters: "Text (*.txt)|*.txt" gives "Text (*.txt)".
+    static QStringList NameFilters(const QString& filter);
+
+    // Window title of the printer dialog in its two forms.
+    static QString PrinterDialogTitle(int flags);
+
+  private:
+    QWidget* owner_;
+};
+
+}  // namespace kaldrome

@@ -1,0 +1,182 @@
+#include "commands/exports.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFontMetricsF>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QSaveFile>
+#include <algorithm>
+#include <cmath>
+#include <string_view>
+
+namespace kaldrome {
+
+namespace {
+
+QString Tr(const char* text) {
+    return QCoreApplication::translate("Exports", text);
+}
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+// Largest and smallest point sizes tried for the printout.
+constexpr qreal kPrintPointSize = 10.0;
+constexpr qreal kSmallestPointSize = 4.0;
+
+QFont FixedPitchFont(qreal pointSize) {
+    QFont font(QStringLiteral("Liberation Mono"));
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    font.setPointSizeF(pointSize);
+    return font;
+}
+
+}  // namespace
+
+QString MessageTitle() {
+    return QStringLiteral("Kaldrome");
+}
+
+QByteArray FileBytes(const std::string& document) {
+    QByteArray bytes = QString::fromStdString(document).toLocal8Bit();
+    bytes.append(kLineEnd.data(), static_cast<qsizetype>(kLineEnd.size()));
+    return bytes;
+}
+
+QString WriteDocumentFile(const QString& path, const std::string& document) {
+    QSaveFile file(path);
+    // Unbuffered: a short write shows here, not in a flush inside commit(),
+    // whose failure Qt 6.4 does not report (the short file would replace the target).
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return file.errorString();
+    const QByteArray bytes = FileBytes(document);
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        // One write of the whole document; the loop only resumes after a short write,
+        // so that the second attempt reports the reason (disk full, file too large).
+        const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
+        if (n <= 0) {
+            const QString reason = file.errorString();
+            file.cancelWriting();  // the temporary file goes with the QSaveFile
+            return reason;
+        }
+        written += n;
+    }
+    // commit() flushes, closes and renames; the temporary file is removed on failure.
+    if (!file.commit()) return file.errorString();
+    return {};
+}
+
+QString PutOnClipboard(QClipboard* clipboard, const std::string& document) {
+    if (clipboard == nullptr) return Tr("No clipboard is available.");
+    const QString text = QString::fromStdString(document);
+    clipboard->clear();
+    clipboard->setText(text);
+    // Another program may hold the clipboard; then what we read back is not ours.
+    if (clipboard->text() != text) return Tr("The clipboard did not accept the result.");
+    return {};
+}
+
+PrintLayout LayoutFor(QPainter& painter) {
+    QPaintDevice* device = painter.device();
+    PrintLayout layout;
+    layout.pageWidth = device->width();
+    const qreal pageHeight = device->height();
+
+    // Shrink the font until a full line of digits fits the printable width.
+    qreal size = kPrintPointSize;
+    layout.font = FixedPitchFont(size);
+    for (;;) {
+        const QFontMetricsF metrics(layout.font, device);
+        const qreal width = metrics.horizontalAdvance(QString(PrintLineChars, QLatin1Char('0')));
+        if (width <= layout.pageWidth || size <= kSmallestPointSize) {
+            layout.lineHeight = metrics.lineSpacing();
+            layout.ascent = metrics.ascent();
+            break;
+        }
+        size = std::max(kSmallestPointSize, std::floor(size * layout.pageWidth / width * 4) / 4);
+        if (size >= layout.font.pointSizeF()) size = layout.font.pointSizeF() - 0.25;
+        layout.font = FixedPitchFont(size);
+    }
+    layout.linesPerPage = std::max(1, static_cast<int>(std::floor(pageHeight / layout.lineHeight)));
+    return layout;
+}
+
+QString PrintDocument(QPrinter& printer, const std::string& document) {
+    QPainter painter;
+    if (!painter.begin(&printer)) return Tr("The printer could not start the document.");
+    const PrintLayout layout = LayoutFor(painter);
+    painter.setFont(layout.font);
+    painter.setPen(Qt::black);
+
+    bool pagesOk = true;
+    int lineOnPage = 0;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = document.find(kLineEnd, start);
+        const std::string_view line = std::string_view(document).substr(
+            start, end == std::string::npos ? std::string::npos : end - start);
+        if (lineOnPage == layout.linesPerPage) {
+            if (!printer.newPage()) {
+                pagesOk = false;
+                break;
+            }
+            lineOnPage = 0;
+        }
+        if (!line.empty()) {
+            const QPointF baseline(0, layout.ascent + lineOnPage * layout.lineHeight);
+            painter.drawText(baseline,
+                             QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+        }
+        ++lineOnPage;
+        if (end == std::string::npos) break;
+        start = end + kLineEnd.size();
+    }
+    const bool ended = painter.end();
+    if (!pagesOk || !ended || printer.printerState() == QPrinter::Error)
+        return Tr("The printer did not accept the document.");
+    return {};
+}
+
+bool FollowDefaultPrinter(QPrinter& printer, bool keepChoice) {
+    // Printing to a file was chosen on purpose; leave it alone.
+    if (printer.outputFormat() != QPrinter::NativeFormat) return keepChoice;
+    if (keepChoice && !QPrinterInfo::printerInfo(printer.printerName()).isNull()) return true;
+    const QPrinterInfo standard = QPrinterInfo::defaultPrinter();
+    if (!standard.isNull() && printer.printerName() != standard.printerName())
+        printer.setPrinterName(standard.printerName());
+    return false;
+}
+
+void ShowNoPrinterMessage(QWidget* parent) {
+    QMessageBox box(QMessageBox::Critical, MessageTitle(),
+                    QStringLiteral("You don't have any Printer installed!\nPlease install one."),
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void ShowExportError(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Critical, MessageTitle(), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+QString FileErrorText(const QString& path, const QString& reason) {
+    return Tr("The file %1 could not be written.\n%2").arg(QDir::toNativeSeparators(path), reason);
+}
+
+}  // namespace kaldrome
+
+namespace Utilities {
+
+bool PrinterInstalled() {
+    try {
+        return !QPrinterInfo::defaultPrinter().isNull();
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace Utilities

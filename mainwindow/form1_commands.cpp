@@ -1,0 +1,111 @@
+// Export commands of the main window: Copy to Clipboard, Create File, Print, Print Setup.
+//
+// Each export builds the plain text when needed, composes the one document and
+// hands it on; a failure is told to the user and leaves the result on screen.
+#include <QGuiApplication>
+#include <QPrinter>
+
+#include "commands/common_dialog.h"
+#include "commands/exports.h"
+#include "mainwindow/form1.h"
+#include "resulttext/result_document.h"
+#include "resulttext/result_text.h"
+
+namespace {
+
+// Whether Print Setup chose the printer, which Print then keeps; otherwise
+// the printer follows the system's default. Kept by a child of the window.
+class PrinterChoice : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit PrinterChoice(QObject* window) : QObject(window) {
+        setObjectName(QStringLiteral("printerChoice"));
+    }
+    bool fromSetup = false;
+};
+
+PrinterChoice& ChoiceOf(QObject& window) {
+    auto* choice = window.findChild<PrinterChoice*>(QStringLiteral("printerChoice"),
+                                                    Qt::FindDirectChildrenOnly);
+    if (choice == nullptr) choice = new PrinterChoice(&window);
+    return *choice;
+}
+
+const QString kSaveTitle = QStringLiteral("Specify File Name to Create");
+const QString kSaveFilter =
+    QStringLiteral("Word Document (*.doc)|*.doc|Text (*.txt)|*.txt|Rich Text Format (*.rtf)|*.rtf");
+constexpr int kSaveFilterIndex = 3;
+
+}  // namespace
+
+void Form1::mnuCopy_Click() {
+    // The commands are disabled during a run and before a result exists;
+    // this keeps a stray call from reading limbs that are being multiplied.
+    if (running_ || rs_.DisplayText.empty()) return;
+    if (!rs_.PlainTextReady) kaldrome::BuildPlainText(rs_);
+    const std::string document = ComposeResultDocument();
+    const QString error = kaldrome::PutOnClipboard(QGuiApplication::clipboard(), document);
+    if (!error.isEmpty()) kaldrome::ShowExportError(this, error);
+}
+
+void Form1::mnuCreateFile_Click() {
+    if (running_ || rs_.DisplayText.empty()) return;
+    if (dlgDialogo == nullptr) dlgDialogo = new kaldrome::CommonDialog(this);
+    PrepareSaveDialog();
+    // Cancelling ends the command silently, before anything is built.
+    if (!dlgDialogo->ShowSave() || dlgDialogo->FileName.isEmpty()) return;
+    if (!rs_.PlainTextReady) kaldrome::BuildPlainText(rs_);
+    const std::string document = ComposeResultDocument();
+    const QString path = dlgDialogo->FileName;
+    const QString reason = kaldrome::WriteDocumentFile(path, document);
+    if (!reason.isEmpty()) kaldrome::ShowExportError(this, kaldrome::FileErrorText(path, reason));
+}
+
+void Form1::mnuPrint_Click() {
+    if (running_ || rs_.DisplayText.empty()) return;
+    if (!Utilities::PrinterInstalled()) {
+        kaldrome::ShowNoPrinterMessage(this);
+        return;
+    }
+    // Created on first use (the window deletes it); then it follows the default printer.
+    if (printer_ == nullptr) printer_ = new QPrinter(QPrinter::HighResolution);
+    PrinterChoice& choice = ChoiceOf(*this);
+    choice.fromSetup = kaldrome::FollowDefaultPrinter(*printer_, choice.fromSetup);
+    if (!rs_.PlainTextReady) kaldrome::BuildPlainText(rs_);
+    const std::string document = ComposeResultDocument();
+    printer_->setDocName(QStringLiteral("Kaldrome%1").arg(rs_.Target));
+    const QString error = kaldrome::PrintDocument(*printer_, document);
+    if (!error.isEmpty()) kaldrome::ShowExportError(this, error);
+}
+
+void Form1::mnuPrintSetup_Click() {
+    // Stays available during a run: the run waits inside its yield until the dialog closes.
+    if (!Utilities::PrinterInstalled()) {
+        kaldrome::ShowNoPrinterMessage(this);
+        return;
+    }
+    if (dlgDialogo == nullptr) dlgDialogo = new kaldrome::CommonDialog(this);
+    if (printer_ == nullptr) printer_ = new QPrinter(QPrinter::HighResolution);
+    // The dialog opens on the printer that Print would use now.
+    PrinterChoice& choice = ChoiceOf(*this);
+    choice.fromSetup = kaldrome::FollowDefaultPrinter(*printer_, choice.fromSetup);
+    dlgDialogo->Flags = kaldrome::CommonDialog::PrintSetupForm;
+    if (dlgDialogo->ShowPrinter(*printer_)) choice.fromSetup = true;
+}
+
+void Form1::PrepareSaveDialog() {
+    dlgDialogo->DialogTitle = kSaveTitle;
+    dlgDialogo->FileName = QStringLiteral("Kaldrome%1").arg(rs_.Target);
+    dlgDialogo->Flags =
+        kaldrome::CommonDialog::OverwritePrompt | kaldrome::CommonDialog::HideReadOnly;
+    dlgDialogo->Filter = kSaveFilter;
+    dlgDialogo->FilterIndex = kSaveFilterIndex;
+    dlgDialogo->CancelError = true;
+}
+
+std::string Form1::ComposeResultDocument() const {
+    return kaldrome::ComposeResultDocument(rs_);
+}
+
+#include "form1_commands.moc"
