@@ -1,0 +1,215 @@
+#include "commands/frm_about.h"
+
+#include <QFont>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStyle>
+#include <QTextBlockFormat>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
+
+#include "commands/help_viewer.h"
+#include "commands/open_document.h"
+#include "commands/pictures.h"
+#include "mainwindow/program_icon.h"
+
+namespace kaldrome {
+
+namespace {
+
+// Twips to device-independent pixels (15 twips per pixel at 96 dpi).
+QRect Twips(int left, int top, int width, int height) {
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+// The window's fonts are named as the program has always named them; where a
+// family is missing, the metric-compatible Liberation family stands in.
+QStringList Serif() {
+    return {QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif")};
+}
+QStringList Sans() {
+    return {QStringLiteral("Arial"), QStringLiteral("Liberation Sans")};
+}
+
+QTextCharFormat NameFormat() {
+    QTextCharFormat f;
+    f.setFontFamilies(Serif());
+    f.setFontPointSize(12);
+    f.setForeground(QColor(0, 0, 255));
+    return f;
+}
+
+QTextCharFormat PlainFormat() {
+    QTextCharFormat f;
+    f.setFontFamilies(Sans());
+    f.setFontPointSize(10);
+    f.setForeground(QColor(0, 0, 0));
+    return f;
+}
+
+}  // namespace
+
+QString LegalNotice() {
+    return QStringLiteral(
+        "Warning: Kaldrome is protected by copyright law and by international treaties. "
+        "Copying, selling or passing on this program or any part of it without the written "
+        "consent of Orvane Software is not allowed; anyone who does so may face civil claims "
+        "and criminal charges under the law in force.");
+}
+
+FrmAbout::FrmAbout(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint) {
+    setObjectName(QStringLiteral("frmAbout"));
+    setWindowTitle(QStringLiteral("About Kaldrome"));
+    setWindowIcon(ProgramIcon());
+    setFixedSize(ClientWidth, ClientHeight);
+    setSizeGripEnabled(false);
+    // It must never keep the program running once the main window has gone.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")});
+    font.setPointSize(8);
+    setFont(font);
+
+    // Created in tab order: Continue first, so it has the focus when the window opens.
+    cmdContinue = new QPushButton(QStringLiteral("&Continue"), this);
+    cmdContinue->setObjectName(QStringLiteral("cmdContinue"));
+    cmdContinue->setGeometry(Twips(4080, 1440, 975, 495));
+    cmdContinue->setToolTip(QStringLiteral(" Alt + C "));
+    cmdContinue->setDefault(true);
+    cmdContinue->setAutoDefault(true);
+    connect(cmdContinue, &QPushButton::clicked, this, &FrmAbout::cmdContinue_Click);
+
+    rtfAbout = new QTextEdit(this);
+    rtfAbout->setObjectName(QStringLiteral("rtfAbout"));
+    rtfAbout->setGeometry(Twips(720, 120, 4335, 975));
+    rtfAbout->setAcceptRichText(false);
+    rtfAbout->setTabChangesFocus(true);
+    rtfAbout->setUndoRedoEnabled(false);
+    rtfAbout->setLineWrapMode(QTextEdit::WidgetWidth);
+    rtfAbout->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    rtfAbout->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    rtfAbout->document()->setDocumentMargin(2);
+    setTabOrder(cmdContinue, rtfAbout);
+
+    imgKaldrome = new QLabel(this);
+    imgKaldrome->setObjectName(QStringLiteral("imgKaldrome"));
+    imgKaldrome->setGeometry(Twips(120, 360, 480, 480));
+    imgKaldrome->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    imgKaldrome->setScaledContents(false);
+    imgKaldrome->setPixmap(QPixmap::fromImage(ProgramIconImage()));
+
+    imgDireccion = new QLabel(this);
+    imgDireccion->setObjectName(QStringLiteral("imgDireccion"));
+    imgDireccion->setGeometry(Twips(720, 1920, 1860, 270));
+    imgDireccion->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    imgDireccion->setPixmap(QPixmap::fromImage(LinkPictureImage()));
+    imgDireccion->setToolTip(QStringLiteral("Visit Us"));
+    imgDireccion->setCursor(HandCursor());
+    imgDireccion->installEventFilter(this);
+
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(Twips(150, 2400, 4935, 60));
+    Image1->setScaledContents(true);
+    Image1->setPixmap(QPixmap::fromImage(StripImage()));
+
+    lblWarning = new QLabel(this);
+    lblWarning->setObjectName(QStringLiteral("lblWarning"));
+    lblWarning->setGeometry(Twips(210, 2520, 4815, 1065));
+    lblWarning->setWordWrap(true);
+    lblWarning->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+int FrmAbout::ShowModal() {
+    return exec();
+}
+
+void FrmAbout::showEvent(QShowEvent* event) {
+    // Each showing is a fresh load; a spontaneous show (restored by the window
+    // system) is not.
+    if (!event->spontaneous()) Form_Load();
+    QDialog::showEvent(event);
+}
+
+void FrmAbout::Form_Load() {
+    lblWarning->setText(LegalNotice());
+    SetApplicationHelpFile(HelpFilePath());
+    FillAboutText();
+    linkPressed_ = false;
+    CentreOnScreen();
+    cmdContinue->setFocus(Qt::OtherFocusReason);
+}
+
+void FrmAbout::FillAboutText() {
+    QTextDocument* doc = rtfAbout->document();
+    doc->clear();
+    QTextCursor c(doc);
+    QTextBlockFormat block;
+    block.setTopMargin(0);
+    block.setBottomMargin(0);
+    c.setBlockFormat(block);
+    c.insertText(QStringLiteral("Kaldrome"), NameFormat());
+    c.insertText(QStringLiteral("  Version 1.12"), PlainFormat());
+    c.insertBlock(block, PlainFormat());
+    c.insertText(QStringLiteral("Made by "), PlainFormat());
+    c.insertText(QStringLiteral("Orvane Software"), NameFormat());
+    c.insertText(QStringLiteral(", a company of"), PlainFormat());
+    c.insertBlock(block, PlainFormat());
+    c.insertText(QStringLiteral("Vellmark Group"), NameFormat());
+    c.insertText(QStringLiteral(". All rights reserved."), PlainFormat());
+    // Typing goes on in the plain format, and the view starts at the top.
+    rtfAbout->setCurrentCharFormat(PlainFormat());
+    rtfAbout->moveCursor(QTextCursor::Start);
+    rtfAbout->ensureCursorVisible();
+}
+
+void FrmAbout::CentreOnScreen() {
+    QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!s) return;
+    // move() places the frame, so centre the frame (its margins are known once
+    // the window system has framed the window; until then it is the client area).
+    move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, frameGeometry().size(),
+                             s->availableGeometry())
+             .topLeft());
+}
+
+void FrmAbout::cmdContinue_Click() {
+    accept();
+}
+
+void FrmAbout::imgDireccion_Click() {
+    const QString address = ProductsPageAddress();
+    Utilities::OpenDocument(address);
+}
+
+bool FrmAbout::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == imgDireccion) {
+        // A click is a left press and release over the picture.
+        if (event->type() == QEvent::MouseButtonPress) {
+            auto* me = static_cast<QMouseEvent*>(event);
+            linkPressed_ = me->button() == Qt::LeftButton;
+            return linkPressed_;
+        }
+        if (event->type() == QEvent::MouseButtonRelease) {
+            auto* me = static_cast<QMouseEvent*>(event);
+            const bool click = linkPressed_ && me->button() == Qt::LeftButton &&
+                               imgDireccion->rect().contains(me->position().toPoint());
+            linkPressed_ = false;
+            if (click) imgDireccion_Click();
+            return click;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace kaldrome

@@ -1,0 +1,67 @@
+// The program's own help viewer: a non-modal window showing kaldrome.hlp.
+//
+// The help file is HTML in the subset that Qt's rich text understands. Its top
+// carries an anchor named "contents" (the contents page, with links to the
+// topics further down); <title> names the help. The viewer reads the whole file
+// itself, so that a missing, unreadable or foreign file is reported inside the
+// viewer in plain words and the rest of the program carries on.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QPushButton;
+class QTextBrowser;
+
+namespace kaldrome {
+
+class HelpBrowser;
+
+// Help command that opens the contents topic.
+inline constexpr int HelpContents = 3;
+
+// Anchor of the contents page inside the help file.
+inline constexpr char HelpContentsAnchor[] = "contents";
+
+// The help file's name, and its path: beside the running program.
+QString HelpFileName();
+QString HelpFilePath();
+
+// The application-wide help file setting (what context help would open).
+void SetApplicationHelpFile(const QString& path);
+QString ApplicationHelpFile();
+
+class HelpViewer : public QWidget {
+    Q_OBJECT
+
+  public:
+    // Opens (or raises) the one viewer on helpFile and carries out command.
+    // Every command shows the contents topic: it is the only one the program asks for.
+    static HelpViewer* ShowHelp(const QString& helpFile, int command);
+    // The viewer if it exists.
+    static HelpViewer* Instance();
+
+    QTextBrowser* Browser() const;
+    // The error in plain words when the file could not be read; empty otherwise.
+    QString LoadError() const { return loadError_; }
+    // The file the viewer was last asked to show.
+    QString HelpFile() const { return helpFile_; }
+
+    // Reads the help file again and shows its contents page.
+    void ShowContents();
+
+  private:
+    explicit HelpViewer(QWidget* parent = nullptr);
+    void Load(const QString& helpFile, int command);
+    void ShowLoadError(const QString& message);
+    void UpdateButtons();
+
+    HelpBrowser* browser_ = nullptr;
+    QPushButton* cmdContents_ = nullptr;
+    QPushButton* cmdBack_ = nullptr;
+    QPushButton* cmdForward_ = nullptr;
+    QString helpFile_;
+    QString loadError_;
+};
+
+}  // namespace kaldrome

@@ -1,0 +1,664 @@
+// Help viewer, web link and About window: what the user sees and what reaches
+// the desktop, with and without the help file, and while a run is going on.
+#include <QAbstractTextDocumentLayout>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextEdit>
+#include <QtTest>
+
+#include "commands/common_dialog.h"
+#include "commands/frm_about.h"
+#include "commands/help_viewer.h"
+#include "commands/open_document.h"
+#include "engine/run_state.h"
+#include "gui/guitest.h"
+#include "mainwindow/form1.h"
+#include "mainwindow/program_icon.h"
+
+using guitest::After;
+using kaldrome::FrmAbout;
+using kaldrome::HelpViewer;
+
+namespace {
+
+const QString kProductsUrl = QStringLiteral("http://www.orvanesoftware.com/Products.htm");
+
+QString ShippedHelp() {
+    return qEnvironmentVariable("KALDROME_HELP_DIR") + "/kaldrome.hlp";
+}
+
+QString ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+bool Write(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// Top of the block that carries the named anchor, in document coordinates; -1 if absent.
+int AnchorTop(QTextBrowser* b, const QString& name) {
+    QTextDocument* doc = b->document();
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        // An anchor before a heading lands on the block, one before text on the text.
+        bool here = block.charFormat().anchorNames().contains(name);
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            here = here || it.fragment().charFormat().anchorNames().contains(name);
+        if (here) return qRound(doc->documentLayout()->blockBoundingRect(block).top());
+    }
+    return -1;
+}
+
+// Where the view should stand after jumping to an anchor: at the anchor, or at
+// the end when the anchor sits in the last screenful.
+int ExpectedScroll(QTextBrowser* b, const QString& name) {
+    return qMin(AnchorTop(b, name), b->verticalScrollBar()->maximum());
+}
+
+// Clicks the link whose target is href, in the middle of its text.
+bool ClickLink(QTextBrowser* b, const QString& href) {
+    for (QTextBlock block = b->document()->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().anchorHref() == href) {
+                QTextCursor c(b->document());
+                c.setPosition(it.fragment().position() + it.fragment().length() / 2);
+                QTest::mouseClick(b->viewport(), Qt::LeftButton, {}, b->cursorRect(c).center());
+                return true;
+            }
+    return false;
+}
+
+// The help file beside the test program, present or absent for one test.
+class HelpBesideProgram {
+  public:
+    explicit HelpBesideProgram(bool present) {
+        QFile::remove(kaldrome::HelpFilePath());
+        if (present) QFile::copy(ShippedHelp(), kaldrome::HelpFilePath());
+    }
+    ~HelpBesideProgram() { QFile::remove(kaldrome::HelpFilePath()); }
+};
+
+// Receives what would have gone to the browser.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+  public:
+    QList<QUrl> urls;
+  public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
+}  // namespace
+
+class HelpAboutTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+    void viewerOpensAtContents_data();
+    void viewerOpensAtContents();
+    void viewerReportsBadFile_data();
+    void viewerReportsBadFile();
+    void viewerRereadsFile_data();
+    void viewerRereadsFile();
+    void contentsLinks_data();
+    void contentsLinks();
+    void helpCommand_data();
+    void helpCommand();
+
+    void openDocument_data();
+    void openDocument();
+    void webCommands_data();
+    void webCommands();
+
+    void aboutControls_data();
+    void aboutControls();
+    void aboutFrame();
+    void aboutText_data();
+    void aboutText();
+    void aboutKeys_data();
+    void aboutKeys();
+    void aboutReloads_data();
+    void aboutReloads();
+
+    void commandsDuringRun_data();
+    void commandsDuringRun();
+
+  private:
+    QTemporaryDir tmp_;
+    UrlCatcher catcher_;
+};
+
+void HelpAboutTest::initTestCase() {
+    QVERIFY(tmp_.isValid());
+    QVERIFY2(QFile::exists(ShippedHelp()),
+             "KALDROME_HELP_DIR must name the folder of kaldrome.hlp");
+    for (const char* scheme : {"http", "https", "file"})
+        QDesktopServices::setUrlHandler(scheme, &catcher_, "open");
+}
+
+void HelpAboutTest::cleanupTestCase() {
+    for (const char* scheme : {"http", "https", "file"}) QDesktopServices::unsetUrlHandler(scheme);
+}
+
+void HelpAboutTest::cleanup() {
+    delete HelpViewer::Instance();
+    catcher_.urls.clear();
+}
+
+// ---------------------------------------------------------------------------
+// Help viewer
+
+void HelpAboutTest::viewerOpensAtContents_data() {
+    QTest::addColumn<QByteArray>("file");  // empty: the shipped help file
+    QTest::addColumn<QString>("title");
+    QString shippedTitle;
+    const auto m = QRegularExpression("<title>(.*)</title>").match(ReadAll(ShippedHelp()));
+    if (m.hasMatch()) shippedTitle = m.captured(1);
+    QTest::newRow("shipped help file") << QByteArray() << shippedTitle;
+    QByteArray preface;
+    for (int i = 0; i < 120; ++i)
+        preface += "<p>Preface paragraph " + QByteArray::number(i) + "</p>";
+    QTest::newRow("contents below a long preface")
+        << "<html><head><title>Deep Help</title></head><body>" + preface +
+               "<a name=\"contents\"></a><h1>Contents</h1><p>x</p>" + preface + "</body></html>"
+        << "Deep Help";
+    QTest::newRow("no title: the viewer's own")
+        << QByteArray("<html><body><a name=\"contents\"></a><p>Topics</p></body></html>")
+        << "Kaldrome Help";
+}
+
+void HelpAboutTest::viewerOpensAtContents() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, title);
+    QVERIFY(!title.isEmpty());
+    QString path = ShippedHelp();
+    if (!file.isEmpty()) QVERIFY(Write(path = tmp_.filePath("h.hlp"), file));
+
+    HelpViewer* v = HelpViewer::ShowHelp(path, kaldrome::HelpContents);
+    QVERIFY(QTest::qWaitForWindowExposed(v));
+    QVERIFY2(v->LoadError().isEmpty(), qPrintable(v->LoadError()));
+    QVERIFY(!v->isModal() && QApplication::activeModalWidget() == nullptr);
+    QCOMPARE(v->windowTitle(), title);
+    QCOMPARE(v->Browser()->source().fragment(), QStringLiteral("contents"));
+    QVERIFY(AnchorTop(v->Browser(), "contents") >= 0);
+    QTRY_COMPARE(v->Browser()->verticalScrollBar()->value(),
+                 ExpectedScroll(v->Browser(), "contents"));
+}
+
+void HelpAboutTest::viewerReportsBadFile_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("phrase");
+    QTest::newRow("missing file") << "missing"
+                                  << "could not be found";
+    QTest::newRow("folder in its place") << "folder"
+                                         << "is a folder";
+    QTest::newRow("empty file") << "empty"
+                                << "not a Kaldrome help file";
+    QTest::newRow("binary help of another format") << "binary"
+                                                   << "not a Kaldrome help file";
+    QTest::newRow("html without a contents page") << "foreign"
+                                                  << "not a Kaldrome help file";
+}
+
+void HelpAboutTest::viewerReportsBadFile() {
+    QFETCH(QString, kind);
+    QFETCH(QString, phrase);
+    const QString path = tmp_.filePath("bad-" + kind + ".hlp");
+    if (kind == "folder") QVERIFY(QDir().mkpath(path));
+    if (kind == "empty") QVERIFY(Write(path, {}));
+    if (kind == "binary") QVERIFY(Write(path, QByteArray("\x3f\x5f\x03\x00\xff\xfe\x80\x81", 8)));
+    if (kind == "foreign") QVERIFY(Write(path, "<html><body><p>Other help</p></body></html>"));
+
+    HelpViewer* v = HelpViewer::ShowHelp(path, kaldrome::HelpContents);
+    QVERIFY(v->isVisible());
+    QVERIFY2(v->LoadError().contains(phrase), qPrintable(v->LoadError()));
+    QVERIFY(v->LoadError().contains(QFileInfo(path).fileName()));
+    // Told inside the viewer's window, not in a box of its own.
+    QCOMPARE(v->Browser()->toPlainText(), v->LoadError());
+    QCOMPARE(v->windowTitle(), QStringLiteral("Kaldrome Help"));
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+}
+
+void HelpAboutTest::viewerRereadsFile_data() {
+    QTest::addColumn<QByteArray>("first");  // empty: no file
+    QTest::addColumn<QByteArray>("second");
+    const QByteArray a =
+        "<html><head><title>First</title></head><body><a name=\"contents\"></a>A</body></html>";
+    const QByteArray b =
+        "<html><head><title>Second</title></head><body><a name=\"contents\"></a>B</body></html>";
+    QTest::newRow("file appears") << QByteArray() << b;
+    QTest::newRow("file replaced") << a << b;
+    QTest::newRow("file removed") << a << QByteArray();
+}
+
+void HelpAboutTest::viewerRereadsFile() {
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, second);
+    const QString path = tmp_.filePath("changing.hlp");
+    QFile::remove(path);
+    if (!first.isEmpty()) QVERIFY(Write(path, first));
+    HelpViewer* v = HelpViewer::ShowHelp(path, kaldrome::HelpContents);
+    QCOMPARE(v->LoadError().isEmpty(), !first.isEmpty());
+    v->Browser()->setSource(QUrl("#nowhere"));  // wander off before asking again
+
+    QFile::remove(path);
+    if (!second.isEmpty()) QVERIFY(Write(path, second));
+    QCOMPARE(HelpViewer::ShowHelp(path, kaldrome::HelpContents), v);  // the same window
+    if (second.isEmpty()) {
+        QVERIFY(v->LoadError().contains("could not be found"));
+    } else {
+        QVERIFY2(v->LoadError().isEmpty(), qPrintable(v->LoadError()));
+        QCOMPARE(v->windowTitle(), QStringLiteral("Second"));
+        QCOMPARE(v->Browser()->toPlainText().trimmed(), QStringLiteral("B"));
+        QCOMPARE(v->Browser()->source().fragment(), QStringLiteral("contents"));
+        QVERIFY(!v->Browser()->isBackwardAvailable());
+    }
+}
+
+void HelpAboutTest::contentsLinks_data() {
+    QTest::addColumn<QString>("topic");
+    const QString text = ReadAll(ShippedHelp());
+    const QString contents = text.section(QStringLiteral("<hr>"), 0, 0);
+    QStringList seen;
+    auto it = QRegularExpression("href=\"#([^\"]+)\"").globalMatch(contents);
+    while (it.hasNext()) {
+        const QString topic = it.next().captured(1);
+        if (seen.contains(topic)) continue;
+        seen << topic;
+        QTest::newRow(qPrintable(topic)) << topic;
+    }
+    QVERIFY2(seen.size() >= 10, "the contents page links to the topics");
+}
+
+void HelpAboutTest::contentsLinks() {
+    QFETCH(QString, topic);
+    HelpViewer* v = HelpViewer::ShowHelp(ShippedHelp(), kaldrome::HelpContents);
+    QVERIFY(QTest::qWaitForWindowExposed(v));
+    QTextBrowser* b = v->Browser();
+    QVERIFY2(AnchorTop(b, topic) > 0, "every topic named in the contents exists");
+    const int contentsAt = b->verticalScrollBar()->value();
+
+    QVERIFY(ClickLink(b, "#" + topic));
+    QTRY_COMPARE(b->source().fragment(), topic);
+    QCOMPARE(b->verticalScrollBar()->value(), ExpectedScroll(b, topic));
+    auto* back = v->findChild<QPushButton*>("cmdBack");
+    QVERIFY(back && back->isEnabled());
+    QTest::mouseClick(back, Qt::LeftButton);
+    QCOMPARE(b->source().fragment(), QStringLiteral("contents"));
+    QCOMPARE(b->verticalScrollBar()->value(), contentsAt);
+}
+
+void HelpAboutTest::helpCommand_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("present");
+    QTest::newRow("F1, file beside the program") << "F1" << true;
+    QTest::newRow("menu item, file missing") << "menu" << false;
+    QTest::newRow("pop-up item, file beside the program") << "popup" << true;
+}
+
+void HelpAboutTest::helpCommand() {
+    QFETCH(QString, how);
+    QFETCH(bool, present);
+    HelpBesideProgram file(present);
+    Form1 form;
+    QVERIFY(guitest::ShowActive(&form));
+
+    if (how == "F1") QTest::keyClick(&form, Qt::Key_F1);
+    if (how == "menu") form.mnuHelp->trigger();
+    if (how == "popup") form.mnuHelp_Pop->trigger();
+
+    QCOMPARE(form.dlgDialogo->HelpFile, QCoreApplication::applicationDirPath() + "/kaldrome.hlp");
+    QCOMPARE(form.dlgDialogo->HelpCommand, 3);
+    HelpViewer* v = HelpViewer::Instance();
+    QVERIFY(v && v->isVisible());
+    QCOMPARE(v->LoadError().isEmpty(), present);
+    if (present) QCOMPARE(v->Browser()->source().fragment(), QStringLiteral("contents"));
+    if (!present) QVERIFY(v->Browser()->toPlainText().contains("kaldrome.hlp"));
+
+    // The main window carries on: a run still starts and finishes.
+    QVERIFY(form.isVisible() && QApplication::activeModalWidget() == nullptr);
+    QVERIFY(guitest::ShowActive(&form));
+    form.txtN->setFocus();
+    QTest::keyClicks(form.txtN, "5");
+    QTest::keyClick(form.txtN, Qt::Key_Return);
+    QCOMPARE(form.rtfResp->toPlainText(), QStringLiteral("  0000120"));
+}
+
+// ---------------------------------------------------------------------------
+// Web link
+
+void HelpAboutTest::openDocument_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("expected");  // empty: nothing may be opened
+    QTest::newRow("products page gets http") << kaldrome::ProductsPageAddress() << kProductsUrl;
+    QTest::newRow("full address kept") << "https://orvanesoftware.com/a?b=1"
+                                       << "https://orvanesoftware.com/a?b=1";
+    QTest::newRow("surrounding spaces dropped") << "  www.orvanesoftware.com/x.htm "
+                                                << "http://www.orvanesoftware.com/x.htm";
+    QTest::newRow("absolute path as file") << "/tmp/notes.txt"
+                                           << "file:///tmp/notes.txt";
+    QTest::newRow("empty address opens nothing") << ""
+                                                 << "";
+    QTest::newRow("blank address opens nothing") << "   "
+                                                 << "";
+}
+
+void HelpAboutTest::openDocument() {
+    QFETCH(QString, target);
+    QFETCH(QString, expected);
+    const QString result = Utilities::OpenDocument(target);
+    if (expected.isEmpty()) {
+        QVERIFY(catcher_.urls.isEmpty());
+        QVERIFY2(result.startsWith("not an address"), qPrintable(result));
+    } else {
+        QCOMPARE(catcher_.urls, QList<QUrl>{QUrl(expected)});
+        QCOMPARE(result, "opened " + expected);
+    }
+}
+
+void HelpAboutTest::webCommands_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("opened");
+    QTest::newRow("menu item") << "menu" << 1;
+    QTest::newRow("pop-up item") << "popup" << 1;
+    QTest::newRow("About link picture, left click") << "picture" << 1;
+    QTest::newRow("About link picture, right click") << "picture-right" << 0;
+}
+
+void HelpAboutTest::webCommands() {
+    QFETCH(QString, how);
+    QFETCH(int, opened);
+    guitest::ModalWatchdog dog;
+    Form1 form;
+    if (how == "menu") form.mnuWeb->trigger();
+    if (how == "popup") form.mnuWeb_Pop->trigger();
+    if (how.startsWith("picture")) {
+        After(100, &form, [&] {
+            auto* about = qobject_cast<FrmAbout*>(form.About());
+            QLabel* pic = about->imgDireccion;
+            if (how == "picture") QTest::mouseClick(pic, Qt::LeftButton);
+            if (how == "picture-right") QTest::mouseClick(pic, Qt::RightButton);
+            about->cmdContinue->click();
+        });
+        form.mnuAbout->trigger();
+    }
+    QCOMPARE(catcher_.urls, QList<QUrl>(opened, QUrl(kProductsUrl)));
+    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+}
+
+// ---------------------------------------------------------------------------
+// About window
+
+void HelpAboutTest::aboutControls_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("twips");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("toolTip");
+    QTest::newRow("imgKaldrome") << "imgKaldrome" << QRect(120, 360, 480, 480) << ""
+                                 << "";
+    QTest::newRow("rtfAbout") << "rtfAbout" << QRect(720, 120, 4335, 975) << ""
+                              << "";
+    QTest::newRow("imgDireccion") << "imgDireccion" << QRect(720, 1920, 1860, 270) << ""
+                                  << "Visit Us";
+    QTest::newRow("cmdContinue") << "cmdContinue" << QRect(4080, 1440, 975, 495) << "&Continue"
+                                 << " Alt + C ";
+    QTest::newRow("Image1") << "Image1" << QRect(150, 2400, 4935, 60) << ""
+                            << "";
+    QTest::newRow("lblWarning") << "lblWarning" << QRect(210, 2520, 4815, 1065)
+                                << kaldrome::LegalNotice() << "";
+}
+
+void HelpAboutTest::aboutControls() {
+    QFETCH(QString, name);
+    QFETCH(QRect, twips);
+    QFETCH(QString, text);
+    QFETCH(QString, toolTip);
+    FrmAbout about;
+    about.show();  // loads it
+    QWidget* w = about.findChild<QWidget*>(name);
+    QVERIFY(w);
+    QCOMPARE(w->geometry(),
+             QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
+    QCOMPARE(w->toolTip(), toolTip);
+    if (auto* b = qobject_cast<QPushButton*>(w)) QCOMPARE(b->text(), text);
+    if (auto* l = qobject_cast<QLabel*>(w)) QCOMPARE(l->text(), text);
+    // Only Continue and the text box take the focus, in that order.
+    const bool focusable = name == "cmdContinue" || name == "rtfAbout";
+    QCOMPARE(w->focusPolicy() != Qt::NoFocus, focusable);
+    about.close();
+}
+
+void HelpAboutTest::aboutFrame() {
+    guitest::ModalWatchdog dog;
+    FrmAbout about;
+    After(100, &about, [&] {
+        QCOMPARE(QApplication::activeModalWidget(), &about);
+        QCOMPARE(QApplication::focusWidget(), about.cmdContinue);
+        about.cmdContinue->click();
+    });
+    about.ShowModal();
+    QCOMPARE(about.windowTitle(), QStringLiteral("About Kaldrome"));
+    QCOMPARE(about.size(), QSize(349, 234));
+    QCOMPARE(about.minimumSize(), about.maximumSize());
+    const Qt::WindowFlags f = about.windowFlags();
+    QVERIFY(f & Qt::WindowCloseButtonHint);
+    QVERIFY(!(f & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    QCOMPARE(f & Qt::WindowType_Mask, Qt::Dialog);
+    const QPoint centre = about.screen()->availableGeometry().center();
+    QVERIFY(qAbs(about.frameGeometry().center().x() - centre.x()) <= 1);
+    QVERIFY(qAbs(about.frameGeometry().center().y() - centre.y()) <= 1);
+    QVERIFY(about.cmdContinue->isDefault());
+    QCOMPARE(about.cmdContinue->nextInFocusChain(), about.rtfAbout);
+    QVERIFY(!about.imgKaldrome->hasScaledContents());
+    QCOMPARE(about.imgKaldrome->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
+             kaldrome::ProgramIconImage().convertToFormat(QImage::Format_RGB32));
+    QVERIFY(about.Image1->hasScaledContents());
+    const QCursor hand = about.imgDireccion->cursor();
+    QCOMPARE(hand.shape(), Qt::BitmapCursor);
+    QCOMPARE(hand.pixmap().size(), QSize(32, 32));
+    QCOMPARE(qAlpha(hand.pixmap().toImage().pixel(hand.hotSpot())), 255);  // on the fingertip
+    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+}
+
+void HelpAboutTest::aboutText_data() {
+    QTest::addColumn<QString>("piece");
+    QTest::addColumn<bool>("name");  // a name: Times New Roman 12 blue; else Arial 10 black
+    QTest::newRow("product") << "Kaldrome" << true;
+    QTest::newRow("version") << "  Version 1.12" << false;
+    QTest::newRow("maker") << "Orvane Software" << true;
+    QTest::newRow("company") << "Vellmark Group" << true;
+    QTest::newRow("rights") << ". All rights reserved." << false;
+}
+
+void HelpAboutTest::aboutText() {
+    QFETCH(QString, piece);
+    QFETCH(bool, name);
+    FrmAbout about;
+    about.show();
+    QTextDocument* doc = about.rtfAbout->document();
+    QCOMPARE(doc->blockCount(), 3);
+    QTextCharFormat format;
+    bool found = false;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            if (it.fragment().text() == piece) found = true, format = it.fragment().charFormat();
+    QVERIFY2(found, qPrintable(piece));
+    QCOMPARE(format.fontFamilies().toStringList().value(0),
+             name ? QStringLiteral("Times New Roman") : QStringLiteral("Arial"));
+    QCOMPARE(format.fontPointSize(), name ? 12.0 : 10.0);
+    QCOMPARE(format.foreground().color(), name ? QColor(0, 0, 255) : QColor(0, 0, 0));
+    // The family resolves to a real font of the same kind.
+    const QString real = QFontInfo(format.font()).family();
+    QVERIFY2(real.contains(name ? "Serif" : "Sans") || real == "Times New Roman" || real == "Arial",
+             qPrintable(real));
+    // Every paragraph stays on one line, and all three show without scrolling.
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
+        QCOMPARE(block.layout()->lineCount(), 1);
+    QVERIFY(doc->size().height() <= about.rtfAbout->viewport()->height());
+    // The legal notice has its length and fits inside the window.
+    QCOMPARE(kaldrome::LegalNotice().size(), 289);
+    QLabel* warn = about.lblWarning;
+    QVERIFY(warn->y() + warn->heightForWidth(warn->width()) <= about.height());
+    about.close();
+}
+
+void HelpAboutTest::aboutKeys_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("Enter") << int(Qt::Key_Return) << 0 << true;
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << true;
+    QTest::newRow("Space") << int(Qt::Key_Space) << 0 << true;
+    QTest::newRow("Alt+C") << int(Qt::Key_C) << int(Qt::AltModifier) << true;
+    QTest::newRow("a letter stays") << int(Qt::Key_Q) << 0 << false;
+    QTest::newRow("Tab moves on") << int(Qt::Key_Tab) << 0 << false;
+}
+
+void HelpAboutTest::aboutKeys() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(bool, closes);
+    guitest::ModalWatchdog dog;
+    FrmAbout about;
+    QWidget* target = nullptr;
+    bool open = true;
+    bool continued = false;
+    After(100, &about, [&] {
+        // The key goes where a user's key would: to the focus, which opens on Continue.
+        target = QApplication::focusWidget();
+        QTest::keyClick(target ? target : &about, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        // A key may press the button visibly first and click it a moment later.
+        open = !QTest::qWaitFor([&] { return !about.isVisible(); }, 400);
+        continued = about.result() == QDialog::Accepted;
+        if (open) about.reject();
+    });
+    about.ShowModal();
+    QCOMPARE(target, about.cmdContinue);
+    QCOMPARE(open, !closes);
+    QCOMPARE(continued, closes);
+    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+}
+
+void HelpAboutTest::aboutReloads_data() {
+    QTest::addColumn<QString>("meddle");
+    QTest::newRow("text typed into the text box") << "type";
+    QTest::newRow("text box emptied") << "empty";
+    QTest::newRow("legal notice replaced") << "notice";
+    QTest::newRow("application help file changed") << "helpfile";
+}
+
+void HelpAboutTest::aboutReloads() {
+    QFETCH(QString, meddle);
+    guitest::ModalWatchdog dog;
+    Form1 form;
+    QString firstHtml;
+    After(100, &form, [&] {
+        auto* about = qobject_cast<FrmAbout*>(form.About());
+        firstHtml = about->rtfAbout->toHtml();
+        if (meddle == "type") {
+            about->rtfAbout->setFocus();
+            QTest::keyClicks(about->rtfAbout, "typed here");
+        }
+        if (meddle == "empty") about->rtfAbout->clear();
+        if (meddle == "notice") about->lblWarning->setText("changed");
+        if (meddle == "helpfile") kaldrome::SetApplicationHelpFile("/elsewhere/other.hlp");
+        about->cmdContinue->click();
+    });
+    form.mnuAbout->trigger();
+    auto* about = qobject_cast<FrmAbout*>(form.About());
+    QVERIFY(about && !about->isVisible());
+    QVERIFY(meddle != "type" || about->rtfAbout->toPlainText().contains("typed here"));
+
+    QString secondHtml;
+    After(100, &form, [&] {
+        secondHtml = about->rtfAbout->toHtml();
+        QCOMPARE(QApplication::focusWidget(), about->cmdContinue);
+        about->cmdContinue->click();
+    });
+    form.mnuAbout_Pop->trigger();
+    QCOMPARE(form.About(), about);  // created once, shown again
+    QCOMPARE(secondHtml, firstHtml);
+    QVERIFY(firstHtml.contains("Kaldrome"));
+    QCOMPARE(about->lblWarning->text(), kaldrome::LegalNotice());
+    QCOMPARE(kaldrome::ApplicationHelpFile(), kaldrome::HelpFilePath());
+    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+}
+
+// ---------------------------------------------------------------------------
+// During a run
+
+void HelpAboutTest::commandsDuringRun_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("holds");
+    QTest::newRow("About holds the run") << "about" << true;
+    QTest::newRow("Help lets it go on") << "help" << false;
+    QTest::newRow("web link lets it go on") << "web" << false;
+}
+
+void HelpAboutTest::commandsDuringRun() {
+    QFETCH(QString, command);
+    QFETCH(bool, holds);
+    guitest::ModalWatchdog dog(6000);
+    HelpBesideProgram file(true);
+    Form1 form;
+    QVERIFY(guitest::ShowActive(&form));
+    const auto factor = [&form] { return form.State().Multiplier; };
+
+    int before = -1, heldFrom = -1, heldTo = -1, after = -1;
+    QString clockFrom, clockTo;
+    bool returnedAtOnce = false;
+    After(400, &form, [&] {
+        before = factor();
+        if (command == "about") {
+            After(300, &form, [&] { heldFrom = factor(), clockFrom = form.lblTime->text(); });
+            After(1500, &form, [&] {
+                heldTo = factor(), clockTo = form.lblTime->text();
+                qobject_cast<FrmAbout*>(form.About())->cmdContinue->click();
+            });
+            form.mnuAbout->trigger();
+        }
+        if (command == "help") form.mnuHelp->trigger();
+        if (command == "web") form.mnuWeb->trigger();
+        returnedAtOnce = QApplication::activeModalWidget() == nullptr;
+        const int resumedFrom = factor();
+        After(500, &form, [&, resumedFrom] {
+            after = factor() - resumedFrom;
+            form.cmdStop->click();
+        });
+    });
+    After(15000, &form, [&] { form.cmdStop->click(); });  // never let a run outlast the test
+
+    form.txtN->setFocus();
+    QTest::keyClicks(form.txtN, "400000");
+    QTest::keyClick(form.txtN, Qt::Key_Return);  // returns when the run has stopped
+
+    QVERIFY2(before > 0, "the command came during the run");
+    QVERIFY(returnedAtOnce);
+    QVERIFY2(after > 0, "the run goes on after the command");
+    QVERIFY(form.State().Multiplier < 400000);
+    if (holds) {
+        QCOMPARE(heldTo, heldFrom);
+        QCOMPARE(clockTo, clockFrom);
+    }
+    if (command == "help") QVERIFY(HelpViewer::Instance()->isVisible());
+    if (command == "web") QCOMPARE(catcher_.urls, QList<QUrl>{QUrl(kProductsUrl)});
+    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+}
+
+QTEST_MAIN(HelpAboutTest)
+#include "test_help_about.moc"
