@@ -1,0 +1,722 @@
+#!/usr/bin/env python3
+"""End-to-end tests: the built kaldrome binary in a real X server (Xvfb).
+
+Usage: python3 tests/e2e/run_e2e.py --binary PATH [--keep] [-k PATTERN] [--limit SECONDS]
+
+Every scenario starts a fresh program, works it through the keyboard and the
+mouse as a person would and reads the results where a person finds them: the
+clipboard, the file on disk, the printed page, the screen and the bell.
+Expected documents come from oracle.py (Python's math.factorial), never from
+the program. Pictures of the screen are saved for every failure into the
+folder printed at the start. The closing line reads "N passed, N failed,
+N skipped"; the exit status is non-zero on any failure.
+"""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import functools
+import os
+import shutil
+import signal
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import oracle  # noqa: E402
+import xdriver  # noqa: E402
+from xdriver import DriverError, poll  # noqa: E402
+
+SERVER: xdriver.XServer | None = None
+BINARY = ""
+ARTIFACTS = ""
+RESULT: "SummaryResult | None" = None
+
+# Client-area geometry of the controls, in 96-dpi pixels (twips / 15).
+RESULT_BOX = (19, 56, 441, 169)
+STOP_BUTTON = (270, 232, 81, 33)
+EXIT_BUTTON = (358, 232, 81, 33)
+PERCENT_BAR = (8, 312, 465, 25)
+YELLOW = (255, 255, 0)
+
+# A run long enough to be caught in the middle, on any machine this runs on.
+LONG_N = 999999
+
+# How long a run may take before the scenario gives up on it.
+def run_timeout(n: int) -> float:
+    return 30.0 + n * n / 4.0e6
+
+
+# ---------------------------------------------------------------- helpers
+
+def _capture(test: unittest.TestCase, label: str) -> None:
+    """Saves what the screen and the program showed when a check failed."""
+    safe = "".join(c if c.isalnum() or c in "-_." else "_" for c in label)[:120]
+    path = os.path.join(ARTIFACTS, f"{safe}.png")
+    if SERVER and SERVER.screenshot(path):
+        print(f"\n  screenshot: {path}", file=sys.stderr)
+    program = getattr(test, "program", None)
+    if program is not None:
+        err = program.stderr_text()
+        if err.strip():
+            with open(os.path.join(ARTIFACTS, f"{safe}.stderr.txt"), "w") as f:
+                f.write(err)
+
+
+def scenario(fn):
+    """Takes a picture of the screen when the scenario fails."""
+    @functools.wraps(fn)
+    def wrapper(self):
+        try:
+            return fn(self)
+        except unittest.SkipTest:
+            raise
+        except BaseException:
+            _capture(self, self.id().rsplit(".", 1)[-1])
+            raise
+    return wrapper
+
+
+def describe_difference(expected: bytes, actual: bytes | None) -> str:
+    if actual is None:
+        return "nothing readable on the clipboard"
+    at = next((i for i, (a, b) in enumerate(zip(expected, actual)) if a != b),
+              min(len(expected), len(actual)))
+    return (f"{len(actual)} bytes instead of {len(expected)}; first difference at byte {at}: "
+            f"expected {expected[max(0, at - 20):at + 40]!r}, got {actual[max(0, at - 20):at + 40]!r}")
+
+
+class KaldromeCase(unittest.TestCase):
+    """A fresh program for every scenario; helpers that act as a person would."""
+
+    maxDiff = 2000
+
+    def setUp(self):
+        self.program = self.start_program()
+
+    def start_program(self, printers: bool = False) -> xdriver.Program:
+        workdir = tempfile.mkdtemp(prefix=self.id().rsplit(".", 1)[-1] + "-", dir=ARTIFACTS)
+        program = xdriver.Program(SERVER, BINARY, workdir, printers=printers)
+        self.addCleanup(program.stop)
+        program.start()
+        return program
+
+    @property
+    def bells(self) -> xdriver.BellCounter:
+        return SERVER.bells
+
+    @contextlib.contextmanager
+    def case(self, **params):
+        """One row of a table: a subtest with its own picture on failure."""
+        with self.subTest(**params):
+            try:
+                yield
+            except unittest.SkipTest:
+                raise
+            except Exception:
+                label = self.id().rsplit(".", 1)[-1] + "-" + "-".join(f"{v}" for v in params.values())
+                _capture(self, label)
+                raise
+
+    # -- runs
+
+    def run_to_completion(self, n: int, program: xdriver.Program | None = None) -> None:
+        """Types N and Enter into the focused number box; waits for the completion bell."""
+        program = program or self.program
+        before = self.bells.value()
+        program.enter_number(str(n))
+        try:
+            self.bells.wait_for(before + 1, run_timeout(n))
+        except DriverError as exc:
+            raise AssertionError(f"the run of {n} gave no completion beep: {exc}") from None
+
+    def copy(self, program: xdriver.Program | None = None, sentinel: str = "e2e sentinel",
+             wait: float = 15.0, focus: bool = True) -> bytes:
+        """Ctrl+C in the main window; the clipboard's text once it changes, or the
+        sentinel if it has not changed after `wait` seconds."""
+        program = program or self.program
+        program.set_clipboard_sentinel(sentinel)
+        if focus:
+            program.focus()
+        program.key("ctrl+c")
+        try:
+            return program.wait_clipboard_change(sentinel.encode(), wait)
+        except DriverError:
+            return sentinel.encode()
+
+    def assert_document(self, n: int, actual: bytes | None) -> None:
+        expected = oracle.document(n).encode("ascii")
+        if actual != expected:
+            self.fail(f"document of {n}! differs: {describe_difference(expected, actual)}")
+
+    def assert_no_bell_for(self, before: int, seconds: float, what: str) -> None:
+        """A bounded watch: the bell count must stay where it was."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            if self.bells.value() != before:
+                self.fail(f"{what}: heard {self.bells.value() - before} unexpected bell(s)")
+            time.sleep(0.05)
+
+    def quiet_bells(self, quiet: float = 0.5, timeout: float = 5.0) -> int:
+        """The bell count once no bell has rung for `quiet` seconds."""
+        state = {"count": self.bells.value(), "since": time.monotonic()}
+
+        def settled():
+            now = self.bells.value()
+            if now != state["count"]:
+                state["count"], state["since"] = now, time.monotonic()
+            return time.monotonic() - state["since"] >= quiet
+        poll(settled, timeout, 0.05, "the bells to fall silent")
+        return state["count"]
+
+    def percent_bar_visible(self, program: xdriver.Program | None = None) -> bool:
+        program = program or self.program
+        picture = program.grab()
+        x, y = program.client_point(PERCENT_BAR[0], PERCENT_BAR[1])
+        x2, y2 = program.client_point(PERCENT_BAR[0] + PERCENT_BAR[2], PERCENT_BAR[1] + PERCENT_BAR[3])
+        return picture.count_color(x, y, x2 - x, y2 - y, YELLOW) > (x2 - x) * (y2 - y) // 4
+
+    def start_long_run(self, program: xdriver.Program | None = None) -> None:
+        """Starts a run of LONG_N and waits until its percent bar shows."""
+        program = program or self.program
+        program.enter_number(str(LONG_N))
+        poll(lambda: self.percent_bar_visible(program), 15, 0.2,
+             f"the percent bar of the run of {LONG_N}")
+
+
+# ---------------------------------------------------------------- scenarios
+
+class CopyScenarios(KaldromeCase):
+
+    @scenario
+    def test_copy_gives_the_document_byte_for_byte(self):
+        # Small results take their own path (0 to 3), then one limb, one line,
+        # exactly eight groups (41: an empty line before the footer), several
+        # lines, thousands in the footer, and a result above 10,000.
+        for n in (0, 1, 3, 4, 12, 41, 50, 100, 1000, 2021, 3000, 10007, 25000):
+            with self.case(n=n):
+                before = self.bells.value()
+                self.run_to_completion(n)
+                self.assert_document(n, self.copy())
+                self.assertEqual(self.bells.value(), before + 1,
+                                 "a completed run beeps exactly once and Copy adds no beep")
+
+    @scenario
+    def test_copy_shortcut_works_wherever_the_focus_is(self):
+        # Tab from the number box reaches Exit, Stop and the result box in turn;
+        # a control's own Ctrl+C (the text boxes copy their selection) must not
+        # take the shortcut from the menu command.
+        p = self.program
+        self.run_to_completion(33)
+        for tabs, control in ((0, "number box"), (1, "Exit"), (2, "Stop"), (3, "result box")):
+            with self.case(focus=control):
+                p.focus()
+                p.click(RESULT_BOX[0] + 200, RESULT_BOX[1] + 80)  # back to the number box
+                if tabs:
+                    p.key(*["Tab"] * tabs)
+                self.assert_document(33, self.copy(focus=False))
+
+    @scenario
+    def test_copy_twice_gives_the_same_document(self):
+        self.run_to_completion(500)
+        first = self.copy(sentinel="first")
+        second = self.copy(sentinel="second")
+        self.assert_document(500, first)
+        self.assertEqual(first, second)
+
+    @scenario
+    def test_copy_before_any_run_does_nothing(self):
+        self.assertEqual(self.copy(wait=2), b"e2e sentinel",
+                         "Copy must be disabled until a run has completed")
+
+
+class CreateFileScenarios(KaldromeCase):
+
+    def save_through_dialog(self, path: str, confirm: str | None = None,
+                            cancel: bool = False) -> None:
+        """Ctrl+F, then the path typed into the save dialog; answers a replace question."""
+        p = self.program
+        p.focus()
+        p.key("ctrl+f")
+        dialog = p.wait_for_window(xdriver.SAVE_CAPTION, 10)
+        p.focus(dialog)
+        if cancel:
+            p.key("Escape")
+        else:
+            p.key("ctrl+a")
+            p.type_text(path)
+            p.key("Return")
+            if confirm is not None:
+                question = p.wait_for_window(xdriver.SAVE_CAPTION, 10, exclude=(dialog,))
+                p.focus(question)
+                p.key(confirm)
+                p.wait_window_gone(question, xdriver.SAVE_CAPTION, 10)
+                if confirm != "y":
+                    p.focus(dialog)
+                    p.key("Escape")
+        p.wait_window_gone(dialog, xdriver.SAVE_CAPTION, 10)
+        p.focus()
+
+    @scenario
+    def test_proposed_name_names_n(self):
+        self.run_to_completion(77)
+        p = self.program
+        p.set_clipboard_sentinel("sentinel")
+        p.key("ctrl+f")
+        dialog = p.wait_for_window(xdriver.SAVE_CAPTION, 10)
+        p.focus(dialog)
+        # The name field has the focus: select its text and copy it from there.
+        p.key("ctrl+a", "ctrl+c")
+        name = p.wait_clipboard_change(b"sentinel", 10)
+        p.key("Escape")
+        p.wait_window_gone(dialog, xdriver.SAVE_CAPTION, 10)
+        self.assertEqual(name, b"Kaldrome77")
+
+    @scenario
+    def test_create_file_writes_the_document_and_one_line_end(self):
+        n = 1000
+        expected = oracle.file_bytes(n)
+        folder = tempfile.mkdtemp(prefix="files-", dir=ARTIFACTS)
+        old = b"an older and much longer file\r\n" * 4000
+        rows = [
+            # name, content before, answer to the replace question, expected content after
+            ("result.txt", None, None, expected),
+            ("no-extension", None, None, expected),
+            ("replaced.rtf", old, "y", expected),
+            ("kept.doc", old, "n", old),
+            ("cancelled.txt", None, "cancel", None),
+        ]
+        self.run_to_completion(n)
+        for name, before, answer, after in rows:
+            with self.case(file=name):
+                path = os.path.join(folder, name)
+                if before is not None:
+                    with open(path, "wb") as f:
+                        f.write(before)
+                if answer == "cancel":
+                    self.save_through_dialog(path, cancel=True)
+                else:
+                    self.save_through_dialog(path, confirm=answer)
+                if after is None:
+                    self.assertFalse(os.path.exists(path), "a cancelled dialog writes nothing")
+                    continue
+                def content():
+                    try:
+                        with open(path, "rb") as f:
+                            data = f.read()
+                    except FileNotFoundError:
+                        return None
+                    return data if data == after else None
+                try:
+                    poll(content, 10, 0.1, f"{name} to hold the expected bytes")
+                except DriverError:
+                    actual = open(path, "rb").read() if os.path.exists(path) else None
+                    self.fail(f"{name}: {describe_difference(after, actual)}")
+        self.assertEqual(sorted(os.listdir(folder)), ["kept.doc", "no-extension", "replaced.rtf",
+                                                      "result.txt"],
+                         "exactly the confirmed files exist, under the names typed")
+        # Exporting leaves the result as it was.
+        self.assert_document(n, self.copy())
+
+
+class KeyScenarios(KaldromeCase):
+
+    @scenario
+    def test_number_entry_and_refused_keys(self):
+        # keys typed one by one into the number box; N of the run that Enter
+        # starts (None: no run); how many of the keys are refused with a beep.
+        rows = [
+            ("letters in the empty box", ["a", "Z", "minus", "period", "space", "plus", "e"], None, 7),
+            ("letters between digits", ["1", "x", "2", "comma"], 12, 2),
+            ("00 then a digit", ["0", "0", "5"], 5, 0),
+            ("three zeros", ["0", "0", "0"], 0, 0),
+            ("00 starts nothing", ["0", "0"], None, 0),
+            ("backspace edits", ["1", "2", "3", "BackSpace", "7"], 127, 0),
+            # The box holds six characters: of 1234567 only 123456 stays, and four
+            # backspaces leave 12 (123 if the seventh digit got in).
+            ("seventh digit refused", list("1234567") + ["BackSpace"] * 4, 12, None),
+        ]
+        p = self.program
+        last_document = b"e2e sentinel"
+        for label, keys, n, refused in rows:
+            with self.case(row=label):
+                p.focus()
+                p.key("End", *["BackSpace"] * 6)
+                before = self.bells.value()
+                for k in keys:
+                    p.key(k)
+                if refused is None:
+                    # Whether a full box beeps is the toolkit's business: not counted.
+                    before = self.quiet_bells()
+                    refused = 0
+                self.bells.wait_for(before + refused, 5)
+                self.assert_no_bell_for(before + refused, 0.5, "after typing")
+                p.key("Return")
+                if n is None:
+                    self.assert_no_bell_for(before + refused, 1.5, "Enter must start no run")
+                    self.assertEqual(self.copy(wait=2), last_document, "Enter must start no run")
+                else:
+                    self.bells.wait_for(before + refused + 1, run_timeout(n))
+                    last_document = self.copy()
+                    self.assert_document(n, last_document)
+
+    @scenario
+    def test_keys_refused_on_every_control(self):
+        p = self.program
+        self.run_to_completion(30)
+        # From the number box, Tab reaches Exit, then Stop, then the result box.
+        for tabs, control in ((1, "Exit"), (2, "Stop"), (3, "result box")):
+            with self.case(control=control):
+                p.focus()
+                # A left click in the result box gives the number box the focus again.
+                p.click(RESULT_BOX[0] + 200, RESULT_BOX[1] + 80)
+                p.key(*["Tab"] * tabs)
+                before = self.bells.value()
+                for k in ("q", "minus", "period"):
+                    p.key(k)
+                self.bells.wait_for(before + 3, 5)
+                # A digit and Enter pass the filter; away from the number box they start no run.
+                p.key("7", "Return")
+                self.assert_no_bell_for(before + 3, 1.0, f"keys on {control}")
+                self.assertTrue(p.alive(), f"a letter on {control} must not end the program")
+        # The number box still works: after the click its text is selected,
+        # so the digits typed replace it.
+        p.click(RESULT_BOX[0] + 200, RESULT_BOX[1] + 80)
+        self.run_to_completion(31)
+        self.assert_document(31, self.copy())
+
+
+class RunControlScenarios(KaldromeCase):
+
+    @scenario
+    def test_stop_then_a_new_run_completes(self):
+        rows = [("access key", lambda p: p.key("alt+s")),
+                ("mouse click", lambda p: p.click(STOP_BUTTON[0] + 40, STOP_BUTTON[1] + 16))]
+        p = self.program
+        for label, stop in rows:
+            with self.case(stop=label):
+                p.focus()
+                before = self.bells.value()
+                self.start_long_run()
+                stop(p)
+                # Stopped: no completion beep, the bar stays where it stood, no result to copy.
+                self.assert_no_bell_for(before, 2.0, "a stopped run must not finish")
+                self.assertTrue(self.percent_bar_visible(), "the stopped run keeps its percent bar")
+                copied = self.copy(wait=2)
+                self.assertNotIn(b"!=", copied, "a stopped run has no document to copy")
+                # The number box has the focus with its text selected: a new run replaces it.
+                p.focus()
+                after_stop = self.bells.value()
+                self.run_to_completion(20)
+                self.assertEqual(self.bells.value(), after_stop + 1)
+                self.assert_document(20, self.copy())
+                self.assertFalse(self.percent_bar_visible(), "a finished run hides its percent bar")
+
+    @scenario
+    def test_closing_during_a_run_ends_the_program_at_once(self):
+        rows = [
+            ("close box", lambda p: SERVER.tool(sys.executable, os.path.join(HERE, "xhelper.py"),
+                                                "close", p.window)),
+            ("Exit access key", lambda p: p.key("alt+x")),
+            ("Exit click", lambda p: p.click(EXIT_BUTTON[0] + 40, EXIT_BUTTON[1] + 16)),
+        ]
+        for label, close in rows:
+            with self.case(close=label):
+                p = self.program if label == rows[0][0] else self.start_program()
+                self.start_long_run(p)
+                started = time.monotonic()
+                close(p)
+                status = p.wait_exit(10)
+                took = time.monotonic() - started
+                self.assertEqual(status, 0, f"exit status; stderr: {p.stderr_text()[-500:]}")
+                self.assertLess(took, 5.0, "the program must end at once, without a question")
+
+
+class MenuScenarios(KaldromeCase):
+
+    def visible_windows(self) -> set[str]:
+        out = SERVER.tool("xdotool", "search", "--onlyvisible", "--pid", str(self.program.proc.pid),
+                          check=False)
+        return set(out.split())
+
+    def wait_for_popup(self, before: set[str]) -> None:
+        poll(lambda: self.visible_windows() - before, 5, 0.1, "a menu to open")
+
+    @scenario
+    def test_copy_through_the_menus(self):
+        # How the menu is opened; the item is then chosen by its access key C.
+        rows = [
+            ("pop-up menu over the result box",
+             lambda p: p.click(RESULT_BOX[0] + 200, RESULT_BOX[1] + 80, button=3)),
+            ("Edit menu", lambda p: p.key("alt+e")),
+        ]
+        p = self.program
+        self.run_to_completion(64)
+        for label, open_menu in rows:
+            with self.case(menu=label):
+                p.focus()
+                p.set_clipboard_sentinel("sentinel")
+                before = self.visible_windows()
+                open_menu(p)
+                self.wait_for_popup(before)
+                p.key("c")
+                self.assert_document(64, p.wait_clipboard_change(b"sentinel", 10))
+                poll(lambda: self.visible_windows() == before, 5, 0.1, "the menu to close")
+
+    @scenario
+    def test_popup_menu_opens_during_a_run_and_holds_nothing_to_copy(self):
+        p = self.program
+        self.start_long_run()
+        p.set_clipboard_sentinel("sentinel")
+        before = self.visible_windows()
+        p.click(RESULT_BOX[0] + 200, RESULT_BOX[1] + 80, button=3)
+        self.wait_for_popup(before)
+        # Copy is disabled during a run: its access key does nothing.
+        p.key("c")
+        p.key("Escape")
+        poll(lambda: self.visible_windows() == before, 5, 0.1, "the pop-up menu to close")
+        self.assertEqual(p.read_clipboard(), b"sentinel")
+        p.key("alt+s")
+        self.assertTrue(p.alive())
+
+    @scenario
+    def test_about_window_opens_from_help_and_closes(self):
+        p = self.program
+        for close_key in ("Return", "space"):
+            with self.case(close=close_key):
+                p.focus()
+                before = self.visible_windows()
+                p.key("alt+h")
+                self.wait_for_popup(before)
+                p.key("a")
+                about = p.wait_for_window(xdriver.ABOUT_CAPTION, 10)
+                p.focus(about)
+                p.key(close_key)
+                p.wait_window_gone(about, xdriver.ABOUT_CAPTION, 10)
+                p.focus()
+        # The main window is usable again afterwards.
+        self.run_to_completion(9)
+        self.assert_document(9, self.copy())
+
+    @scenario
+    def test_about_window_holds_a_run_until_it_closes(self):
+        p = self.program
+        self.start_long_run()
+        before = self.visible_windows()
+        p.key("alt+h")
+        self.wait_for_popup(before)
+        p.key("a")
+        about = p.wait_for_window(xdriver.ABOUT_CAPTION, 10)
+        p.focus(about)
+        # While it is open the run stands still: the elapsed clock does not move.
+        held = p.grab().rgb
+        self.assertTrue(self.window_unchanged_for(held, 2.5),
+                        "the run went on while the About window was open")
+        p.key("Return")
+        p.wait_window_gone(about, xdriver.ABOUT_CAPTION, 10)
+        p.focus()
+        # Then it goes on: the window changes again (clock, percent bar).
+        resumed = p.grab().rgb
+        poll(lambda: p.grab().rgb != resumed, 10, 0.3, "the run to go on after About closed")
+        self.assertTrue(self.percent_bar_visible(), "the run is still in progress")
+        p.key("alt+s")
+
+    def window_unchanged_for(self, picture: bytes, seconds: float) -> bool:
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            if self.program.grab().rgb != picture:
+                return False
+            time.sleep(0.3)
+        return True
+
+
+class NoPrinterScenarios(KaldromeCase):
+
+    @scenario
+    def test_print_and_print_setup_without_a_printer_show_the_message(self):
+        # The program's CUPS client reaches no server here: there is no printer.
+        # Both commands show the same message box titled "Kaldrome" (its text
+        # cannot be read from outside on X11, so the two pictures are compared)
+        # and nothing else.
+        p = self.program
+        self.run_to_completion(41)
+        pictures = {}
+        for label, shortcut in (("Print", "ctrl+p"), ("Print Setup", "ctrl+u")):
+            with self.case(command=label):
+                p.focus()
+                p.key(shortcut)
+                box = p.wait_for_window("Kaldrome", 10)
+                p.focus(box)
+                pictures[label] = p.grab(box)
+                p.key("Return")
+                p.wait_window_gone(box, "Kaldrome", 10)
+                self.assertTrue(p.alive())
+        self.assertEqual(len(pictures), 2)
+        self.assertEqual(pictures["Print"].rgb, pictures["Print Setup"].rgb,
+                         "Print and Print Setup must show the same message")
+        # The result is untouched and still exports.
+        self.assert_document(41, self.copy())
+
+
+class PrintScenarios(KaldromeCase):
+    """Print to a real CUPS queue that turns jobs into PDFs (cups_setup.sh).
+
+    Only on CI, as root: the queue changes the machine's print configuration,
+    which the tests never do on a user's machine."""
+
+    def setUp(self):
+        if os.environ.get("CI") != "true" or os.geteuid() != 0:
+            self.skipTest("printing to a CUPS queue runs only where CI=true, as root")
+        self.cups_env = dict(os.environ, KALDROME_CUPS_STATE=os.path.join(ARTIFACTS, "cups-state"))
+        self.cups("start", timeout=300)
+        self.addCleanup(self.cups, "stop", timeout=60)
+        self.outdir = self.cups("outdir").strip()
+        self.program = self.start_program(printers=True)
+
+    def cups(self, *args, timeout: float = 30) -> str:
+        result = xdriver.run([os.path.join(HERE, "cups_setup.sh"), *args], timeout=timeout,
+                             env=self.cups_env, check=False)
+        if result.returncode != 0:
+            self.fail(f"cups_setup.sh {' '.join(args)} failed: "
+                      f"{(result.stdout + result.stderr).decode(errors='replace')}")
+        return result.stdout.decode()
+
+    @scenario
+    def test_print_41_reaches_the_queue_as_the_document(self):
+        # 41! fills exactly one line of eight groups: the printout has an empty
+        # line before the footer.
+        n = 41
+        p = self.program
+        expected = os.path.join(ARTIFACTS, f"print-{n}.txt")
+        with open(expected, "w", newline="") as f:
+            f.write(oracle.document(n))
+        since = os.path.join(ARTIFACTS, "print-since")
+        with open(since, "w"):
+            pass
+        self.run_to_completion(n)
+        p.focus()
+        p.key("ctrl+p")
+
+        def outcome():
+            if p.find_windows("Kaldrome"):
+                return "message"
+            newer = [e for e in os.scandir(self.outdir) if e.name.endswith(".pdf")
+                     and e.stat().st_mtime > os.stat(since).st_mtime] \
+                if os.path.isdir(self.outdir) else []
+            return "pdf" if newer else None
+        got = poll(outcome, 120, 0.25, f"a new PDF in {self.outdir}")
+        self.assertEqual(got, "pdf", "the program showed a message box instead of printing")
+        result = xdriver.run([os.path.join(HERE, "cups_check.sh"), expected, since, "120"],
+                             timeout=150, env=self.cups_env, check=False)
+        report = (result.stdout + result.stderr).decode(errors="replace")
+        self.assertEqual(result.returncode, 0, report)
+        self.assertIn("matches", report)
+        self.assertTrue(p.alive())
+
+
+# ---------------------------------------------------------------- running
+
+class SummaryResult(unittest.TextTestResult):
+    def __init__(self, *args, **kwargs):
+        global RESULT
+        super().__init__(*args, **kwargs)
+        self.failed_ids: set[str] = set()
+        self.current = ""
+        RESULT = self  # the time limit's handler reports from here
+
+    def startTest(self, test):
+        self.current = test.id()
+        super().startTest(test)
+
+    def addFailure(self, test, err):
+        self.failed_ids.add(test.id())
+        super().addFailure(test, err)
+
+    def addError(self, test, err):
+        self.failed_ids.add(getattr(test, "test_case", test).id())
+        super().addError(test, err)
+
+    def addSubTest(self, test, subtest, err):
+        if err is not None:
+            self.failed_ids.add(test.id())
+        super().addSubTest(test, subtest, err)
+
+    def summary(self, extra_failed: str = "") -> str:
+        failed = set(self.failed_ids)
+        if extra_failed:
+            failed.add(extra_failed)
+        skipped = len(self.skipped)
+        passed = self.testsRun - len(failed) - skipped
+        return f"{passed} passed, {len(failed)} failed, {skipped} skipped"
+
+
+def main(argv=None) -> int:
+    global SERVER, BINARY, ARTIFACTS, RESULT
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--binary", required=True, help="the kaldrome program to test")
+    parser.add_argument("--keep", action="store_true", help="keep the work folder after success")
+    parser.add_argument("--limit", type=float, default=600, help="time limit of the whole suite (s)")
+    parser.add_argument("-k", dest="patterns", action="append", default=[],
+                        help="run only the scenarios whose name contains this text")
+    args = parser.parse_args(argv)
+
+    BINARY = os.path.abspath(args.binary)
+    if not os.access(BINARY, os.X_OK):
+        print(f"e2e: the program {BINARY} does not exist or cannot run", file=sys.stderr)
+        print("0 passed, 1 failed")
+        return 1
+    missing = xdriver.missing_tools()
+    if missing:
+        print("e2e: missing tools: " + ", ".join(missing) + " (scripts/setup installs them)",
+              file=sys.stderr)
+        print("0 passed, 1 failed")
+        return 1
+
+    ARTIFACTS = tempfile.mkdtemp(prefix="kaldrome-e2e-")
+    print(f"e2e: work folder and failure screenshots: {ARTIFACTS}", flush=True)
+
+    def out_of_time(_signum, _frame):
+        print(f"\ne2e: the suite exceeded its time limit of {args.limit:.0f} s", file=sys.stderr)
+        if SERVER:
+            SERVER.screenshot(os.path.join(ARTIFACTS, "time-limit.png"))
+        xdriver.cleanup()
+        print(RESULT.summary(RESULT.current) if RESULT else "0 passed, 1 failed", flush=True)
+        os._exit(1)
+
+    signal.signal(signal.SIGALRM, out_of_time)
+    signal.alarm(int(args.limit))
+
+    loader = unittest.TestLoader()
+    if args.patterns:
+        loader.testNamePatterns = [f"*{p}*" for p in args.patterns]
+    suite = loader.loadTestsFromModule(sys.modules[__name__])
+
+    SERVER = xdriver.XServer(ARTIFACTS)
+    try:
+        SERVER.start()
+        print(f"e2e: Xvfb on display {SERVER.display}", flush=True)
+        runner = unittest.TextTestRunner(stream=sys.stdout, verbosity=2, resultclass=SummaryResult)
+        RESULT = runner.run(suite)
+    except DriverError as exc:
+        print(f"e2e: {exc}", file=sys.stderr)
+        print("0 passed, 1 failed")
+        return 1
+    finally:
+        signal.alarm(0)
+        SERVER.stop()
+        xdriver.cleanup()
+
+    ok = RESULT.wasSuccessful()
+    if ok and not args.keep:
+        shutil.rmtree(ARTIFACTS, ignore_errors=True)
+    print(RESULT.summary(), flush=True)
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,123 @@
+"""Two small X11 jobs that no installed command line tool does, through libX11.
+
+    python3 xhelper.py bells        prints "ready", then one line "bell" for
+                                    every bell rung on the display (XKB
+                                    BellNotify), until killed
+    python3 xhelper.py close WID    sends WM_DELETE_WINDOW to window WID, the
+                                    message a window manager sends when the
+                                    user clicks the close box
+
+Run as a child process so that an X I/O error (Xlib exits on it) can only
+end the helper, never the test driver.
+"""
+
+import ctypes
+import ctypes.util
+import sys
+
+XKB_USE_CORE_KBD = 0x0100
+XKB_BELL_NOTIFY = 8
+XKB_BELL_NOTIFY_MASK = 1 << 8
+CLIENT_MESSAGE = 33
+
+
+class XClientMessageEvent(ctypes.Structure):
+    _fields_ = [
+        ("type", ctypes.c_int),
+        ("serial", ctypes.c_ulong),
+        ("send_event", ctypes.c_int),
+        ("display", ctypes.c_void_p),
+        ("window", ctypes.c_ulong),
+        ("message_type", ctypes.c_ulong),
+        ("format", ctypes.c_int),
+        ("l", ctypes.c_long * 5),
+    ]
+
+
+class XkbAnyEvent(ctypes.Structure):
+    _fields_ = [
+        ("type", ctypes.c_int),
+        ("serial", ctypes.c_ulong),
+        ("send_event", ctypes.c_int),
+        ("display", ctypes.c_void_p),
+        ("time", ctypes.c_ulong),
+        ("xkb_type", ctypes.c_int),
+        ("device", ctypes.c_uint),
+    ]
+
+
+class XEvent(ctypes.Union):
+    _fields_ = [
+        ("type", ctypes.c_int),
+        ("xclient", XClientMessageEvent),
+        ("xkb", XkbAnyEvent),
+        ("pad", ctypes.c_long * 24),
+    ]
+
+
+def open_x11():
+    name = ctypes.util.find_library("X11") or "libX11.so.6"
+    x11 = ctypes.CDLL(name)
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                               ctypes.POINTER(XEvent)]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    x11.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.POINTER(XEvent)]
+    x11.XkbQueryExtension.argtypes = [ctypes.c_void_p] + [ctypes.POINTER(ctypes.c_int)] * 5
+    x11.XkbSelectEvents.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_ulong,
+                                    ctypes.c_ulong]
+    display = x11.XOpenDisplay(None)
+    if not display:
+        sys.exit("xhelper: cannot open the X display")
+    return x11, display
+
+
+def watch_bells():
+    x11, display = open_x11()
+    opcode, event_base, error_base = ctypes.c_int(), ctypes.c_int(), ctypes.c_int()
+    major, minor = ctypes.c_int(1), ctypes.c_int(0)
+    if not x11.XkbQueryExtension(display, ctypes.byref(opcode), ctypes.byref(event_base),
+                                 ctypes.byref(error_base), ctypes.byref(major),
+                                 ctypes.byref(minor)):
+        sys.exit("xhelper: the X server has no XKB extension")
+    if not x11.XkbSelectEvents(display, XKB_USE_CORE_KBD, XKB_BELL_NOTIFY_MASK,
+                               XKB_BELL_NOTIFY_MASK):
+        sys.exit("xhelper: cannot select XKB bell events")
+    x11.XSync(display, 0)
+    print("ready", flush=True)
+    event = XEvent()
+    while True:
+        x11.XNextEvent(display, ctypes.byref(event))
+        if event.type == event_base.value and event.xkb.xkb_type == XKB_BELL_NOTIFY:
+            print("bell", flush=True)
+
+
+def close_window(wid: int):
+    x11, display = open_x11()
+    event = XEvent()
+    event.xclient.type = CLIENT_MESSAGE
+    event.xclient.window = wid
+    event.xclient.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+    event.xclient.format = 32
+    event.xclient.l[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+    event.xclient.l[1] = 0  # CurrentTime
+    if not x11.XSendEvent(display, wid, 0, 0, ctypes.byref(event)):
+        sys.exit("xhelper: XSendEvent failed")
+    x11.XSync(display, 0)
+
+
+def main(argv):
+    if len(argv) == 2 and argv[1] == "bells":
+        watch_bells()
+    elif len(argv) == 3 and argv[1] == "close":
+        close_window(int(argv[2], 0))
+    else:
+        sys.exit(__doc__)
+
+
+if __name__ == "__main__":
+    main(sys.argv)
