@@ -28,6 +28,16 @@ float RoundHalfEven(float x) {
     return std::fmod(down, 2.0f) == 0.0f ? down : down + 1.0f;
 }
 
+// Copies a split clock into the RunState fields of one of the two clocks.
+void StoreClock(const ClockParts& c, float& hoursReal, int32_t& hours, float& minutesReal,
+                int32_t& minutes, int32_t& seconds) {
+    hoursReal = c.hoursReal;
+    hours = c.hours;
+    minutesReal = c.minutesReal;
+    minutes = c.minutes;
+    seconds = c.seconds;
+}
+
 }  // namespace
 
 ClockParts SplitClock(float t) {
@@ -72,12 +82,8 @@ bool EstimateDue(const RunState& rs) {
 
 void RenewElapsed(RunState& rs, float elapsedSeconds) {
     rs.ElapsedSeconds = std::fabs(elapsedSeconds);
-    const ClockParts c = SplitClock(rs.ElapsedSeconds);
-    rs.ElapsedHoursReal = c.hoursReal;
-    rs.ElapsedH = c.hours;
-    rs.ElapsedMinutesReal = c.minutesReal;
-    rs.ElapsedM = c.minutes;
-    rs.ElapsedS = c.seconds;
+    StoreClock(SplitClock(rs.ElapsedSeconds), rs.ElapsedHoursReal, rs.ElapsedH,
+               rs.ElapsedMinutesReal, rs.ElapsedM, rs.ElapsedS);
 }
 
 void RenewEstimate(RunState& rs) {
@@ -89,12 +95,8 @@ void RenewEstimate(RunState& rs) {
     const float numerator = scaled * n;
     const float denominator = i * i;
     rs.EstimatedSeconds = numerator / denominator;
-    const ClockParts c = SplitClock(rs.EstimatedSeconds);
-    rs.EstimatedHoursReal = c.hoursReal;
-    rs.EstimatedH = c.hours;
-    rs.EstimatedMinutesReal = c.minutesReal;
-    rs.EstimatedM = c.minutes;
-    rs.EstimatedS = c.seconds;
+    StoreClock(SplitClock(rs.EstimatedSeconds), rs.EstimatedHoursReal, rs.EstimatedH,
+               rs.EstimatedMinutesReal, rs.EstimatedM, rs.EstimatedS);
 }
 
 void RenewPercent(RunState& rs) {

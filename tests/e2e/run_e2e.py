@@ -484,18 +484,24 @@ class MenuScenarios(KaldromeCase):
         p.key("alt+s")
         self.assertTrue(p.alive())
 
+    def open_about(self):
+        """Opens the About window through the Help menu and gives it the focus."""
+        p = self.program
+        before = self.visible_windows()
+        p.key("alt+h")
+        self.wait_for_popup(before)
+        p.key("a")
+        about = p.wait_for_window(xdriver.ABOUT_CAPTION, 10)
+        p.focus(about)
+        return about
+
     @scenario
     def test_about_window_opens_from_help_and_closes(self):
         p = self.program
         for close_key in ("Return", "space"):
             with self.case(close=close_key):
                 p.focus()
-                before = self.visible_windows()
-                p.key("alt+h")
-                self.wait_for_popup(before)
-                p.key("a")
-                about = p.wait_for_window(xdriver.ABOUT_CAPTION, 10)
-                p.focus(about)
+                about = self.open_about()
                 p.key(close_key)
                 p.wait_window_gone(about, xdriver.ABOUT_CAPTION, 10)
                 p.focus()
@@ -507,12 +513,7 @@ class MenuScenarios(KaldromeCase):
     def test_about_window_holds_a_run_until_it_closes(self):
         p = self.program
         self.start_long_run()
-        before = self.visible_windows()
-        p.key("alt+h")
-        self.wait_for_popup(before)
-        p.key("a")
-        about = p.wait_for_window(xdriver.ABOUT_CAPTION, 10)
-        p.focus(about)
+        about = self.open_about()
         # While it is open the run stands still: the elapsed clock does not move.
         held = p.grab().rgb
         self.assertTrue(self.window_unchanged_for(held, 2.5),
