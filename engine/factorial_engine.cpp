@@ -36,9 +36,8 @@ namespace {
 
 // One limb step of the pass at index j; true when it ends the pass.
 inline bool LimbStep(RunState& rs, int32_t* limbs, int32_t j, uint32_t factor) {
-    const uint64_t product =
-        static_cast<uint64_t>(static_cast<uint32_t>(limbs[j - 1])) * factor +
-        static_cast<uint32_t>(rs.Carry);
+    const uint64_t product = static_cast<uint64_t>(static_cast<uint32_t>(limbs[j - 1])) * factor +
+                             static_cast<uint32_t>(rs.Carry);
     const uint64_t carry = product / static_cast<uint64_t>(LimbBase);
     const uint64_t remainder = product - carry * static_cast<uint64_t>(LimbBase);
     rs.Carry = static_cast<int32_t>(carry);

@@ -20,7 +20,7 @@ inline constexpr int32_t MaxTarget = 999'999;
 // carries zeroed slack past the last index so that block kernels may read a
 // whole vector beyond the end without any index the program sees changing.
 class Limbs {
-public:
+  public:
     static constexpr std::size_t Slack = 64;
 
     // Drops the old array and creates indices 1..capacity, all 0.
@@ -36,7 +36,7 @@ public:
     int32_t* Data() { return store_.data(); }
     const int32_t* Data() const { return store_.data(); }
 
-private:
+  private:
     std::vector<int32_t> store_;
     int32_t capacity_ = 0;
 };

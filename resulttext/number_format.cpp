@@ -13,13 +13,17 @@ NumberSeparators& Current() {
 }
 }  // namespace
 
-const NumberSeparators& Separators() { return Current(); }
-void SetSeparators(NumberSeparators separators) { Current() = std::move(separators); }
+const NumberSeparators& Separators() {
+    return Current();
+}
+void SetSeparators(NumberSeparators separators) {
+    Current() = std::move(separators);
+}
 
 std::string FormatMinDigits(int64_t value, int minDigits) {
     const bool negative = value < 0;
-    std::string digits = std::to_string(negative ? -static_cast<uint64_t>(value)
-                                                 : static_cast<uint64_t>(value));
+    std::string digits =
+        std::to_string(negative ? -static_cast<uint64_t>(value) : static_cast<uint64_t>(value));
     if (static_cast<int>(digits.size()) < minDigits)
         digits.insert(0, static_cast<std::size_t>(minDigits) - digits.size(), '0');
     return negative ? "-" + digits : digits;

@@ -19,8 +19,8 @@ struct NumberSeparators {
 const NumberSeparators& Separators();
 void SetSeparators(NumberSeparators separators);
 
-std::string FormatGrouped(int64_t value, int minDigits = 1);       // "#,0" / "#,00"
-std::string FormatMinDigits(int64_t value, int minDigits = 2);     // "00"
-std::string FormatTwoDecimals(double value);                       // "#.00"
+std::string FormatGrouped(int64_t value, int minDigits = 1);    // "#,0" / "#,00"
+std::string FormatMinDigits(int64_t value, int minDigits = 2);  // "00"
+std::string FormatTwoDecimals(double value);                    // "#.00"
 
 }  // namespace kaldrome

@@ -27,8 +27,8 @@ inline std::vector<int32_t> FactorialLimbs(unsigned long n) {
     std::vector<int32_t> limbs;
     for (std::ptrdiff_t end = static_cast<std::ptrdiff_t>(d.size()); end > 0; end -= 7) {
         const std::ptrdiff_t begin = end >= 7 ? end - 7 : 0;
-        limbs.push_back(std::stoi(d.substr(static_cast<std::size_t>(begin),
-                                           static_cast<std::size_t>(end - begin))));
+        limbs.push_back(std::stoi(
+            d.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin))));
     }
     return limbs;
 }

@@ -26,10 +26,21 @@ TEST(ParseTarget, AcceptsOnlyWholeNumbersInRange) {
         std::optional<int32_t> want;
     };
     const Row rows[] = {
-        {"0", 0},           {"7", 7},           {"007", 7},          {"999999", 999999},
-        {"000000", 0},      {"", std::nullopt}, {"-5", std::nullopt}, {"+5", std::nullopt},
-        {"1e3", std::nullopt}, {"1.5", std::nullopt}, {" 12", std::nullopt}, {"12 ", std::nullopt},
-        {"&H10", std::nullopt}, {"1234567", std::nullopt}, {"0x10", std::nullopt},
+        {"0", 0},
+        {"7", 7},
+        {"007", 7},
+        {"999999", 999999},
+        {"000000", 0},
+        {"", std::nullopt},
+        {"-5", std::nullopt},
+        {"+5", std::nullopt},
+        {"1e3", std::nullopt},
+        {"1.5", std::nullopt},
+        {" 12", std::nullopt},
+        {"12 ", std::nullopt},
+        {"&H10", std::nullopt},
+        {"1234567", std::nullopt},
+        {"0x10", std::nullopt},
     };
     for (const Row& r : rows) EXPECT_EQ(ParseTarget(r.text), r.want) << '"' << r.text << '"';
 }
@@ -105,14 +116,15 @@ TEST(Engine, FirstPassEndsOnIndexTwo) {
 }
 
 TEST(Engine, MatchesGmpAcrossASpreadOfN) {
-    for (int32_t n : {5, 13, 29, 31, 97, 100, 255, 1000, 1234, 3000, 4097, 7997, 9999, 12345,
-                      16385, 20000}) {
+    for (int32_t n :
+         {5, 13, 29, 31, 97, 100, 255, 1000, 1234, 3000, 4097, 7997, 9999, 12345, 16385, 20000}) {
         RunState rs;
         ASSERT_EQ(ComputeHeadless(rs, n), HeadlessOutcome::Completed);
         const auto want = oracle::FactorialLimbs(static_cast<unsigned long>(n));
         ASSERT_EQ(LimbsOf(rs), want) << n;
-        EXPECT_EQ(rs.DigitCount,
-                  static_cast<int32_t>(oracle::FactorialDigits(static_cast<unsigned long>(n)).size()));
+        EXPECT_EQ(
+            rs.DigitCount,
+            static_cast<int32_t>(oracle::FactorialDigits(static_cast<unsigned long>(n)).size()));
         // The array never needs an index past the capacity rule.
         EXPECT_LE(rs.LimbCount + 1, rs.Limbs.Capacity()) << n;
     }
@@ -156,8 +168,10 @@ TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
         const auto prev = LimbsOf(ref);
         uint64_t carry = 0;
         for (int32_t k = 1; k < rs.LimbCount; ++k) {
-            const uint64_t p = static_cast<uint64_t>(k <= static_cast<int32_t>(prev.size()) ? prev[k - 1] : 0) *
-                                   static_cast<uint64_t>(c.factor) + carry;
+            const uint64_t p =
+                static_cast<uint64_t>(k <= static_cast<int32_t>(prev.size()) ? prev[k - 1] : 0) *
+                    static_cast<uint64_t>(c.factor) +
+                carry;
             carry = p / LimbBase;
             ASSERT_EQ(rs.Limbs(k), static_cast<int32_t>(p % LimbBase)) << k;
         }

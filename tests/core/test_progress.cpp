@@ -1,7 +1,7 @@
 // Progress arithmetic: the clock split and text, the estimate and its cadence,
 // the percent and its text, all in single precision.
-#include <algorithm>
 #include <gtest/gtest.h>
+#include <algorithm>
 
 #include <cmath>
 #include <limits>
@@ -89,7 +89,8 @@ TEST_F(Progress, SplitClockComponentsStayInRangeAndAddUp) {
         const double total = c.hours * 3600.0 + c.minutes * 60.0 + c.seconds;
         // Singles carry 24 bits: the clock may be off by the spacing of the hours
         // value times 3,600 and half a second of rounding.
-        const double tolerance = 0.5 + 3600.0 * std::ldexp(1.0, std::ilogb(std::max(t / 3600.0f, 1.0f)) - 23) * 2;
+        const double tolerance =
+            0.5 + 3600.0 * std::ldexp(1.0, std::ilogb(std::max(t / 3600.0f, 1.0f)) - 23) * 2;
         ASSERT_NEAR(total, t, tolerance) << t;
     }
 }

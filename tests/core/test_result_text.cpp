@@ -83,8 +83,7 @@ TEST(ResultText, KnownTextsByteForByte) {
          false},
         {30, "··0026525··2859812··1910586··3630848··0000000⏎",
          "··0026525··2859812··1910586··3630848··0000000", 33, false},
-        {41,
-         "··0000003··3452526··6131638··0710817··0062053⏎··4407516··6515200··0000000",
+        {41, "··0000003··3452526··6131638··0710817··0062053⏎··4407516··6515200··0000000",
          "··0000003··3452526··6131638··0710817··0062053··4407516··6515200··0000000⏎", 50, false},
         {50,
          "··0000030··4140932··0171337··8043612··6081660⏎··6476884··4377641··5689605··1200000··"
@@ -153,7 +152,7 @@ TEST(NumberFormat, PatternsWithBothSeparatorSets) {
     EXPECT_EQ(FormatMinDigits(5), "05");
     EXPECT_EQ(FormatMinDigits(60), "60");
     const std::pair<double, const char*> decimals[] = {
-        {0.1f, ".10"}, {42.857143f, "42.86"}, {100.0f, "100.00"}, {100.0f / 999999.0f, ".00"},
+        {0.1f, ".10"}, {42.857143f, "42.86"}, {100.0f, "100.00"},  {100.0f / 999999.0f, ".00"},
         {0.0, ".00"},  {1.005, "1.00"},       {99.995f, "100.00"},
     };
     for (auto [v, want] : decimals) EXPECT_EQ(FormatTwoDecimals(v), want) << v;
@@ -170,10 +169,12 @@ TEST(ResultDocument, KnownDocumentsByteForByte) {
         {2, "2!=⏎··0000002⏎Number·of·digits:·1"},
         {10, "10!=⏎··3628800⏎Number·of·digits:·7"},
         {12, "12!=⏎··0000047··9001600⏎Number·of·digits:·9"},
-        {41, "41!=⏎··0000003··3452526··6131638··0710817··0062053··4407516··6515200··0000000⏎⏎"
-             "Number·of·digits:·50"},
-        {50, "50!=⏎··0000030··4140932··0171337··8043612··6081660··6476884··4377641··5689605⏎"
-             "··1200000··0000000⏎Number·of·digits:·65"},
+        {41,
+         "41!=⏎··0000003··3452526··6131638··0710817··0062053··4407516··6515200··0000000⏎⏎"
+         "Number·of·digits:·50"},
+        {50,
+         "50!=⏎··0000030··4140932··0171337··8043612··6081660··6476884··4377641··5689605⏎"
+         "··1200000··0000000⏎Number·of·digits:·65"},
     };
     for (auto [n, want] : rows) EXPECT_EQ(ComposeResultDocument(Finished(n)), Expand(want)) << n;
 }
@@ -183,7 +184,9 @@ TEST(ResultDocument, FooterGroupsWithTheLocaleHeaderNever) {
     const std::pair<NumberSeparators, const char*> rows[] = {
         {{",", "."}, "Number of digits: 2,568"},
         {{".", ","}, "Number of digits: 2.568"},
-        {{"\xC2\xA0", ","}, "Number of digits: 2\xC2\xA0" "568"},
+        {{"\xC2\xA0", ","},
+         "Number of digits: 2\xC2\xA0"
+         "568"},
     };
     for (const auto& [seps, footer] : rows) {
         SetSeparators(seps);
