@@ -13,8 +13,8 @@ uint32_t MulLimbsReference(int32_t* limbs, std::size_t n, uint32_t factor, uint3
     return carry;
 }
 
-float QuotientEstimateScale(uint32_t factor) {
-    return static_cast<float>(static_cast<double>(factor) / 1e7 * (1 + std::ldexp(1.0, -22)));
+float LowQuotientScale(uint32_t factor) {
+    return static_cast<float>(static_cast<double>(factor) / 1e7 * (1 - std::ldexp(1.0, -22)));
 }
 
 namespace {

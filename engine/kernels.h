@@ -36,19 +36,20 @@ void SetActiveKernel(KernelKind kind);
 bool ParseKernelName(std::string_view name, KernelKind& kind);
 
 // The faster kernels split each limb's product without the serial carry:
-// limb * factor = q * 10^7 + r. They estimate q as (limb * ReciprocalFor(factor)) >> 32,
-// which for limb < 10^7 is q or q + 1 (the sign of the remainder tells which).
+// limb * factor = q * 10^7 + r. The vector kernels for x86 estimate q as
+// (limb * ReciprocalFor(factor)) >> 32, which for limb < 10^7 is q or q + 1
+// (the sign of the remainder tells which).
 constexpr uint32_t ReciprocalFor(uint32_t factor) {
     return static_cast<uint32_t>(((static_cast<uint64_t>(factor) << 32) + 10'000'000u - 1) /
                                  10'000'000u);
 }
 
-// The same estimate in single precision: floor(float(limb) * QuotientEstimateScale(factor)).
-// The scale is factor / 10^7 raised by 2^-22 of itself. Rounding the scale and
-// rounding the product lose at most 2^-24 each, so the product never falls below
-// limb * factor / 10^7, and it exceeds it by under 2^-21 of it: less than one
-// for quotients below 10^6.
-float QuotientEstimateScale(uint32_t factor);
+// The portable kernel estimates q in single precision instead, as
+// trunc(float(limb) * LowQuotientScale(factor)): factor / 10^7 lowered by 2^-22
+// of itself. Rounding the scale and rounding the product raise it by at most
+// 2^-24 each, so the product stays below limb * factor / 10^7 and, as that is
+// under 10^6, within 0.36 of it: the estimate is q or q - 1, and r < 1.36 * 10^7.
+float LowQuotientScale(uint32_t factor);
 
 // The kernels themselves; KernelFor hands out only those this CPU can run.
 // The portable kernel comes in a plain x86-64 copy and an x86-64-v2 one;

@@ -4,10 +4,13 @@
 //
 // Each limb's product is split on its own, without the serial carry:
 //   limb * factor = q * 10^7 + r,   q <= 999,998
-// and t = r + q(previous limb) < 2 * 10^7. The limb becomes t mod 10^7 plus the
-// 0/1 carry out of the limb below, g = [t >= 10^7]. That is exact unless a
-// carry lands on t = 10^7 - 1 and has to ripple on; the limb then reads 10^7,
-// which is noticed and repaired in a scalar sweep afterwards.
+// with q estimated from below, so it may be one short and r then lies in
+// [10^7, 2 * 10^7); no correction is spent on that. t = r + q(previous limb)
+// stays below 2 * 10^7 either way. The limb becomes t mod 10^7 plus the 0/1
+// carry out of the limb below, g = [t >= 10^7], which also makes up for a short
+// quotient. That is exact unless a carry lands on t = 10^7 - 1 and has to
+// ripple on; the limb then reads 10^7, which is noticed and repaired in a
+// scalar sweep afterwards.
 #include <cstring>
 
 #include "engine/kernels.h"
@@ -34,7 +37,7 @@ inline U32x4 ShiftUpOneLane(U32x4 below, U32x4 current) {
 // The body of both x86-64 copies below, and the kernel on other architectures.
 inline __attribute__((always_inline)) uint32_t PortableBody(int32_t* limbs, std::size_t n,
                                                             uint32_t factor, uint32_t carry) {
-    const float scale = QuotientEstimateScale(factor);
+    const float scale = LowQuotientScale(factor);
     const U32x4 vFactor = {factor, factor, factor, factor};
     const U32x4 vBase = {Base, Base, Base, Base};
     const F32x4 vScale = {scale, scale, scale, scale};
@@ -48,13 +51,9 @@ inline __attribute__((always_inline)) uint32_t PortableBody(int32_t* limbs, std:
     auto step = [&](std::size_t at) __attribute__((always_inline)) {
         U32x4 x;
         std::memcpy(&x, limbs + at, sizeof x);
-        // q or q + 1; a negative remainder says which.
-        U32x4 q = reinterpret_cast<U32x4>(__builtin_convertvector(
+        const U32x4 q = reinterpret_cast<U32x4>(__builtin_convertvector(
             __builtin_convertvector(reinterpret_cast<I32x4>(x), F32x4) * vScale, I32x4));
-        U32x4 r = x * vFactor - q * vBase;
-        const U32x4 negative = reinterpret_cast<U32x4>(reinterpret_cast<I32x4>(r) >> 31);
-        q += negative;
-        r += negative & vBase;
+        const U32x4 r = x * vFactor - q * vBase;
 
         U32x4 t = r + ShiftUpOneLane(quotientBelow, q);
         quotientBelow = q;
