@@ -152,10 +152,8 @@ bool FollowDefaultPrinter(QPrinter& printer, bool keepChoice) {
 }
 
 void ShowNoPrinterMessage(QWidget* parent) {
-    QMessageBox box(QMessageBox::Critical, MessageTitle(),
-                    QStringLiteral("You don't have any Printer installed!\nPlease install one."),
-                    QMessageBox::Ok, parent);
-    box.exec();
+    ShowExportError(parent,
+                    QStringLiteral("You don't have any Printer installed!\nPlease install one."));
 }
 
 void ShowExportError(QWidget* parent, const QString& text) {

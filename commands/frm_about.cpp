@@ -19,15 +19,11 @@
 #include "commands/open_document.h"
 #include "commands/pictures.h"
 #include "mainwindow/program_icon.h"
+#include "mainwindow/twips.h"
 
 namespace kaldrome {
 
 namespace {
-
-// Twips to device-independent pixels (15 twips per pixel at 96 dpi).
-QRect Twips(int left, int top, int width, int height) {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
 
 // The window's fonts are named as the program has always named them; where a
 // family is missing, the metric-compatible Liberation family stands in.

@@ -54,7 +54,7 @@ PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks)
     rs.LimbCount = 1;
     int32_t* const limbs = rs.Limbs.Data();
     const auto f = static_cast<uint32_t>(factor);
-    const MulKernel kernel = KernelFor(ActiveKernel());
+    const MulKernel kernel = ActiveKernelFunction();
 
     // Every index up to ScanBound is processed whatever its product, so those
     // runs go to the block kernel between yields; the few steps above it, where
@@ -113,6 +113,15 @@ void ClearClocks(RunState& rs) {
     rs.EstimatedH = rs.EstimatedM = rs.EstimatedS = 0;
 }
 
+void StartRun(RunState& rs) {
+    ClearClocks(rs);
+    StopRequested = false;
+    rs.DisplayText.clear();
+    rs.PlainText.clear();
+    rs.GroupCount = 0;
+    rs.PlainTextReady = false;
+}
+
 uint64_t CountLimbSteps(int32_t n) {
     // The pass for factor i ends one index above the top limb of i!, so it
     // takes S(i!) + 1 steps; S comes from the digit count log10(i!).
@@ -129,12 +138,7 @@ uint64_t CountLimbSteps(int32_t n) {
 HeadlessOutcome ComputeHeadless(RunState& rs, int32_t target, const EngineHooks& hooks) {
     if (target < 0 || target > MaxTarget)
         throw std::out_of_range("factorial target must be 0 to 999,999");
-    ClearClocks(rs);
-    StopRequested = false;
-    rs.DisplayText.clear();
-    rs.PlainText.clear();
-    rs.GroupCount = 0;
-    rs.PlainTextReady = false;
+    StartRun(rs);
     rs.Target = target;
     if (target <= 3) {
         rs.DisplayText = rs.PlainText = SmallResultText(target);

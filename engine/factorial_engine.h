@@ -46,6 +46,10 @@ LoopOutcome RunFactorLoop(RunState& rs, const EngineHooks& hooks);
 // Sets the twelve clock fields, ElapsedSeconds through EstimatedS, to 0.
 void ClearClocks(RunState& rs);
 
+// The record's part of the start of every run: clocks cleared, StopRequested
+// cleared, both texts emptied, GroupCount 0, PlainTextReady false.
+void StartRun(RunState& rs);
+
 // Number of limb steps a run of n performs (for the bench and the estimate of work).
 uint64_t CountLimbSteps(int32_t n);
 

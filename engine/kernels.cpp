@@ -13,6 +13,16 @@ uint32_t MulLimbsReference(int32_t* limbs, std::size_t n, uint32_t factor, uint3
     return carry;
 }
 
+uint32_t RippleFix(int32_t* limbs, std::size_t n, uint32_t carryOut) {
+    uint32_t in = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const int32_t v = limbs[k] + static_cast<int32_t>(in);
+        in = v >= 10'000'000;
+        limbs[k] = in ? v - 10'000'000 : v;
+    }
+    return carryOut + in;
+}
+
 float LowQuotientScale(uint32_t factor) {
     return static_cast<float>(static_cast<double>(factor) / 1e7 * (1 - std::ldexp(1.0, -22)));
 }
@@ -110,13 +120,19 @@ KernelKind BestKernel() {
 
 namespace {
 KernelKind activeKernel = BestKernel();
-}
+MulKernel activeFunction = KernelFor(activeKernel);
+}  // namespace
 
 KernelKind ActiveKernel() {
     return activeKernel;
 }
 void SetActiveKernel(KernelKind kind) {
-    if (KernelSupported(kind)) activeKernel = kind;
+    if (!KernelSupported(kind)) return;
+    activeKernel = kind;
+    activeFunction = KernelFor(kind);
+}
+MulKernel ActiveKernelFunction() {
+    return activeFunction;
 }
 
 }  // namespace kaldrome

@@ -31,6 +31,9 @@ KernelKind BestKernel();
 // The kernel the engine uses. Defaults to BestKernel(); tests and the bench may force another.
 KernelKind ActiveKernel();
 void SetActiveKernel(KernelKind kind);
+// The active kernel's function, looked up once when the kernel is chosen: the
+// engine asks for it at every pass.
+MulKernel ActiveKernelFunction();
 
 // The kind named "reference", "portable", "avx2" or "avx512"; false for any other name.
 bool ParseKernelName(std::string_view name, KernelKind& kind);
@@ -50,6 +53,11 @@ constexpr uint32_t ReciprocalFor(uint32_t factor) {
 // 2^-24 each, so the product stays below limb * factor / 10^7 and, as that is
 // under 10^6, within 0.36 of it: the estimate is q or q - 1, and r < 1.36 * 10^7.
 float LowQuotientScale(uint32_t factor);
+
+// After a vector sweep over limbs[0..n), a limb may read 10^7 where a carry
+// had to ripple on; brings such limbs back into range and returns the sweep's
+// carry out plus what rippled out of the top.
+uint32_t RippleFix(int32_t* limbs, std::size_t n, uint32_t carryOut);
 
 // The kernels themselves; KernelFor hands out only those this CPU can run.
 // The portable kernel comes in a plain x86-64 copy and an x86-64-v2 one;

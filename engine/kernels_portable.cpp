@@ -72,15 +72,8 @@ inline __attribute__((always_inline)) uint32_t PortableBody(int32_t* limbs, std:
     }
     for (; j + 4 <= n; j += 4) step(j);
     carry = quotientBelow[3] - carryBelow[3];
-    if (largest[0] == Base || largest[1] == Base || largest[2] == Base || largest[3] == Base) {
-        uint32_t in = 0;
-        for (std::size_t k = 0; k < j; ++k) {
-            const uint32_t v = static_cast<uint32_t>(limbs[k]) + in;
-            in = v >= Base;
-            limbs[k] = static_cast<int32_t>(in ? v - Base : v);
-        }
-        carry += in;
-    }
+    if (largest[0] == Base || largest[1] == Base || largest[2] == Base || largest[3] == Base)
+        carry = RippleFix(limbs, j, carry);
     return MulLimbsReference(limbs + j, n - j, factor, carry);
 }
 

@@ -30,18 +30,6 @@ namespace {
 
 constexpr int32_t Base = 10'000'000;
 
-// Limbs of [0, n) are in 0..10^7 after a vector sweep; brings the ones at 10^7
-// back into range and returns the carry out, given the sweep's own.
-uint32_t RippleFix(int32_t* limbs, std::size_t n, uint32_t carryOut) {
-    uint32_t in = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-        const int32_t v = limbs[k] + static_cast<int32_t>(in);
-        in = v >= Base;
-        limbs[k] = in ? v - Base : v;
-    }
-    return carryOut + in;
-}
-
 }  // namespace
 
 // q is estimated as the high half of limb * F with F = ReciprocalFor(factor);

@@ -27,8 +27,10 @@
 #include "mainwindow/beep.h"
 #include "mainwindow/percent_bar.h"
 #include "mainwindow/program_icon.h"
+#include "mainwindow/twips.h"
 #include "mainwindow/utilities.h"
 #include "resulttext/number_format.h"
+#include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
 
 namespace kaldrome {
@@ -48,14 +50,11 @@ using Utilities::DisableResultMenus;
 using Utilities::EnableResultMenus;
 using Utilities::SelectAllText;
 
-constexpr int ClientWidth = 479;   // 7185 twips
-constexpr int ClientHeight = 341;  // 5115 twips
+using kaldrome::Twips;
+using kaldrome::TwipsToPixels;
 
-// Positions are laid out in twips, 15 to a device-independent pixel.
-QRect Twips(int left, int top, int width, int height) {
-    auto px = [](int twips) { return qRound(twips / 15.0); };
-    return QRect(px(left), px(top), px(width), px(height));
-}
+const int ClientWidth = TwipsToPixels(7185);   // 479
+const int ClientHeight = TwipsToPixels(5115);  // 341
 
 QFont WindowFont() {
     QFont font("MS Sans Serif");
@@ -116,6 +115,9 @@ int KeyAsciiOf(const QKeyEvent* key) {
     if (text.isEmpty() || !text.at(0).isPrint()) return 0;
     return text.at(0).unicode();
 }
+
+// The digit label while a run has no result yet.
+const QString DigitsPending = QStringLiteral("Number of digits.....");
 
 bool IsDigit(int keyAscii) {
     return keyAscii >= '0' && keyAscii <= '9';
@@ -250,7 +252,7 @@ void Form1::createControls() {
     Line1->setObjectName("Line1");
     Line1->setFrameShape(QFrame::HLine);
     Line1->setFrameShadow(QFrame::Sunken);
-    Line1->setGeometry(0, 0, qRound(7440 / 15.0), 2);
+    Line1->setGeometry(0, 0, TwipsToPixels(7440), 2);
 
     dlgDialogo = new kaldrome::CommonDialog(this);
     dlgDialogo->setObjectName("dlgDialogo");
@@ -469,7 +471,7 @@ void Form1::txtN_KeyPress(int& keyAscii) {
         kaldrome::Beep();
         return;
     }
-    lblDigitos->setText("Number of digits.....");
+    lblDigitos->setText(DigitsPending);
     rs_.Target = *target;
     lblNumero->setText(GroupedTarget(rs_.Target));
     ComputeFactorial();
@@ -540,20 +542,15 @@ void Form1::ComputeFactorial() {
         ~RunEnds() { running = false; }
     } runEnds{running_};
 
-    kaldrome::ClearClocks(rs_);
+    kaldrome::StartRun(rs_);
     rs_.StartTime = static_cast<float>(QTime::currentTime().msecsSinceStartOfDay()) / 1000.0f;
     clock_.Start();
-    kaldrome::StopRequested = false;
     cmdStop->setFocus();
     rtfResp->clear();
-    rs_.DisplayText.clear();
-    rs_.PlainText.clear();
-    rs_.GroupCount = 0;
     DisableResultMenus(*this);
     rtfResp->setToolTip("Alt to Pause");
-    rs_.PlainTextReady = false;
     SetResultPointer(true);
-    lblDigitos->setText("Number of digits.....");
+    lblDigitos->setText(DigitsPending);
     const std::optional<int32_t> target = kaldrome::ParseTarget(txtN->text().toStdString());
     if (!target) return;  // the number entry has checked it; nothing else starts a run
     rs_.Target = *target;
@@ -595,8 +592,7 @@ void Form1::ComputeFactorial() {
     EnableResultMenus(*this);
     rtfResp->setToolTip(QString());
     rs_.DigitCount = kaldrome::CountDigits(rs_);
-    lblDigitos->setText("Number of digits: " +
-                        QString::fromStdString(kaldrome::FormatGrouped(rs_.DigitCount)));
+    lblDigitos->setText(QString::fromStdString(kaldrome::DigitCountLine(rs_.DigitCount)));
     SelectAllText(txtN);
     kaldrome::Beep();
     SetResultPointer(false);
@@ -611,7 +607,7 @@ void Form1::ShowSmallResult() {
     rs_.DigitCount = 1;
     rtfResp->setPlainText(QString::fromStdString(rs_.DisplayText));
     lblNumero->setText(QString::number(rs_.Target) + "!=");
-    lblDigitos->setText("Number of digits: 1");
+    lblDigitos->setText(QString::fromStdString(kaldrome::DigitCountLine(rs_.DigitCount)));
     SelectAllText(txtN);
     kaldrome::Beep();
     Label2->show();

@@ -161,6 +161,7 @@ class Form1 : public QMainWindow {
     // Exports (form1_commands.cpp).
     void PrepareSaveDialog();
     std::string ComposeResultDocument() const;
+    QPrinter& CurrentPrinter();
 
     kaldrome::RunState rs_;
     kaldrome::RunClock clock_;
@@ -178,5 +179,6 @@ class Form1 : public QMainWindow {
     int shownEstimate_[3] = {-1, -1, -1};
     Qt::CursorShape resultPointer_ = Qt::IBeamCursor;  // rtfResp's own pointer when idle
     QPrinter* printer_ = nullptr;
+    bool printerFromSetup_ = false;  // Print keeps the printer Print Setup chose
     QPointer<QWidget> frmAbout_;
 };

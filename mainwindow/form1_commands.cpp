@@ -13,25 +13,6 @@
 
 namespace {
 
-// Whether Print Setup chose the printer, which Print then keeps; otherwise
-// the printer follows the system's default. Kept by a child of the window.
-class PrinterChoice : public QObject {
-    Q_OBJECT
-
-  public:
-    explicit PrinterChoice(QObject* window) : QObject(window) {
-        setObjectName(QStringLiteral("printerChoice"));
-    }
-    bool fromSetup = false;
-};
-
-PrinterChoice& ChoiceOf(QObject& window) {
-    auto* choice = window.findChild<PrinterChoice*>(QStringLiteral("printerChoice"),
-                                                    Qt::FindDirectChildrenOnly);
-    if (choice == nullptr) choice = new PrinterChoice(&window);
-    return *choice;
-}
-
 const QString kSaveTitle = QStringLiteral("Specify File Name to Create");
 const QString kSaveFilter =
     QStringLiteral("Word Document (*.doc)|*.doc|Text (*.txt)|*.txt|Rich Text Format (*.rtf)|*.rtf");
@@ -51,7 +32,6 @@ void Form1::mnuCopy_Click() {
 
 void Form1::mnuCreateFile_Click() {
     if (running_ || rs_.DisplayText.empty()) return;
-    if (dlgDialogo == nullptr) dlgDialogo = new kaldrome::CommonDialog(this);
     PrepareSaveDialog();
     // Cancelling ends the command silently, before anything is built.
     if (!dlgDialogo->ShowSave() || dlgDialogo->FileName.isEmpty()) return;
@@ -68,14 +48,11 @@ void Form1::mnuPrint_Click() {
         kaldrome::ShowNoPrinterMessage(this);
         return;
     }
-    // Created on first use (the window deletes it); then it follows the default printer.
-    if (printer_ == nullptr) printer_ = new QPrinter(QPrinter::HighResolution);
-    PrinterChoice& choice = ChoiceOf(*this);
-    choice.fromSetup = kaldrome::FollowDefaultPrinter(*printer_, choice.fromSetup);
+    QPrinter& printer = CurrentPrinter();
     if (!rs_.PlainTextReady) kaldrome::BuildPlainText(rs_);
     const std::string document = ComposeResultDocument();
-    printer_->setDocName(QStringLiteral("Kaldrome%1").arg(rs_.Target));
-    const QString error = kaldrome::PrintDocument(*printer_, document);
+    printer.setDocName(QStringLiteral("Kaldrome%1").arg(rs_.Target));
+    const QString error = kaldrome::PrintDocument(printer, document);
     if (!error.isEmpty()) kaldrome::ShowExportError(this, error);
 }
 
@@ -85,13 +62,18 @@ void Form1::mnuPrintSetup_Click() {
         kaldrome::ShowNoPrinterMessage(this);
         return;
     }
-    if (dlgDialogo == nullptr) dlgDialogo = new kaldrome::CommonDialog(this);
-    if (printer_ == nullptr) printer_ = new QPrinter(QPrinter::HighResolution);
     // The dialog opens on the printer that Print would use now.
-    PrinterChoice& choice = ChoiceOf(*this);
-    choice.fromSetup = kaldrome::FollowDefaultPrinter(*printer_, choice.fromSetup);
+    QPrinter& printer = CurrentPrinter();
     dlgDialogo->Flags = kaldrome::CommonDialog::PrintSetupForm;
-    if (dlgDialogo->ShowPrinter(*printer_)) choice.fromSetup = true;
+    if (dlgDialogo->ShowPrinter(printer)) printerFromSetup_ = true;
+}
+
+QPrinter& Form1::CurrentPrinter() {
+    // Created on first use (the window deletes it); it follows the system's
+    // default printer unless Print Setup chose one that still exists.
+    if (printer_ == nullptr) printer_ = new QPrinter(QPrinter::HighResolution);
+    printerFromSetup_ = kaldrome::FollowDefaultPrinter(*printer_, printerFromSetup_);
+    return *printer_;
 }
 
 void Form1::PrepareSaveDialog() {
@@ -107,5 +89,3 @@ void Form1::PrepareSaveDialog() {
 std::string Form1::ComposeResultDocument() const {
     return kaldrome::ComposeResultDocument(rs_);
 }
-
-#include "form1_commands.moc"

@@ -5,15 +5,18 @@
 
 namespace kaldrome {
 
+std::string DigitCountLine(int32_t digitCount) {
+    return "Number of digits: " + FormatGrouped(digitCount);
+}
+
 std::string ComposeResultDocument(const RunState& rs) {
-    static constexpr std::string_view kDigitsLabel = "Number of digits: ";
     const std::string header = std::to_string(rs.Target);
-    const std::string count = FormatGrouped(rs.DigitCount);
+    const std::string footer = DigitCountLine(rs.DigitCount);
     std::string doc;
-    doc.reserve(header.size() + 4 + rs.PlainText.size() + 2 + kDigitsLabel.size() + count.size());
+    doc.reserve(header.size() + 4 + rs.PlainText.size() + 2 + footer.size());
     doc.append(header).append("!=").append(CrLf);
     doc.append(rs.PlainText).append(CrLf);
-    doc.append(kDigitsLabel).append(count);
+    doc.append(footer);
     return doc;
 }
 

@@ -2,11 +2,16 @@
 //   N "!=" CR LF, the plain text, CR LF, "Number of digits: " and the count grouped.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "engine/run_state.h"
 
 namespace kaldrome {
+
+// "Number of digits: " and the count with "#,0": the document's footer, and
+// what the window's digit label shows for a finished result.
+std::string DigitCountLine(int32_t digitCount);
 
 // Composes the document from rs.Target, rs.PlainText and rs.DigitCount; changes nothing.
 std::string ComposeResultDocument(const RunState& rs);
