@@ -45,6 +45,10 @@ set(KALDROME_HELP_PACKAGED ${KALDROME_PACKAGE_PREFIX}/${KALDROME_HELP_RELATIVE})
 target_compile_definitions(kaldrome_widgets PRIVATE
                            KALDROME_HELP_FROM_BINDIR="${KALDROME_HELP_FROM_BINDIR}")
 
+# Windows centred with the frame a window manager puts around them.
+target_sources(kaldrome_widgets PRIVATE ${_desktop_src}/centre_on_screen.cpp
+                                        ${_desktop_src}/centre_on_screen.h)
+
 # --help, --version and the application id, answered before any window.
 add_library(kaldrome_launch STATIC ${_desktop_src}/launch.cpp ${_desktop_src}/launch.h)
 target_include_directories(kaldrome_launch PUBLIC ${CMAKE_SOURCE_DIR})
@@ -139,6 +143,15 @@ target_compile_definitions(desktop_test_desktop PRIVATE KALDROME_VERSION="${PROJ
 add_test(NAME desktop.units COMMAND desktop_test_desktop)
 set_tests_properties(desktop.units PROPERTIES LABELS desktop TIMEOUT 120
                      ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_FOUND)
+  # What only a window manager shows: openbox in its own Xvfb.
+  add_test(NAME e2e.window_manager
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/run_wm.py
+                   --binary $<TARGET_FILE:kaldrome>)
+  set_tests_properties(e2e.window_manager PROPERTIES LABELS e2e TIMEOUT 600)
+endif()
 
 find_program(CLANG_FORMAT clang-format)
 if(CLANG_FORMAT)

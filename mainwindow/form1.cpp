@@ -23,6 +23,7 @@
 #include <QTime>
 
 #include "commands/common_dialog.h"
+#include "desktop/centre_on_screen.h"
 #include "engine/factorial_engine.h"
 #include "mainwindow/beep.h"
 #include "mainwindow/percent_bar.h"
@@ -491,11 +492,7 @@ void Form1::showEvent(QShowEvent* event) {
     if (centred_) return;
     // Centred on its screen at start, frame included.
     centred_ = true;
-    if (QScreen* s = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(s->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    kaldrome::CentreOnScreen(this);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
