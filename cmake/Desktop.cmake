@@ -146,6 +146,24 @@ set_tests_properties(desktop.units PROPERTIES LABELS desktop TIMEOUT 120
 
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_FOUND)
+  # The installed tree, the package, and the package installed (as root on CI).
+  set(_check ${CMAKE_SOURCE_DIR}/tests/desktop/check_install.py)
+  string(REPLACE ";" "," _sizes "${KALDROME_ICON_SIZES}")
+  set(_check_args --app-id ${KALDROME_APP_ID} --version ${PROJECT_VERSION} --icon-sizes ${_sizes})
+  add_test(NAME desktop.installed_tree
+           COMMAND ${Python3_EXECUTABLE} ${_check} tree --build ${CMAKE_BINARY_DIR} ${_check_args})
+  add_test(NAME desktop.deb
+           COMMAND ${Python3_EXECUTABLE} ${_check} deb --build ${CMAKE_BINARY_DIR} ${_check_args}
+                   --contact "${KALDROME_CONTACT}" --out ${_desktop_out}/package)
+  add_test(NAME desktop.deb_install
+           COMMAND ${Python3_EXECUTABLE} ${_check} install --deb-dir ${_desktop_out}/package
+                   ${_check_args})
+  set_tests_properties(desktop.installed_tree desktop.deb desktop.deb_install PROPERTIES
+                       LABELS desktop TIMEOUT 900)
+  set_tests_properties(desktop.deb PROPERTIES FIXTURES_SETUP kaldrome_deb)
+  set_tests_properties(desktop.deb_install PROPERTIES FIXTURES_REQUIRED kaldrome_deb
+                       SKIP_RETURN_CODE 77)
+
   # What only a window manager shows: openbox in its own Xvfb.
   add_test(NAME e2e.window_manager
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/run_wm.py
