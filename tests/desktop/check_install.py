@@ -26,17 +26,14 @@ import argparse
 import contextlib
 import fcntl
 import glob
-import gzip
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import xml.etree.ElementTree as ET
-import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
@@ -180,49 +177,6 @@ def check_manual(path: str, version: str) -> None:
         require(needed in text, f"the manual does not mention {needed!r}")
 
 
-def png_pixels(path: str) -> tuple[int, int, list[tuple[int, ...]]]:
-    """Width, height and pixels of an 8-bit, non-interlaced RGB or RGBA PNG."""
-    with open(path, "rb") as f:
-        data = f.read()
-    require(data[:8] == b"\x89PNG\r\n\x1a\n", f"{path} is not a PNG file")
-    pos, idat, header = 8, b"", None
-    while pos < len(data):
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        if kind == b"IHDR":
-            header = struct.unpack(">IIBBBBB", body)
-        elif kind == b"IDAT":
-            idat += body
-        pos += 12 + length
-    width, height, depth, colour, _, _, interlace = header
-    require(depth == 8 and colour in (2, 6) and interlace == 0,
-            f"{path}: unexpected PNG format (depth {depth}, colour type {colour})")
-    channels = 3 if colour == 2 else 4
-    raw, stride = zlib.decompress(idat), width * channels
-    rows, previous, pos = [], bytearray(stride), 0
-    for _ in range(height):
-        kind, line = raw[pos], bytearray(raw[pos + 1:pos + 1 + stride])
-        pos += 1 + stride
-        for i in range(stride):
-            a = line[i - channels] if i >= channels else 0
-            b = previous[i]
-            c = previous[i - channels] if i >= channels else 0
-            if kind == 1:
-                line[i] = (line[i] + a) & 255
-            elif kind == 2:
-                line[i] = (line[i] + b) & 255
-            elif kind == 3:
-                line[i] = (line[i] + (a + b) // 2) & 255
-            elif kind == 4:
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-        rows.append(line)
-        previous = line
-    pixels = [tuple(row[x * channels:(x + 1) * channels]) for row in rows for x in range(width)]
-    return width, height, pixels
-
-
 def check_icons(root: str, app_id: str, sizes: list[int]) -> None:
     step(f"icons at {', '.join(map(str, sizes))} px")
     require(REQUIRED_ICON_SIZES <= set(sizes), f"icon sizes {sizes} lack some of "
@@ -230,9 +184,11 @@ def check_icons(root: str, app_id: str, sizes: list[int]) -> None:
     reference = None
     for size in sizes:
         path = os.path.join(root, f"usr/share/icons/hicolor/{size}x{size}/apps/{app_id}.png")
-        width, height, pixels = png_pixels(path)
-        require((width, height) == (size, size), f"{path} is {width}x{height}")
-        colours = set(pixels)
+        kind, width, height = run(["identify", "-format", "%m %w %h", path]).stdout.decode().split()
+        require((kind, int(width), int(height)) == ("PNG", size, size),
+                f"{path} is a {width}x{height} {kind}")
+        listing = run(["convert", path, "-unique-colors", "-depth", "8", "txt:-"]).stdout.decode()
+        colours = set(re.findall(r"#[0-9A-F]{6}", listing))
         # Sharp at every size: the two colours of the drawing and no blend of them.
         require(len(colours) == 2, f"{size} px icon has {len(colours)} colours, not 2: blurred")
         reference = reference or colours

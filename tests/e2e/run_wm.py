@@ -221,8 +221,13 @@ class WindowManagerScenarios(KaldromeCase):
         """Opens the About window through the Help menu; its window id."""
         p = self.program
         p.focus()
+
+        def shown() -> set[str]:
+            return set(run_e2e.SERVER.tool("xdotool", "search", "--onlyvisible", "--pid",
+                                           str(p.proc.pid), check=False).split())
+        before = shown()
         p.key("alt+h")
-        time.sleep(0.3)
+        poll(lambda: shown() - before, 5, 0.1, "the Help menu to open")
         p.key("a")
         return p.wait_for_window(xdriver.ABOUT_CAPTION, 10)
 
@@ -332,7 +337,7 @@ class WindowManagerScenarios(KaldromeCase):
             with self.case(main_window=label):
                 before = self.settled_frame(main)
                 attempt(main)
-                time.sleep(0.5)
+                time.sleep(0.8)  # time for the window manager to act, were it to
                 after = self.settled_frame(main)
                 self.assertEqual((after.width, after.height), (before.width, before.height))
                 self.assertFalse(MAXIMIZED & atoms(main, "_NET_WM_STATE"), "window maximized")
