@@ -208,6 +208,28 @@ def check_answers(binary: str, version: str) -> None:
     require(result.stderr == b"", f"--help writes to stderr: {result.stderr!r}")
 
 
+def check_starts_offscreen(binary: str) -> None:
+    """The program starts with Qt's offscreen platform, without any display,
+    and is still running a moment later."""
+    step(f"{binary} starts offscreen")
+    with tempfile.TemporaryDirectory(prefix="kaldrome-offscreen-") as home:
+        runtime = os.path.join(home, "runtime")
+        os.mkdir(runtime, 0o700)
+        env = tool_env(QT_QPA_PLATFORM="offscreen", HOME=home, XDG_RUNTIME_DIR=runtime)
+        proc = subprocess.Popen([binary], env=env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            exited = proc.wait(timeout=3)
+        except subprocess.TimeoutExpired:
+            exited = None
+        finally:
+            proc.kill()
+            _, err = proc.communicate(timeout=10)
+        require(exited is None, f"the program ended with status {exited}: {err[-500:]!r}")
+        require(b"Could not" not in err and b"failed" not in err,
+                f"the program complains: {err[-500:]!r}")
+
+
 def check_no_build_paths(binary: str, build: str | None) -> None:
     step("no run path into the build folder")
     dynamic = run(["readelf", "-d", binary]).stdout.decode(errors="replace")
@@ -278,6 +300,7 @@ def check_tree(args) -> None:
         check_manual(os.path.join(usr, "share/man/man1/kaldrome.1.gz"), args.version)
         check_icons(stage, args.app_id, args.sizes)
         check_answers(binary, args.version)
+        check_starts_offscreen(binary)
         check_no_build_paths(binary, os.path.abspath(args.build))
         check_program_opens_help(binary, desktop)
     finally:
@@ -384,7 +407,7 @@ def check_deb(args) -> None:
 @contextlib.contextmanager
 def machine_lock():
     """One package test at a time on this machine (others may run their own)."""
-    with open("/run/lock/kaldrome-package-test.lock", "w") as lock:
+    with open(os.path.join(tempfile.gettempdir(), "kaldrome-package-test.lock"), "w") as lock:
         deadline = time.monotonic() + 600
         while True:
             try:
@@ -445,6 +468,7 @@ def check_install(args) -> int:
                                          args.app_id)
             require(run(["man", "-w", "kaldrome"], check=False).stdout.decode().strip()
                     == "/usr/share/man/man1/kaldrome.1.gz", "man does not find kaldrome(1)")
+            check_starts_offscreen("/usr/bin/kaldrome")
             check_program_opens_help("/usr/bin/kaldrome", desktop)
         finally:
             step("apt-get purge kaldrome")
