@@ -3,13 +3,15 @@
 Debian package, and the package installed on this system.
 
     check_install.py tree    --build DIR --app-id ID --version V --icon-sizes 16,32,...
-    check_install.py deb     --build DIR --app-id ID --version V --icon-sizes ... --contact C --out DIR
+    check_install.py deb     --build DIR --app-id ID --version V --icon-sizes ...
+                             --contact C --out DIR
     check_install.py install --deb-dir DIR --app-id ID --version V --icon-sizes ...
 
 tree    installs the build into a staging folder (DESTDIR) and checks what lands
         there: exactly the files a user needs, the launcher, the metainfo and the
         manual page through their own validators, the icons, --version and --help
-        without a display, and that the staged program opens its help.
+        without a display, that the staged program starts offscreen and that it
+        opens its help.
 deb     builds the .deb with CPack into --out and checks its fields, its
         dependencies against the libraries the program loads, its contents, and
         that lintian reports no error (and no warning that is not explained below).
