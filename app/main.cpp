@@ -2,8 +2,9 @@
 #include <QApplication>
 
 #include "mainwindow/form1.h"
-#include "mainwindow/program_icon.h"
-#include "mainwindow/system_locale.h"
+#include "uikit/fonts.h"
+#include "uikit/program_icon.h"
+#include "uikit/system_locale.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFontMetricsF>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -12,6 +11,8 @@
 #include <algorithm>
 #include <cmath>
 #include <string_view>
+
+#include "uikit/message_box.h"
 
 namespace kaldrome {
 
@@ -36,10 +37,6 @@ QFont FixedPitchFont(qreal pointSize) {
 }
 
 }  // namespace
-
-QString MessageTitle() {
-    return QStringLiteral("Kaldrome");
-}
 
 QByteArray FileBytes(const std::string& document) {
     QByteArray bytes = QString::fromStdString(document).toLocal8Bit();
@@ -152,13 +149,8 @@ bool FollowDefaultPrinter(QPrinter& printer, bool keepChoice) {
 }
 
 void ShowNoPrinterMessage(QWidget* parent) {
-    ShowExportError(parent,
+    ShowStopMessage(parent,
                     QStringLiteral("You don't have any Printer installed!\nPlease install one."));
-}
-
-void ShowExportError(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Critical, MessageTitle(), text, QMessageBox::Ok, parent);
-    box.exec();
 }
 
 QString FileErrorText(const QString& path, const QString& reason) {

@@ -17,9 +17,6 @@ class QWidget;
 
 namespace kaldrome {
 
-// Title of every message box the program shows.
-QString MessageTitle();
-
 // The bytes of a file: the document in the locale's text encoding, then CR LF; no BOM.
 QByteArray FileBytes(const std::string& document);
 
@@ -58,9 +55,6 @@ bool FollowDefaultPrinter(QPrinter& printer, bool keepChoice);
 
 // "You don't have any Printer installed!" / "Please install one.": stop icon, OK.
 void ShowNoPrinterMessage(QWidget* parent);
-
-// A failed export: stop icon, OK, the given text.
-void ShowExportError(QWidget* parent, const QString& text);
 
 // The text of that message for a file that could not be written.
 QString FileErrorText(const QString& path, const QString& reason);

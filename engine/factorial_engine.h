@@ -12,7 +12,7 @@
 #include <optional>
 #include <string_view>
 
-#include "engine/run_state.h"
+#include "base/run_state.h"
 
 namespace kaldrome {
 

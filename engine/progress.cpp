@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "resulttext/number_format.h"
+#include "base/number_format.h"
 
 namespace kaldrome {
 

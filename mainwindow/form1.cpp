@@ -22,27 +22,17 @@
 #include <QThread>
 #include <QTime>
 
+#include "base/number_format.h"
 #include "commands/common_dialog.h"
 #include "engine/factorial_engine.h"
-#include "mainwindow/beep.h"
 #include "mainwindow/percent_bar.h"
-#include "mainwindow/program_icon.h"
-#include "mainwindow/twips.h"
 #include "mainwindow/utilities.h"
-#include "resulttext/number_format.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
-
-namespace kaldrome {
-
-void InstallFontSubstitutions() {
-    // Liberation Sans and Mono share the metrics of Arial and Courier New, so
-    // every caption keeps the width it was laid out for; DejaVu is wider.
-    QFont::insertSubstitutions("MS Sans Serif", {"Liberation Sans", "Arimo", "Arial"});
-    QFont::insertSubstitutions("Courier New", {"Liberation Mono", "Cousine", "DejaVu Sans Mono"});
-}
-
-}  // namespace kaldrome
+#include "uikit/bell.h"
+#include "uikit/fonts.h"
+#include "uikit/program_icon.h"
+#include "uikit/twips.h"
 
 namespace {
 

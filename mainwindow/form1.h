@@ -14,8 +14,8 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include "base/run_state.h"
 #include "engine/progress.h"
-#include "engine/run_state.h"
 
 class QAction;
 class QLabel;
@@ -30,10 +30,6 @@ class QPrinter;
 namespace kaldrome {
 class PercentBar;
 class CommonDialog;
-
-// Maps the classic Windows families the window asks for ("MS Sans Serif",
-// "Courier New") to metric-compatible fonts that Linux ships. Idempotent.
-void InstallFontSubstitutions();
 }  // namespace kaldrome
 
 class Form1 : public QMainWindow {

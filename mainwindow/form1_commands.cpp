@@ -10,6 +10,7 @@
 #include "mainwindow/form1.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
+#include "uikit/message_box.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ void Form1::mnuCopy_Click() {
     if (!rs_.PlainTextReady) kaldrome::BuildPlainText(rs_);
     const std::string document = ComposeResultDocument();
     const QString error = kaldrome::PutOnClipboard(QGuiApplication::clipboard(), document);
-    if (!error.isEmpty()) kaldrome::ShowExportError(this, error);
+    if (!error.isEmpty()) kaldrome::ShowStopMessage(this, error);
 }
 
 void Form1::mnuCreateFile_Click() {
@@ -39,7 +40,7 @@ void Form1::mnuCreateFile_Click() {
     const std::string document = ComposeResultDocument();
     const QString path = dlgDialogo->FileName;
     const QString reason = kaldrome::WriteDocumentFile(path, document);
-    if (!reason.isEmpty()) kaldrome::ShowExportError(this, kaldrome::FileErrorText(path, reason));
+    if (!reason.isEmpty()) kaldrome::ShowStopMessage(this, kaldrome::FileErrorText(path, reason));
 }
 
 void Form1::mnuPrint_Click() {
@@ -53,7 +54,7 @@ void Form1::mnuPrint_Click() {
     const std::string document = ComposeResultDocument();
     printer.setDocName(QStringLiteral("Kaldrome%1").arg(rs_.Target));
     const QString error = kaldrome::PrintDocument(printer, document);
-    if (!error.isEmpty()) kaldrome::ShowExportError(this, error);
+    if (!error.isEmpty()) kaldrome::ShowStopMessage(this, error);
 }
 
 void Form1::mnuPrintSetup_Click() {

@@ -3,7 +3,7 @@
 #include <QAction>
 #include <QLineEdit>
 
-#include "engine/run_state.h"
+#include "base/run_state.h"
 #include "mainwindow/form1.h"
 
 namespace Utilities {

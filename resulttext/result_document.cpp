@@ -1,6 +1,6 @@
 #include "resulttext/result_document.h"
 
-#include "resulttext/number_format.h"
+#include "base/number_format.h"
 #include "resulttext/result_text.h"
 
 namespace kaldrome {

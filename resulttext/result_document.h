@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/run_state.h"
+#include "base/run_state.h"
 
 namespace kaldrome {
 

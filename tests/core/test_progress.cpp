@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "base/number_format.h"
 #include "engine/progress.h"
-#include "resulttext/number_format.h"
 
 using namespace kaldrome;
 

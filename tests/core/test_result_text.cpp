@@ -1,9 +1,9 @@
 // Result texts, digit counts and the result document, byte for byte.
 #include <gtest/gtest.h>
 
+#include "base/number_format.h"
 #include "core/gmp_oracle.h"
 #include "engine/factorial_engine.h"
-#include "resulttext/number_format.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
 

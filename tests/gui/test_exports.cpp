@@ -41,11 +41,11 @@
 #include <QPushButton>
 #include "commands/common_dialog.h"
 
+#include "base/number_format.h"
 #include "commands/exports.h"
 #include "engine/factorial_engine.h"
 #include "gui/guitest.h"
 #include "mainwindow/form1.h"
-#include "resulttext/number_format.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
 

@@ -25,7 +25,7 @@
 #include "guitest.h"
 #include "mainwindow/form1.h"
 #include "mainwindow/percent_bar.h"
-#include "mainwindow/program_icon.h"
+#include "uikit/program_icon.h"
 
 namespace {
 

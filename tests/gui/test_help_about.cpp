@@ -17,14 +17,14 @@
 #include <QTextEdit>
 #include <QtTest>
 
+#include "base/run_state.h"
 #include "commands/common_dialog.h"
 #include "commands/frm_about.h"
 #include "commands/help_viewer.h"
 #include "commands/open_document.h"
-#include "engine/run_state.h"
 #include "gui/guitest.h"
 #include "mainwindow/form1.h"
-#include "mainwindow/program_icon.h"
+#include "uikit/program_icon.h"
 
 using guitest::After;
 using kaldrome::FrmAbout;

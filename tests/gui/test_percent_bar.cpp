@@ -9,10 +9,10 @@
 #include <cmath>
 #include <vector>
 
+#include "base/number_format.h"
 #include "engine/progress.h"
 #include "mainwindow/percent_bar.h"
-#include "mainwindow/system_locale.h"
-#include "resulttext/number_format.h"
+#include "uikit/system_locale.h"
 
 using kaldrome::PercentBar;
 

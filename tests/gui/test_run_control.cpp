@@ -29,15 +29,15 @@
 #include <memory>
 #include <vector>
 
+#include "base/number_format.h"
 #include "commands/exports.h"
 #include "engine/factorial_engine.h"
 #include "guitest.h"
-#include "mainwindow/beep.h"
 #include "mainwindow/form1.h"
 #include "mainwindow/percent_bar.h"
-#include "resulttext/number_format.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
+#include "uikit/bell.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <QLocale>
 
-#include "resulttext/number_format.h"
+#include "base/number_format.h"
 
 namespace kaldrome {
 

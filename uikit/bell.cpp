@@ -1,4 +1,4 @@
-#include "mainwindow/beep.h"
+#include "uikit/bell.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "mainwindow/system_locale.h"
+#include "uikit/system_locale.h"
 
 namespace kaldrome {
 

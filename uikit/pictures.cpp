@@ -1,4 +1,4 @@
-#include "commands/pictures.h"
+#include "uikit/pictures.h"
 
 #include <QFont>
 #include <QFontMetrics>
