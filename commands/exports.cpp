@@ -22,6 +22,14 @@ QString Tr(const char* text) {
     return QCoreApplication::translate("Exports", text);
 }
 
+Failure Told(const char* text) {
+    return Failure{Tr(text).toStdString()};
+}
+
+Failure Reason(const QFileDevice& file) {
+    return Failure{file.errorString().toStdString()};
+}
+
 constexpr std::string_view kLineEnd = "\r\n";
 
 // Largest and smallest point sizes tried for the printout.
@@ -44,11 +52,11 @@ QByteArray FileBytes(const std::string& document) {
     return bytes;
 }
 
-QString WriteDocumentFile(const QString& path, const std::string& document) {
+Outcome<void> WriteDocumentFile(const QString& path, const std::string& document) {
     QSaveFile file(path);
     // Unbuffered: a short write shows here, not in a flush inside commit(),
     // whose failure Qt 6.4 does not report (the short file would replace the target).
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return file.errorString();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return Reason(file);
     const QByteArray bytes = FileBytes(document);
     qint64 written = 0;
     while (written < bytes.size()) {
@@ -56,24 +64,24 @@ QString WriteDocumentFile(const QString& path, const std::string& document) {
         // so that the second attempt reports the reason (disk full, file too large).
         const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
         if (n <= 0) {
-            const QString reason = file.errorString();
+            Failure reason = Reason(file);
             file.cancelWriting();  // the temporary file goes with the QSaveFile
             return reason;
         }
         written += n;
     }
     // commit() flushes, closes and renames; the temporary file is removed on failure.
-    if (!file.commit()) return file.errorString();
+    if (!file.commit()) return Reason(file);
     return {};
 }
 
-QString PutOnClipboard(QClipboard* clipboard, const std::string& document) {
-    if (clipboard == nullptr) return Tr("No clipboard is available.");
+Outcome<void> PutOnClipboard(QClipboard* clipboard, const std::string& document) {
+    if (clipboard == nullptr) return Told("No clipboard is available.");
     const QString text = QString::fromStdString(document);
     clipboard->clear();
     clipboard->setText(text);
     // Another program may hold the clipboard; then what we read back is not ours.
-    if (clipboard->text() != text) return Tr("The clipboard did not accept the result.");
+    if (clipboard->text() != text) return Told("The clipboard did not accept the result.");
     return {};
 }
 
@@ -102,9 +110,9 @@ PrintLayout LayoutFor(QPainter& painter) {
     return layout;
 }
 
-QString PrintDocument(QPrinter& printer, const std::string& document) {
+Outcome<void> PrintDocument(QPrinter& printer, const std::string& document) {
     QPainter painter;
-    if (!painter.begin(&printer)) return Tr("The printer could not start the document.");
+    if (!painter.begin(&printer)) return Told("The printer could not start the document.");
     const PrintLayout layout = LayoutFor(painter);
     painter.setFont(layout.font);
     painter.setPen(Qt::black);
@@ -134,7 +142,7 @@ QString PrintDocument(QPrinter& printer, const std::string& document) {
     }
     const bool ended = painter.end();
     if (!pagesOk || !ended || printer.printerState() == QPrinter::Error)
-        return Tr("The printer did not accept the document.");
+        return Told("The printer did not accept the document.");
     return {};
 }
 

@@ -13,6 +13,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "base/outcome.h"
 #include "commands/common_dialog.h"
 
 namespace kaldrome {
@@ -37,47 +38,43 @@ QPointer<HelpViewer>& TheViewer() {
     return viewer;
 }
 
-// Reads the help file as UTF-8 HTML. On failure returns an empty string and sets
-// *error to a sentence a user can act on.
-QString ReadHelpFile(const QString& path, QString* error) {
+Failure Told(const QString& message) {
+    return Failure{message.toStdString()};
+}
+
+// Reads the help file as UTF-8 HTML. A failure says what a user can do about it.
+Outcome<QString> ReadHelpFile(const QString& path) {
     const QString shown = QFileInfo(path).absoluteFilePath();
     if (path.isEmpty()) {
-        *error = QStringLiteral("No help file was named, so there is nothing to show.");
-        return {};
+        return Told(QStringLiteral("No help file was named, so there is nothing to show."));
     }
     const QFileInfo info(path);
     if (!info.exists()) {
-        *error = QStringLiteral(
-                     "The help file could not be found.\n\n"
-                     "Kaldrome looks for it here:\n%1\n\n"
-                     "The help file is installed in the same folder as the Kaldrome program. "
-                     "Installing Kaldrome again puts it back.")
-                     .arg(shown);
-        return {};
+        return Told(
+            QStringLiteral("The help file could not be found.\n\n"
+                           "Kaldrome looks for it here:\n%1\n\n"
+                           "The help file is installed in the same folder as the Kaldrome program. "
+                           "Installing Kaldrome again puts it back.")
+                .arg(shown));
     }
     if (info.isDir()) {
-        *error = QStringLiteral("The help file could not be read:\n%1\nis a folder, not a file.")
-                     .arg(shown);
-        return {};
+        return Told(QStringLiteral("The help file could not be read:\n%1\nis a folder, not a file.")
+                        .arg(shown));
     }
     if (info.size() > kMaxHelpFileBytes) {
-        *error = QStringLiteral("The file\n%1\nis far too large to be the Kaldrome help file.")
-                     .arg(shown);
-        return {};
+        return Told(QStringLiteral("The file\n%1\nis far too large to be the Kaldrome help file.")
+                        .arg(shown));
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("The help file could not be opened:\n%1\n\nThe system says: %2.")
-                     .arg(shown, file.errorString());
-        return {};
+        return Told(QStringLiteral("The help file could not be opened:\n%1\n\nThe system says: %2.")
+                        .arg(shown, file.errorString()));
     }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        *error = QStringLiteral(
-                     "The help file could not be read to the end:\n%1\n\n"
-                     "The system says: %2.")
-                     .arg(shown, file.errorString());
-        return {};
+        return Told(QStringLiteral("The help file could not be read to the end:\n%1\n\n"
+                                   "The system says: %2.")
+                        .arg(shown, file.errorString()));
     }
     QStringDecoder decode(QStringDecoder::Utf8);
     const QString text = decode(bytes);
@@ -85,12 +82,10 @@ QString ReadHelpFile(const QString& path, QString* error) {
         text.contains(QStringLiteral("name=\"%1\"").arg(QLatin1String(HelpContentsAnchor))) ||
         text.contains(QStringLiteral("id=\"%1\"").arg(QLatin1String(HelpContentsAnchor)));
     if (decode.hasError() || !hasContents) {
-        *error = QStringLiteral(
-                     "The file\n%1\nis not a Kaldrome help file, or it is damaged: "
-                     "it has no contents page.\n\n"
-                     "Installing Kaldrome again puts the right file back.")
-                     .arg(shown);
-        return {};
+        return Told(QStringLiteral("The file\n%1\nis not a Kaldrome help file, or it is damaged: "
+                                   "it has no contents page.\n\n"
+                                   "Installing Kaldrome again puts the right file back.")
+                        .arg(shown));
     }
     return text;
 }
@@ -203,12 +198,14 @@ void HelpViewer::ShowContents() {
 
 void HelpViewer::Load(const QString& helpFile, int /*command*/) {
     helpFile_ = helpFile;
-    loadError_.clear();
-    const QString html = ReadHelpFile(helpFile, &loadError_);
-    if (!loadError_.isEmpty()) {
+    const Outcome<QString> read = ReadHelpFile(helpFile);
+    if (!read.Ok()) {
+        loadError_ = QString::fromStdString(read.Error().message);
         ShowLoadError(loadError_);
         return;
     }
+    loadError_.clear();
+    const QString& html = read.Value();
     const QUrl url = QUrl::fromLocalFile(QFileInfo(helpFile).absoluteFilePath());
     browser_->SetHelpText(url, html);
     // The file may have changed since the last request; clearing the view makes

@@ -2,18 +2,19 @@
 
 #include <algorithm>
 #include <cmath>
-#include <stdexcept>
+#include <string>
 
 #include "engine/kernels.h"
 #include "resulttext/result_text.h"
 
 namespace kaldrome {
 
-std::optional<int32_t> ParseTarget(std::string_view text) {
-    if (text.empty() || text.size() > 6) return std::nullopt;
+Outcome<int32_t> ParseTarget(std::string_view text) {
+    if (text.empty()) return Failure{"No number was given."};
+    if (text.size() > 6) return Failure{"The number has more than six digits."};
     int32_t value = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
+        if (c < '0' || c > '9') return Failure{"The number must be written in digits only."};
         value = value * 10 + (c - '0');
     }
     return value;
@@ -23,19 +24,23 @@ int32_t CapacityFor(int32_t target) {
     return target > CapacityThreshold ? target : target / 2;
 }
 
-void SeedLimbs(RunState& rs) {
+Outcome<void> SeedLimbs(RunState& rs) {
     if (rs.Target < 4 || rs.Target > MaxTarget)
-        throw std::out_of_range("factorial target must be 4 to 999,999 for the limb array");
+        return Failure{"The limb array is made for numbers from 4 to 999,999, not for " +
+                       std::to_string(rs.Target) + "."};
     rs.Limbs.Create(CapacityFor(rs.Target));
     rs.LimbCount = 1;
     rs.Carry = 0;
     rs.Limbs(1) = 1;
+    return {};
 }
 
 namespace {
 
 // One limb step of the pass at index j; true when it ends the pass.
 inline bool LimbStep(RunState& rs, int32_t* limbs, int32_t j, uint32_t factor) {
+    // The capacity rule leaves room for every index a run reaches.
+    KALDROME_ASSERT(j >= 1 && j <= rs.Limbs.Capacity());
     const uint64_t product = static_cast<uint64_t>(static_cast<uint32_t>(limbs[j - 1])) * factor +
                              static_cast<uint32_t>(rs.Carry);
     const uint64_t carry = product / static_cast<uint64_t>(LimbBase);
@@ -50,6 +55,8 @@ inline bool LimbStep(RunState& rs, int32_t* limbs, int32_t j, uint32_t factor) {
 }  // namespace
 
 PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks) {
+    KALDROME_ASSERT(factor >= 1 && factor <= MaxTarget);
+    KALDROME_ASSERT(rs.LimbCount >= 1 && rs.LimbCount <= rs.Limbs.Capacity());
     rs.ScanBound = rs.LimbCount - 2;
     rs.LimbCount = 1;
     int32_t* const limbs = rs.Limbs.Data();
@@ -78,6 +85,7 @@ PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks)
         }
         const int32_t blockEnd = std::min(rs.ScanBound, nextYield - 1);
         if (j <= blockEnd) {
+            KALDROME_ASSERT(blockEnd <= rs.Limbs.Capacity());
             rs.Carry = static_cast<int32_t>(kernel(limbs + (j - 1),
                                                    static_cast<std::size_t>(blockEnd - j + 1), f,
                                                    static_cast<uint32_t>(rs.Carry)));
@@ -135,9 +143,9 @@ uint64_t CountLimbSteps(int32_t n) {
     return steps;
 }
 
-HeadlessOutcome ComputeHeadless(RunState& rs, int32_t target, const EngineHooks& hooks) {
+Outcome<HeadlessOutcome> ComputeHeadless(RunState& rs, int32_t target, const EngineHooks& hooks) {
     if (target < 0 || target > MaxTarget)
-        throw std::out_of_range("factorial target must be 0 to 999,999");
+        return Failure{"The number must be from 0 to 999,999, not " + std::to_string(target) + "."};
     StartRun(rs);
     rs.Target = target;
     if (target <= 3) {
@@ -146,7 +154,7 @@ HeadlessOutcome ComputeHeadless(RunState& rs, int32_t target, const EngineHooks&
         rs.DigitCount = 1;
         return HeadlessOutcome::SmallResult;
     }
-    SeedLimbs(rs);
+    if (const Outcome<void> seeded = SeedLimbs(rs); !seeded.Ok()) return seeded.Error();
     if (RunFactorLoop(rs, hooks) == LoopOutcome::Stopped) return HeadlessOutcome::Stopped;
     RenderDisplayText(rs);
     rs.DigitCount = CountDigits(rs);

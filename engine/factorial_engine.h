@@ -9,9 +9,9 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string_view>
 
+#include "base/outcome.h"
 #include "base/run_state.h"
 
 namespace kaldrome {
@@ -26,15 +26,16 @@ struct EngineHooks {
 enum class PassOutcome { Completed, Stopped };
 enum class LoopOutcome { Completed, Stopped };
 
-// Whole number written in digits only, 0..999,999 ("007" is 7). Anything else: nullopt.
-std::optional<int32_t> ParseTarget(std::string_view text);
+// Whole number written in digits only, 0..999,999 ("007" is 7). Anything else
+// fails with the reason in plain words.
+Outcome<int32_t> ParseTarget(std::string_view text);
 
 // Number of limbs the capacity rule creates for target (4..999,999).
 int32_t CapacityFor(int32_t target);
 
-// Creates the limb array for rs.Target and seeds it with 1. Throws std::out_of_range
-// for a target outside 4..999,999: the capacity rule has no meaning there.
-void SeedLimbs(RunState& rs);
+// Creates the limb array for rs.Target and seeds it with 1. Fails, changing
+// nothing, for a target outside 4..999,999: the capacity rule has no meaning there.
+Outcome<void> SeedLimbs(RunState& rs);
 
 // Multiplies rs.Limbs in place by factor; Stopped when a stop request was seen.
 PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks);
@@ -57,7 +58,9 @@ enum class HeadlessOutcome { SmallResult, Completed, Stopped };
 
 // A whole run without a window, in the order the window uses: clocks cleared,
 // StopRequested cleared, texts emptied, small-N shortcut or seed + factor loop,
-// then the display text and the digit count.
-HeadlessOutcome ComputeHeadless(RunState& rs, int32_t target, const EngineHooks& hooks = {});
+// then the display text and the digit count. Fails, changing nothing, for a
+// target outside 0..999,999.
+Outcome<HeadlessOutcome> ComputeHeadless(RunState& rs, int32_t target,
+                                         const EngineHooks& hooks = {});
 
 }  // namespace kaldrome

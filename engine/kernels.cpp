@@ -5,10 +5,12 @@
 namespace kaldrome {
 
 uint32_t MulLimbsReference(int32_t* limbs, std::size_t n, uint32_t factor, uint32_t carry) {
+    CheckKernelArguments(limbs, n, factor, carry);
+    constexpr auto base = static_cast<uint64_t>(LimbBase);
     for (std::size_t j = 0; j < n; ++j) {
         const uint64_t p = static_cast<uint64_t>(static_cast<uint32_t>(limbs[j])) * factor + carry;
-        carry = static_cast<uint32_t>(p / 10'000'000u);
-        limbs[j] = static_cast<int32_t>(p - static_cast<uint64_t>(carry) * 10'000'000u);
+        carry = static_cast<uint32_t>(p / base);
+        limbs[j] = static_cast<int32_t>(p - static_cast<uint64_t>(carry) * base);
     }
     return carry;
 }
@@ -17,14 +19,15 @@ uint32_t RippleFix(int32_t* limbs, std::size_t n, uint32_t carryOut) {
     uint32_t in = 0;
     for (std::size_t k = 0; k < n; ++k) {
         const int32_t v = limbs[k] + static_cast<int32_t>(in);
-        in = v >= 10'000'000;
-        limbs[k] = in ? v - 10'000'000 : v;
+        in = v >= LimbBase;
+        limbs[k] = in ? v - LimbBase : v;
     }
     return carryOut + in;
 }
 
 float LowQuotientScale(uint32_t factor) {
-    return static_cast<float>(static_cast<double>(factor) / 1e7 * (1 - std::ldexp(1.0, -22)));
+    return static_cast<float>(static_cast<double>(factor) / static_cast<double>(LimbBase) *
+                              (1 - std::ldexp(1.0, -22)));
 }
 
 namespace {

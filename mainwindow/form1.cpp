@@ -449,8 +449,8 @@ void Form1::txtN_KeyPress(int& keyAscii) {
     // Only a whole number 0..999,999 in digits counts as a number: a sign, a
     // point, an exponent or spaces can arrive by paste or drop, and would
     // otherwise reach the conversion and the sizing of the limbs.
-    const std::optional<int32_t> target = kaldrome::ParseTarget(text.toStdString());
-    if (!target) {
+    const kaldrome::Outcome<int32_t> target = kaldrome::ParseTarget(text.toStdString());
+    if (!target.Ok()) {
         SelectAllText(txtN);
         return;
     }
@@ -462,7 +462,7 @@ void Form1::txtN_KeyPress(int& keyAscii) {
         return;
     }
     lblDigitos->setText(DigitsPending);
-    rs_.Target = *target;
+    rs_.Target = target.Value();
     lblNumero->setText(GroupedTarget(rs_.Target));
     ComputeFactorial();
 }
@@ -541,17 +541,16 @@ void Form1::ComputeFactorial() {
     rtfResp->setToolTip("Alt to Pause");
     SetResultPointer(true);
     lblDigitos->setText(DigitsPending);
-    const std::optional<int32_t> target = kaldrome::ParseTarget(txtN->text().toStdString());
-    if (!target) return;  // the number entry has checked it; nothing else starts a run
-    rs_.Target = *target;
-    lblNumero->setText(GroupedTarget(rs_.Target));
 
     if (rs_.Target <= 3) {
         rs_.DisplayText = rs_.PlainText = kaldrome::SmallResultText(rs_.Target);
         ShowSmallResult();
         return;
     }
-    kaldrome::SeedLimbs(rs_);
+    // The number entry has checked the target; nothing else starts a run.
+    const kaldrome::Outcome<void> seeded = kaldrome::SeedLimbs(rs_);
+    KALDROME_ASSERT(seeded.Ok());
+    if (!seeded.Ok()) return;
     picPercentBar->show();
 
     for (int& part : shownElapsed_) part = -1;

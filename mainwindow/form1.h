@@ -157,6 +157,7 @@ class Form1 : public QMainWindow {
     // Exports (form1_commands.cpp).
     void PrepareSaveDialog();
     std::string ComposeResultDocument() const;
+    void ShowFailure(const std::string& message);
     QPrinter& CurrentPrinter();
 
     kaldrome::RunState rs_;

@@ -27,8 +27,9 @@ void Form1::mnuCopy_Click() {
     if (running_ || rs_.DisplayText.empty()) return;
     if (!rs_.PlainTextReady) kaldrome::BuildPlainText(rs_);
     const std::string document = ComposeResultDocument();
-    const QString error = kaldrome::PutOnClipboard(QGuiApplication::clipboard(), document);
-    if (!error.isEmpty()) kaldrome::ShowStopMessage(this, error);
+    const kaldrome::Outcome<void> copied =
+        kaldrome::PutOnClipboard(QGuiApplication::clipboard(), document);
+    if (!copied.Ok()) ShowFailure(copied.Error().message);
 }
 
 void Form1::mnuCreateFile_Click() {
@@ -39,8 +40,10 @@ void Form1::mnuCreateFile_Click() {
     if (!rs_.PlainTextReady) kaldrome::BuildPlainText(rs_);
     const std::string document = ComposeResultDocument();
     const QString path = dlgDialogo->FileName;
-    const QString reason = kaldrome::WriteDocumentFile(path, document);
-    if (!reason.isEmpty()) kaldrome::ShowStopMessage(this, kaldrome::FileErrorText(path, reason));
+    const kaldrome::Outcome<void> written = kaldrome::WriteDocumentFile(path, document);
+    if (!written.Ok())
+        kaldrome::ShowStopMessage(
+            this, kaldrome::FileErrorText(path, QString::fromStdString(written.Error().message)));
 }
 
 void Form1::mnuPrint_Click() {
@@ -53,8 +56,8 @@ void Form1::mnuPrint_Click() {
     if (!rs_.PlainTextReady) kaldrome::BuildPlainText(rs_);
     const std::string document = ComposeResultDocument();
     printer.setDocName(QStringLiteral("Kaldrome%1").arg(rs_.Target));
-    const QString error = kaldrome::PrintDocument(printer, document);
-    if (!error.isEmpty()) kaldrome::ShowStopMessage(this, error);
+    const kaldrome::Outcome<void> printed = kaldrome::PrintDocument(printer, document);
+    if (!printed.Ok()) ShowFailure(printed.Error().message);
 }
 
 void Form1::mnuPrintSetup_Click() {
@@ -85,6 +88,10 @@ void Form1::PrepareSaveDialog() {
     dlgDialogo->Filter = kSaveFilter;
     dlgDialogo->FilterIndex = kSaveFilterIndex;
     dlgDialogo->CancelError = true;
+}
+
+void Form1::ShowFailure(const std::string& message) {
+    kaldrome::ShowStopMessage(this, QString::fromStdString(message));
 }
 
 std::string Form1::ComposeResultDocument() const {

@@ -1,8 +1,10 @@
 // The engine: capacity rule, passes, stop semantics, and limbs against GMP.
 #include <gtest/gtest.h>
 
-#include <stdexcept>
+#include <climits>
+#include <string>
 
+#include "core/compute.h"
 #include "core/gmp_oracle.h"
 #include "engine/factorial_engine.h"
 #include "engine/kernels.h"
@@ -42,7 +44,14 @@ TEST(ParseTarget, AcceptsOnlyWholeNumbersInRange) {
         {"1234567", std::nullopt},
         {"0x10", std::nullopt},
     };
-    for (const Row& r : rows) EXPECT_EQ(ParseTarget(r.text), r.want) << '"' << r.text << '"';
+    for (const Row& r : rows) {
+        const Outcome<int32_t> got = ParseTarget(r.text);
+        ASSERT_EQ(got.Ok(), r.want.has_value()) << '"' << r.text << '"';
+        if (got.Ok())
+            EXPECT_EQ(got.Value(), *r.want) << '"' << r.text << '"';
+        else
+            EXPECT_FALSE(got.Error().message.empty()) << '"' << r.text << '"';
+    }
 }
 
 TEST(Capacity, FollowsTheThresholdRule) {
@@ -56,20 +65,36 @@ TEST(SeedLimbs, RefusesTargetsOutsideTheRange) {
     for (int32_t n : {-1, 0, 3, 1'000'000, INT32_MAX}) {
         RunState rs;
         rs.Target = n;
-        EXPECT_THROW(SeedLimbs(rs), std::out_of_range) << n;
+        const Outcome<void> seeded = SeedLimbs(rs);
+        ASSERT_FALSE(seeded.Ok()) << n;
+        EXPECT_NE(seeded.Error().message.find(std::to_string(n)), std::string::npos) << n;
+        EXPECT_TRUE(rs.Limbs.Empty()) << n;
     }
+}
+
+TEST(Engine, RefusedTargetsLeaveTheLastResultAlone) {
     RunState rs;
-    EXPECT_THROW(ComputeHeadless(rs, -1), std::out_of_range);
-    EXPECT_THROW(ComputeHeadless(rs, 1'000'000), std::out_of_range);
+    ASSERT_EQ(Compute(rs, 30), HeadlessOutcome::Completed);
+    const std::string display = rs.DisplayText;
+    for (int32_t n : {-1, 1'000'000, INT32_MIN}) {
+        StopRequested = true;
+        const Outcome<HeadlessOutcome> refused = ComputeHeadless(rs, n);
+        ASSERT_FALSE(refused.Ok()) << n;
+        EXPECT_FALSE(refused.Error().message.empty());
+        EXPECT_EQ(rs.Target, 30);
+        EXPECT_EQ(rs.DisplayText, display);
+        EXPECT_TRUE(StopRequested) << "a refused run does not start";
+    }
+    StopRequested = false;
 }
 
 TEST(Engine, SmallResultsTouchNoLimbs) {
     RunState rs;
-    ComputeHeadless(rs, 20);
+    Compute(rs, 20);
     const auto before = LimbsOf(rs);
     const int32_t limbCount = rs.LimbCount;
     for (int32_t n : {0, 1, 2, 3}) {
-        EXPECT_EQ(ComputeHeadless(rs, n), HeadlessOutcome::SmallResult);
+        EXPECT_EQ(Compute(rs, n), HeadlessOutcome::SmallResult);
         EXPECT_EQ(rs.LimbCount, limbCount);
         EXPECT_EQ(LimbsOf(rs), before);
     }
@@ -89,7 +114,7 @@ TEST(Engine, EndStatesOfSmallRuns) {
     };
     for (const Row& r : rows) {
         RunState rs;
-        EXPECT_EQ(ComputeHeadless(rs, r.n), HeadlessOutcome::Completed);
+        EXPECT_EQ(Compute(rs, r.n), HeadlessOutcome::Completed);
         EXPECT_EQ(rs.Limbs.Capacity(), r.capacity) << r.n;
         EXPECT_EQ(LimbsOf(rs), r.limbs) << r.n;
         EXPECT_EQ(rs.Carry, 0);
@@ -99,7 +124,7 @@ TEST(Engine, EndStatesOfSmallRuns) {
 TEST(Engine, CapacityAtTheThreshold) {
     for (auto [n, c] : {std::pair{8000, 4000}, std::pair{8001, 8001}}) {
         RunState rs;
-        ComputeHeadless(rs, n);
+        Compute(rs, n);
         EXPECT_EQ(rs.Limbs.Capacity(), c);
         EXPECT_EQ(LimbsOf(rs), oracle::FactorialLimbs(static_cast<unsigned long>(n)));
     }
@@ -108,7 +133,7 @@ TEST(Engine, CapacityAtTheThreshold) {
 TEST(Engine, FirstPassEndsOnIndexTwo) {
     RunState rs;
     rs.Target = 4;
-    SeedLimbs(rs);
+    ASSERT_TRUE(SeedLimbs(rs).Ok());
     EXPECT_EQ(MultiplyPass(rs, 1, {}), PassOutcome::Completed);
     EXPECT_EQ(rs.LimbCount, 2);
     EXPECT_EQ(rs.Limbs(1), 1);
@@ -119,7 +144,7 @@ TEST(Engine, MatchesGmpAcrossASpreadOfN) {
     for (int32_t n :
          {5, 13, 29, 31, 97, 100, 255, 1000, 1234, 3000, 4097, 7997, 9999, 12345, 16385, 20000}) {
         RunState rs;
-        ASSERT_EQ(ComputeHeadless(rs, n), HeadlessOutcome::Completed);
+        ASSERT_EQ(Compute(rs, n), HeadlessOutcome::Completed);
         const auto want = oracle::FactorialLimbs(static_cast<unsigned long>(n));
         ASSERT_EQ(LimbsOf(rs), want) << n;
         EXPECT_EQ(
@@ -153,7 +178,7 @@ TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
             ++yieldsInPass;
             if (passFactor == c.factor && yieldsInPass == c.yieldCount) StopRequested = true;
         };
-        ASSERT_EQ(ComputeHeadless(rs, n, hooks), HeadlessOutcome::Stopped);
+        ASSERT_EQ(Compute(rs, n, hooks), HeadlessOutcome::Stopped);
         EXPECT_EQ(rs.Multiplier, c.factor);
         // The limb step the yield belonged to ran; the stop was seen after it.
         EXPECT_EQ(rs.LimbCount, (c.yieldCount - 1) * YieldStride + 2);
@@ -164,7 +189,7 @@ TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
 
         // Limbs below LimbCount carry the current factor, the ones above do not yet.
         RunState ref;
-        ComputeHeadless(ref, c.factor - 1);
+        Compute(ref, c.factor - 1);
         const auto prev = LimbsOf(ref);
         uint64_t carry = 0;
         for (int32_t k = 1; k < rs.LimbCount; ++k) {
@@ -180,7 +205,7 @@ TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
             ASSERT_EQ(rs.Limbs(k), prev[k - 1]) << k;
 
         // The next run starts from Limbs(1) = 1 and is exact.
-        ASSERT_EQ(ComputeHeadless(rs, 500), HeadlessOutcome::Completed);
+        ASSERT_EQ(Compute(rs, 500), HeadlessOutcome::Completed);
         EXPECT_FALSE(StopRequested);
         EXPECT_EQ(LimbsOf(rs), oracle::FactorialLimbs(500));
     }
@@ -193,7 +218,7 @@ TEST(Engine, StopIsPolledOnlyAfterStepsThatDoNotEndThePass) {
     // A pass whose first step ends it (the number 0, LimbCount 1): the request is not seen.
     RunState a;
     a.Target = 4;
-    SeedLimbs(a);
+    ASSERT_TRUE(SeedLimbs(a).Ok());
     a.Limbs(1) = 0;
     StopRequested = false;
     EXPECT_EQ(MultiplyPass(a, 7, stopNow), PassOutcome::Completed);
@@ -202,7 +227,7 @@ TEST(Engine, StopIsPolledOnlyAfterStepsThatDoNotEndThePass) {
     // A first step that does not end the pass: seen right after it.
     RunState b;
     b.Target = 4;
-    SeedLimbs(b);
+    ASSERT_TRUE(SeedLimbs(b).Ok());
     StopRequested = false;
     ASSERT_EQ(MultiplyPass(b, 1, {}), PassOutcome::Completed);
     EXPECT_EQ(b.LimbCount, 2);
@@ -218,7 +243,7 @@ TEST(Engine, StopIsPolledOnlyAfterStepsThatDoNotEndThePass) {
     hooks.yield = [&] {
         if (factor == 10) StopRequested = true;
     };
-    EXPECT_EQ(ComputeHeadless(c, 10, hooks), HeadlessOutcome::Stopped);
+    EXPECT_EQ(Compute(c, 10, hooks), HeadlessOutcome::Stopped);
     EXPECT_EQ(c.Multiplier, 10);
     EXPECT_EQ(c.LimbCount, 2);
     StopRequested = false;
@@ -231,7 +256,7 @@ TEST(Engine, YieldsAtEveryPassAndEveryStride) {
     EngineHooks hooks;
     hooks.beforeFactor = [&] { ++passes; };
     hooks.yield = [&] { ++yields; };
-    ComputeHeadless(rs, 3000, hooks);
+    Compute(rs, 3000, hooks);
     EXPECT_EQ(passes, 3000);
     EXPECT_EQ(yields, 3000u);  // every pass is shorter than one stride
 }
@@ -239,7 +264,7 @@ TEST(Engine, YieldsAtEveryPassAndEveryStride) {
 TEST(Engine, LimbCountAndDigitsOfTheLargestN) {
     if (std::getenv("KALDROME_SKIP_LARGE")) GTEST_SKIP() << "KALDROME_SKIP_LARGE set";
     RunState rs;
-    ASSERT_EQ(ComputeHeadless(rs, 999'999), HeadlessOutcome::Completed);
+    ASSERT_EQ(Compute(rs, 999'999), HeadlessOutcome::Completed);
     EXPECT_EQ(rs.Limbs.Capacity(), 999'999);
     EXPECT_EQ(rs.LimbCount, 795'101);
     EXPECT_EQ(rs.DigitCount, 5'565'703);
@@ -247,4 +272,40 @@ TEST(Engine, LimbCountAndDigitsOfTheLargestN) {
     BuildPlainText(rs);
     EXPECT_EQ(rs.PlainText.size(), 7'354'683u);
     EXPECT_EQ(LimbsOf(rs), oracle::FactorialLimbs(999'999));
+}
+
+TEST(EngineDeathTest, BrokenPreconditionsStopTheProgram) {
+#if !KALDROME_ASSERTS
+    GTEST_SKIP() << "assertions are compiled out of this build";
+#else
+    // Each starts from a seeded array for 4! (capacity 2).
+    const struct {
+        const char* what;
+        void (*act)(RunState&);
+    } rows[] = {
+        {"a pass with factor 0", [](RunState& rs) { (void)MultiplyPass(rs, 0, {}); }},
+        {"a pass with a factor past 999,999",
+         [](RunState& rs) { (void)MultiplyPass(rs, 1'000'000, {}); }},
+        {"a pass on an array never seeded",
+         [](RunState& rs) {
+             rs.Limbs = Limbs{};
+             (void)MultiplyPass(rs, 2, {});
+         }},
+        {"a pass that would run past the capacity",
+         [](RunState& rs) {
+             rs.Limbs(1) = LimbBase - 1;
+             rs.Limbs(2) = LimbBase - 1;
+             rs.LimbCount = 2;
+             (void)MultiplyPass(rs, 999'999, {});
+         }},
+        {"limb index 0", [](RunState& rs) { rs.Limbs(0) = 1; }},
+        {"a limb index past the capacity", [](RunState& rs) { rs.Limbs(3) = 1; }},
+    };
+    for (const auto& r : rows) {
+        RunState rs;
+        rs.Target = 4;
+        ASSERT_TRUE(SeedLimbs(rs).Ok());
+        EXPECT_DEATH(r.act(rs), "assertion failed") << r.what;
+    }
+#endif
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/compute.h"
 #include "core/gmp_oracle.h"
 #include "engine/factorial_engine.h"
 #include "engine/kernels.h"
@@ -303,7 +304,7 @@ TEST(Kernels, WholeRunsWithEachKernelMatchGmp) {
         ASSERT_EQ(ActiveKernel(), kind);
         for (int32_t n : {4, 11, 30, 31, 200, 1000, 2999, 4321}) {
             RunState rs;
-            ASSERT_EQ(ComputeHeadless(rs, n), HeadlessOutcome::Completed);
+            ASSERT_EQ(Compute(rs, n), HeadlessOutcome::Completed);
             std::vector<int32_t> limbs(rs.Limbs.Data(), rs.Limbs.Data() + rs.LimbCount);
             ASSERT_EQ(limbs, oracle::FactorialLimbs(static_cast<unsigned long>(n)))
                 << KernelName(kind) << ", N " << n;
@@ -311,4 +312,35 @@ TEST(Kernels, WholeRunsWithEachKernelMatchGmp) {
         }
     }
     SetActiveKernel(before);
+}
+
+// A broken precondition stops a Debug or sanitized build at once, where it
+// would otherwise corrupt the number without a sign.
+TEST(KernelsDeathTest, BrokenPreconditionsStopTheProgram) {
+#if !KALDROME_ASSERTS
+    GTEST_SKIP() << "assertions are compiled out of this build";
+#else
+    struct Row {
+        const char* what;
+        int32_t limb;  // one limb among valid ones
+        uint32_t factor;
+        uint32_t carry;
+    };
+    const Row rows[] = {
+        {"factor 0", 5, 0, 0},
+        {"factor 1,000,000", 5, 1'000'000, 0},
+        {"carry 1,000,000", 5, 2, 1'000'000},
+        {"a limb of 10^7", LimbBase, 2, 0},
+        {"a negative limb", -1, 2, 0},
+    };
+    for (const NamedKernel& kernel : SupportedKernels()) {
+        for (const Row& r : rows) {
+            std::vector<int32_t> limbs(40, 5);
+            limbs[21] = r.limb;
+            EXPECT_DEATH(kernel.kernel(limbs.data(), limbs.size(), r.factor, r.carry),
+                         "assertion failed")
+                << kernel.name << ", " << r.what;
+        }
+    }
+#endif
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "base/number_format.h"
+#include "core/compute.h"
 #include "core/gmp_oracle.h"
 #include "engine/factorial_engine.h"
 #include "resulttext/result_document.h"
@@ -30,7 +31,7 @@ std::string Expand(std::string_view s) {
 
 RunState Finished(int32_t n) {
     RunState rs;
-    ComputeHeadless(rs, n);
+    Compute(rs, n);
     if (!rs.PlainTextReady) BuildPlainText(rs);
     return rs;
 }
@@ -94,7 +95,7 @@ TEST(ResultText, KnownTextsByteForByte) {
     };
     for (const TextRow& r : rows) {
         RunState rs;
-        ComputeHeadless(rs, r.n);
+        Compute(rs, r.n);
         EXPECT_EQ(rs.DisplayText, Expand(r.display)) << r.n;
         EXPECT_EQ(rs.PlainTextReady, r.ready) << r.n;
         EXPECT_EQ(rs.DigitCount, r.digits) << r.n;
@@ -121,7 +122,7 @@ TEST(ResultText, MatchesGmpAndTheLengthFormulas) {
 
 TEST(ResultText, RepeatedBuildsAreIdenticalAndLeaveTheDisplayAlone) {
     RunState rs;
-    ComputeHeadless(rs, 777);
+    Compute(rs, 777);
     const std::string display = rs.DisplayText;
     BuildPlainText(rs);
     const std::string first = rs.PlainText;

@@ -20,6 +20,9 @@
 
 #include <functional>
 
+#include "base/outcome.h"
+#include "engine/factorial_engine.h"
+
 namespace guitest {
 
 class ModalWatchdog : public QObject {
@@ -84,6 +87,19 @@ inline bool ShowActive(QWidget* window) {
 // from one of the run's yields.
 inline void After(int ms, QObject* context, std::function<void()> fn) {
     QTimer::singleShot(ms, context, std::move(fn));
+}
+
+// The message of a failed step; empty when it worked.
+inline QString FailureOf(const kaldrome::Outcome<void>& outcome) {
+    return outcome.Ok() ? QString() : QString::fromStdString(outcome.Error().message);
+}
+
+// The run of n! without a window, for a valid n (anything else fails the test).
+inline kaldrome::RunState Computed(int32_t n) {
+    kaldrome::RunState rs;
+    const kaldrome::Outcome<kaldrome::HeadlessOutcome> outcome = kaldrome::ComputeHeadless(rs, n);
+    if (!outcome.Ok()) QTest::qFail(outcome.Error().message.c_str(), __FILE__, __LINE__);
+    return rs;
 }
 
 // Child runs of the test program itself, for behaviour that ends the process

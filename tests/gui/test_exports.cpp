@@ -201,8 +201,7 @@ DialogDriver::Step AnswerBox(std::function<void(QMessageBox*, QStringList&)> che
 // Documents and files.
 
 std::string DocumentFor(int32_t n) {
-    kaldrome::RunState rs;
-    kaldrome::ComputeHeadless(rs, n);
+    kaldrome::RunState rs = guitest::Computed(n);
     if (!rs.PlainTextReady) kaldrome::BuildPlainText(rs);
     return kaldrome::ComposeResultDocument(rs);
 }
@@ -420,7 +419,7 @@ void ExportsTest::fileBytes() {
     if (!before.isNull()) QVERIFY(WriteAll(path, before));
 
     const std::string document = DocumentFor(n);
-    QCOMPARE(kaldrome::WriteDocumentFile(path, document), QString());
+    QCOMPARE(guitest::FailureOf(kaldrome::WriteDocumentFile(path, document)), QString());
     const QByteArray bytes = ReadAll(path);
 
     if (!expected.isNull()) QCOMPARE(bytes, expected);
@@ -440,7 +439,7 @@ void ExportsTest::fileBytes() {
     QCOMPARE(Entries(dir.path()), QStringList{QFileInfo(path).fileName()});
 
     // Writing the same result again gives the same bytes.
-    QCOMPARE(kaldrome::WriteDocumentFile(path, document), QString());
+    QCOMPARE(guitest::FailureOf(kaldrome::WriteDocumentFile(path, document)), QString());
     QCOMPARE(ReadAll(path), bytes);
 }
 
@@ -482,14 +481,14 @@ void ExportsTest::fileWriteFailure() {
     QString reason;
     if (kind == "full") {
         FileSizeLimit limit(16);
-        reason = kaldrome::WriteDocumentFile(path, document);
+        reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
     } else if (kind == "readonly") {
         QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        reason = kaldrome::WriteDocumentFile(path, document);
+        reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
         QFile::setPermissions(
             dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     } else {
-        reason = kaldrome::WriteDocumentFile(path, document);
+        reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
     }
 
     QVERIFY2(!reason.isEmpty(), "a failed write must be reported");
@@ -515,14 +514,14 @@ void ExportsTest::clipboardPlainTextOnly() {
     rich->setText(QStringLiteral("old"));
     cb->setMimeData(rich);
     const std::string document = DocumentFor(1000);
-    QCOMPARE(kaldrome::PutOnClipboard(cb, document), QString());
+    QCOMPARE(guitest::FailureOf(kaldrome::PutOnClipboard(cb, document)), QString());
     QCOMPARE(cb->text(), QString::fromStdString(document));
     QVERIFY(!cb->mimeData()->hasHtml());
     QCOMPARE(cb->mimeData()->formats(), QStringList{QStringLiteral("text/plain")});
 }
 
 void ExportsTest::clipboardMissing() {
-    QVERIFY(!kaldrome::PutOnClipboard(nullptr, DocumentFor(10)).isEmpty());
+    QVERIFY(!guitest::FailureOf(kaldrome::PutOnClipboard(nullptr, DocumentFor(10))).isEmpty());
 }
 
 // --- dlgDialogo as save dialog --------------------------------------------------
@@ -756,7 +755,7 @@ void ExportsTest::printToPdf() {
     QPrinter printer(QPrinter::HighResolution);
     UsePdf(printer, pdf);
     printer.setPageSize(QPageSize(QPageSize::A4));
-    QCOMPARE(kaldrome::PrintDocument(printer, document), QString());
+    QCOMPARE(guitest::FailureOf(kaldrome::PrintDocument(printer, document)), QString());
 
     QString error;
     const QList<QStringList> pages = PdfPages(pdf, &error);
@@ -783,7 +782,7 @@ void ExportsTest::printFailure() {
     // A printer that cannot take the job (here: its output folder is gone).
     QPrinter printer(QPrinter::HighResolution);
     UsePdf(printer, tmp_.filePath(QStringLiteral("gone/away/out.pdf")));
-    QVERIFY(!kaldrome::PrintDocument(printer, DocumentFor(41)).isEmpty());
+    QVERIFY(!guitest::FailureOf(kaldrome::PrintDocument(printer, DocumentFor(41))).isEmpty());
     QVERIFY(!QFileInfo::exists(tmp_.filePath(QStringLiteral("gone"))));
 }
 

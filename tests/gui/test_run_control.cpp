@@ -403,8 +403,7 @@ class RunControlTest : public QObject {
         QFETCH(int, n);
         QFETCH(QString, numero);
         QFETCH(QString, digits);
-        kaldrome::RunState expected;
-        kaldrome::ComputeHeadless(expected, n);
+        const kaldrome::RunState expected = guitest::Computed(n);
         ShowCounter barShows(w_->picPercentBar);
         const int beepsBefore = kaldrome::BeepCount();
         Run(typed);
@@ -905,7 +904,7 @@ class RunControlTest : public QObject {
             kaldrome::RunState rs;
             t.start();
             cpu = cpuMs();
-            kaldrome::ComputeHeadless(rs, n);
+            QVERIFY(kaldrome::ComputeHeadless(rs, n).Ok());
             headless.push_back(wallMs(t));
             headlessCpu.push_back(cpuMs() - cpu);
             QCOMPARE(rs.DisplayText, w_->State().DisplayText);
@@ -913,7 +912,7 @@ class RunControlTest : public QObject {
             // The factor loop alone, timed as the window times its own.
             kaldrome::RunState bare;
             bare.Target = n;
-            kaldrome::SeedLimbs(bare);
+            QVERIFY(kaldrome::SeedLimbs(bare).Ok());
             t.start();
             kaldrome::RunFactorLoop(bare, {});
             bareLoop.push_back(wallMs(t));
@@ -963,8 +962,8 @@ class RunControlTest : public QObject {
         kaldrome::RunState copy = w_->State();
         t.start();
         kaldrome::BuildPlainText(copy);
-        const QString error = kaldrome::WriteDocumentFile(
-            dir.filePath(QStringLiteral("Kaldrome999999")), kaldrome::ComposeResultDocument(copy));
+        const QString error = guitest::FailureOf(kaldrome::WriteDocumentFile(
+            dir.filePath(QStringLiteral("Kaldrome999999")), kaldrome::ComposeResultDocument(copy)));
         const double fileMs = double(t.nsecsElapsed()) / 1e6;
         QVERIFY2(error.isEmpty(), qPrintable(error));
 
