@@ -20,6 +20,7 @@
 
 #include "engine/factorial_engine.h"
 #include "engine/kernels.h"
+#include "engine/run_sequence.h"
 #include "resulttext/result_text.h"
 
 using namespace kaldrome;
@@ -43,11 +44,17 @@ double Seconds(std::chrono::steady_clock::time_point from) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
-// One headless run of n with the given kernel; its wall time.
-double TimedRun(RunState& rs, int32_t n, KernelKind kernel) {
-    SetActiveKernel(kernel);
+// An engine on kind, which the caller has checked this CPU runs.
+Engine EngineWith(KernelKind kind) {
+    Engine engine;
+    engine.SetKernel(kind);
+    return engine;
+}
+
+// One headless run of n; its wall time.
+double TimedRun(RunState& rs, int32_t n, const Engine& engine) {
     const auto t0 = std::chrono::steady_clock::now();
-    const Outcome<HeadlessOutcome> outcome = ComputeHeadless(rs, n);
+    const Outcome<RunOutcome> outcome = RunFactorial(rs, engine, n);
     const double seconds = Seconds(t0);
     if (!outcome.Ok()) {
         std::fprintf(stderr, "kaldrome-bench: %s\n", outcome.Error().message.c_str());
@@ -106,6 +113,9 @@ int main(int argc, char** argv) {
         }
     }
 
+    const Engine chosen = EngineWith(kernel);
+    const Engine reference = EngineWith(KernelKind::Reference);
+
     // The ratio to the reference loop, on a prefix of the factor loop.
     int32_t prefix = 0;
     double ratio = 0, refPrefixSeconds = 0, kernelPrefixSeconds = 0;
@@ -114,8 +124,8 @@ int main(int argc, char** argv) {
         std::vector<double> refTimes, kernelTimes;
         RunState scratch;
         for (int r = 0; r < reps; ++r) {
-            refTimes.push_back(TimedRun(scratch, prefix, KernelKind::Reference));
-            kernelTimes.push_back(TimedRun(scratch, prefix, kernel));
+            refTimes.push_back(TimedRun(scratch, prefix, reference));
+            kernelTimes.push_back(TimedRun(scratch, prefix, chosen));
         }
         refPrefixSeconds = Median(refTimes);
         kernelPrefixSeconds = Median(kernelTimes);
@@ -126,7 +136,7 @@ int main(int argc, char** argv) {
     RunState rs;
     std::vector<double> wall;
     for (int r = 0; r < reps; ++r) {
-        wall.push_back(TimedRun(rs, n, kernel));
+        wall.push_back(TimedRun(rs, n, chosen));
         if (wall.back() > 20.0) break;
     }
     const double seconds = Median(wall);
@@ -150,7 +160,7 @@ int main(int argc, char** argv) {
 
     const uint64_t steps = n >= 4 ? CountLimbSteps(n) : 0;  // N <= 3 runs no pass
     std::printf("N              %d\n", n);
-    std::printf("kernel         %s\n", std::string(KernelName(ActiveKernel())).c_str());
+    std::printf("kernel         %s\n", std::string(KernelName(chosen.Kernel())).c_str());
     std::printf("wall time      %.3f s   (median of %zu)\n", seconds, wall.size());
     std::printf("limb steps     %llu\n", static_cast<unsigned long long>(steps));
     std::printf("ns per step    %.3f\n", steps ? seconds * 1e9 / static_cast<double>(steps) : 0.0);

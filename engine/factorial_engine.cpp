@@ -5,7 +5,6 @@
 #include <string>
 
 #include "engine/kernels.h"
-#include "resulttext/result_text.h"
 
 namespace kaldrome {
 
@@ -54,14 +53,24 @@ inline bool LimbStep(RunState& rs, int32_t* limbs, int32_t j, uint32_t factor) {
 
 }  // namespace
 
-PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks) {
+Engine::Engine() : kernel_(BestKernel()), multiply_(KernelFor(kernel_)) {}
+
+bool Engine::SetKernel(KernelKind kind) {
+    const MulKernel function = KernelFor(kind);
+    if (function == nullptr) return false;
+    kernel_ = kind;
+    multiply_ = function;
+    return true;
+}
+
+PassOutcome Engine::MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks) const {
     KALDROME_ASSERT(factor >= 1 && factor <= MaxTarget);
     KALDROME_ASSERT(rs.LimbCount >= 1 && rs.LimbCount <= rs.Limbs.Capacity());
     rs.ScanBound = rs.LimbCount - 2;
     rs.LimbCount = 1;
     int32_t* const limbs = rs.Limbs.Data();
     const auto f = static_cast<uint32_t>(factor);
-    const MulKernel kernel = ActiveKernelFunction();
+    const MulKernel kernel = multiply_;
 
     // Every index up to ScanBound is processed whatever its product, so those
     // runs go to the block kernel between yields; the few steps above it, where
@@ -103,7 +112,7 @@ PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks)
     }
 }
 
-LoopOutcome RunFactorLoop(RunState& rs, const EngineHooks& hooks) {
+LoopOutcome Engine::RunFactorLoop(RunState& rs, const EngineHooks& hooks) const {
     const int32_t limit = rs.Target;
     for (rs.Multiplier = 1; rs.Multiplier <= limit; ++rs.Multiplier) {
         if (hooks.beforeFactor) hooks.beforeFactor();
@@ -141,24 +150,6 @@ uint64_t CountLimbSteps(int32_t n) {
         steps += (digits + LimbDigits - 1) / LimbDigits + 1;
     }
     return steps;
-}
-
-Outcome<HeadlessOutcome> ComputeHeadless(RunState& rs, int32_t target, const EngineHooks& hooks) {
-    if (target < 0 || target > MaxTarget)
-        return Failure{"The number must be from 0 to 999,999, not " + std::to_string(target) + "."};
-    StartRun(rs);
-    rs.Target = target;
-    if (target <= 3) {
-        rs.DisplayText = rs.PlainText = SmallResultText(target);
-        rs.PlainTextReady = true;
-        rs.DigitCount = 1;
-        return HeadlessOutcome::SmallResult;
-    }
-    if (const Outcome<void> seeded = SeedLimbs(rs); !seeded.Ok()) return seeded.Error();
-    if (RunFactorLoop(rs, hooks) == LoopOutcome::Stopped) return HeadlessOutcome::Stopped;
-    RenderDisplayText(rs);
-    rs.DigitCount = CountDigits(rs);
-    return HeadlessOutcome::Completed;
 }
 
 }  // namespace kaldrome

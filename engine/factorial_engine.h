@@ -13,6 +13,7 @@
 
 #include "base/outcome.h"
 #include "base/run_state.h"
+#include "engine/kernels.h"
 
 namespace kaldrome {
 
@@ -37,12 +38,29 @@ int32_t CapacityFor(int32_t target);
 // nothing, for a target outside 4..999,999: the capacity rule has no meaning there.
 Outcome<void> SeedLimbs(RunState& rs);
 
-// Multiplies rs.Limbs in place by factor; Stopped when a stop request was seen.
-PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks);
+// How a run multiplies: the kernel, looked up once when it is chosen. The
+// window and the bench own one each; tests make one per kernel. Later settings
+// of the multiplication belong here too.
+class Engine {
+  public:
+    // Starts with the fastest kernel this CPU runs.
+    Engine();
 
-// For Multiplier = 1..Target: beforeFactor, then MultiplyPass. On completion
-// LimbCount is decreased to S, the number of significant limbs.
-LoopOutcome RunFactorLoop(RunState& rs, const EngineHooks& hooks);
+    KernelKind Kernel() const { return kernel_; }
+    // Chooses kind; false, keeping the kernel it had, when this CPU cannot run it.
+    bool SetKernel(KernelKind kind);
+
+    // Multiplies rs.Limbs in place by factor; Stopped when a stop request was seen.
+    PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks) const;
+
+    // For Multiplier = 1..Target: beforeFactor, then MultiplyPass. On completion
+    // LimbCount is decreased to S, the number of significant limbs.
+    LoopOutcome RunFactorLoop(RunState& rs, const EngineHooks& hooks) const;
+
+  private:
+    KernelKind kernel_;
+    MulKernel multiply_;
+};
 
 // Sets the twelve clock fields, ElapsedSeconds through EstimatedS, to 0.
 void ClearClocks(RunState& rs);
@@ -53,14 +71,5 @@ void StartRun(RunState& rs);
 
 // Number of limb steps a run of n performs (for the bench and the estimate of work).
 uint64_t CountLimbSteps(int32_t n);
-
-enum class HeadlessOutcome { SmallResult, Completed, Stopped };
-
-// A whole run without a window, in the order the window uses: clocks cleared,
-// StopRequested cleared, texts emptied, small-N shortcut or seed + factor loop,
-// then the display text and the digit count. Fails, changing nothing, for a
-// target outside 0..999,999.
-Outcome<HeadlessOutcome> ComputeHeadless(RunState& rs, int32_t target,
-                                         const EngineHooks& hooks = {});
 
 }  // namespace kaldrome

@@ -38,20 +38,14 @@ inline void CheckKernelArguments([[maybe_unused]] const int32_t* limbs,
 // The plain loop every faster kernel is tested against.
 uint32_t MulLimbsReference(int32_t* limbs, std::size_t n, uint32_t factor, uint32_t carry);
 
-// Whether this CPU can run the kernel, and the kernel itself (nullptr if not).
+// Whether this CPU can run the kernel, and the kernel itself (nullptr if not),
+// from one table filled once from the CPU's features.
 bool KernelSupported(KernelKind kind);
 MulKernel KernelFor(KernelKind kind);
 std::string_view KernelName(KernelKind kind);
 
-// The fastest kernel this CPU supports; chosen once at start-up.
+// The fastest kernel this CPU supports.
 KernelKind BestKernel();
-
-// The kernel the engine uses. Defaults to BestKernel(); tests and the bench may force another.
-KernelKind ActiveKernel();
-void SetActiveKernel(KernelKind kind);
-// The active kernel's function, looked up once when the kernel is chosen: the
-// engine asks for it at every pass.
-MulKernel ActiveKernelFunction();
 
 // The kind named "reference", "portable", "avx2" or "avx512"; false for any other name.
 bool ParseKernelName(std::string_view name, KernelKind& kind);

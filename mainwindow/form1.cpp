@@ -567,7 +567,7 @@ void Form1::ComputeFactorial() {
                                       [this] { YieldToEvents(); }};
     QElapsedTimer loop;
     loop.start();
-    const kaldrome::LoopOutcome outcome = kaldrome::RunFactorLoop(rs_, hooks);
+    const kaldrome::LoopOutcome outcome = engine_.RunFactorLoop(rs_, hooks);
     loopMs_ = static_cast<double>(loop.nsecsElapsed()) / 1e6;
     if (outcome == kaldrome::LoopOutcome::Stopped) {
         FlushPercentBar();  // a stopped run leaves the bar at its last percent

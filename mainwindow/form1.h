@@ -15,6 +15,7 @@
 #include <QPointer>
 
 #include "base/run_state.h"
+#include "engine/factorial_engine.h"
 #include "engine/progress.h"
 
 class QAction;
@@ -160,6 +161,7 @@ class Form1 : public QMainWindow {
     void ShowFailure(const std::string& message);
     QPrinter& CurrentPrinter();
 
+    kaldrome::Engine engine_;
     kaldrome::RunState rs_;
     kaldrome::RunClock clock_;
     bool running_ = false;

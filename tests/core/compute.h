@@ -3,16 +3,17 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/factorial_engine.h"
+#include "engine/run_sequence.h"
 
 namespace kaldrome {
 
 // How the run ended; a refused target fails the test.
-inline HeadlessOutcome Compute(RunState& rs, int32_t n, const EngineHooks& hooks = {}) {
-    const Outcome<HeadlessOutcome> outcome = ComputeHeadless(rs, n, hooks);
+inline RunOutcome Compute(RunState& rs, int32_t n, const RunHooks& hooks = {},
+                          const Engine& engine = Engine{}) {
+    const Outcome<RunOutcome> outcome = RunFactorial(rs, engine, n, hooks);
     if (!outcome.Ok()) {
         ADD_FAILURE() << "N " << n << ": " << outcome.Error().message;
-        return HeadlessOutcome::Stopped;
+        return RunOutcome::Stopped;
     }
     return outcome.Value();
 }

@@ -74,11 +74,11 @@ TEST(SeedLimbs, RefusesTargetsOutsideTheRange) {
 
 TEST(Engine, RefusedTargetsLeaveTheLastResultAlone) {
     RunState rs;
-    ASSERT_EQ(Compute(rs, 30), HeadlessOutcome::Completed);
+    ASSERT_EQ(Compute(rs, 30), RunOutcome::Completed);
     const std::string display = rs.DisplayText;
     for (int32_t n : {-1, 1'000'000, INT32_MIN}) {
         StopRequested = true;
-        const Outcome<HeadlessOutcome> refused = ComputeHeadless(rs, n);
+        const Outcome<RunOutcome> refused = RunFactorial(rs, Engine{}, n);
         ASSERT_FALSE(refused.Ok()) << n;
         EXPECT_FALSE(refused.Error().message.empty());
         EXPECT_EQ(rs.Target, 30);
@@ -94,7 +94,7 @@ TEST(Engine, SmallResultsTouchNoLimbs) {
     const auto before = LimbsOf(rs);
     const int32_t limbCount = rs.LimbCount;
     for (int32_t n : {0, 1, 2, 3}) {
-        EXPECT_EQ(Compute(rs, n), HeadlessOutcome::SmallResult);
+        EXPECT_EQ(Compute(rs, n), RunOutcome::SmallResult);
         EXPECT_EQ(rs.LimbCount, limbCount);
         EXPECT_EQ(LimbsOf(rs), before);
     }
@@ -114,7 +114,7 @@ TEST(Engine, EndStatesOfSmallRuns) {
     };
     for (const Row& r : rows) {
         RunState rs;
-        EXPECT_EQ(Compute(rs, r.n), HeadlessOutcome::Completed);
+        EXPECT_EQ(Compute(rs, r.n), RunOutcome::Completed);
         EXPECT_EQ(rs.Limbs.Capacity(), r.capacity) << r.n;
         EXPECT_EQ(LimbsOf(rs), r.limbs) << r.n;
         EXPECT_EQ(rs.Carry, 0);
@@ -134,7 +134,7 @@ TEST(Engine, FirstPassEndsOnIndexTwo) {
     RunState rs;
     rs.Target = 4;
     ASSERT_TRUE(SeedLimbs(rs).Ok());
-    EXPECT_EQ(MultiplyPass(rs, 1, {}), PassOutcome::Completed);
+    EXPECT_EQ(Engine{}.MultiplyPass(rs, 1, {}), PassOutcome::Completed);
     EXPECT_EQ(rs.LimbCount, 2);
     EXPECT_EQ(rs.Limbs(1), 1);
     EXPECT_EQ(rs.Carry, 0);
@@ -144,7 +144,7 @@ TEST(Engine, MatchesGmpAcrossASpreadOfN) {
     for (int32_t n :
          {5, 13, 29, 31, 97, 100, 255, 1000, 1234, 3000, 4097, 7997, 9999, 12345, 16385, 20000}) {
         RunState rs;
-        ASSERT_EQ(Compute(rs, n), HeadlessOutcome::Completed);
+        ASSERT_EQ(Compute(rs, n), RunOutcome::Completed);
         const auto want = oracle::FactorialLimbs(static_cast<unsigned long>(n));
         ASSERT_EQ(LimbsOf(rs), want) << n;
         EXPECT_EQ(
@@ -169,7 +169,7 @@ TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
         RunState rs;
         int yieldsInPass = 0;
         int32_t passFactor = 0;
-        EngineHooks hooks;
+        RunHooks hooks;
         hooks.beforeFactor = [&] {
             passFactor = rs.Multiplier;
             yieldsInPass = 0;
@@ -178,7 +178,7 @@ TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
             ++yieldsInPass;
             if (passFactor == c.factor && yieldsInPass == c.yieldCount) StopRequested = true;
         };
-        ASSERT_EQ(Compute(rs, n, hooks), HeadlessOutcome::Stopped);
+        ASSERT_EQ(Compute(rs, n, hooks), RunOutcome::Stopped);
         EXPECT_EQ(rs.Multiplier, c.factor);
         // The limb step the yield belonged to ran; the stop was seen after it.
         EXPECT_EQ(rs.LimbCount, (c.yieldCount - 1) * YieldStride + 2);
@@ -205,14 +205,14 @@ TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
             ASSERT_EQ(rs.Limbs(k), prev[k - 1]) << k;
 
         // The next run starts from Limbs(1) = 1 and is exact.
-        ASSERT_EQ(Compute(rs, 500), HeadlessOutcome::Completed);
+        ASSERT_EQ(Compute(rs, 500), RunOutcome::Completed);
         EXPECT_FALSE(StopRequested);
         EXPECT_EQ(LimbsOf(rs), oracle::FactorialLimbs(500));
     }
 }
 
 TEST(Engine, StopIsPolledOnlyAfterStepsThatDoNotEndThePass) {
-    EngineHooks stopNow;
+    RunHooks stopNow;
     stopNow.yield = [] { StopRequested = true; };
 
     // A pass whose first step ends it (the number 0, LimbCount 1): the request is not seen.
@@ -221,7 +221,7 @@ TEST(Engine, StopIsPolledOnlyAfterStepsThatDoNotEndThePass) {
     ASSERT_TRUE(SeedLimbs(a).Ok());
     a.Limbs(1) = 0;
     StopRequested = false;
-    EXPECT_EQ(MultiplyPass(a, 7, stopNow), PassOutcome::Completed);
+    EXPECT_EQ(Engine{}.MultiplyPass(a, 7, stopNow), PassOutcome::Completed);
     EXPECT_EQ(a.LimbCount, 1);
 
     // A first step that does not end the pass: seen right after it.
@@ -229,21 +229,21 @@ TEST(Engine, StopIsPolledOnlyAfterStepsThatDoNotEndThePass) {
     b.Target = 4;
     ASSERT_TRUE(SeedLimbs(b).Ok());
     StopRequested = false;
-    ASSERT_EQ(MultiplyPass(b, 1, {}), PassOutcome::Completed);
+    ASSERT_EQ(Engine{}.MultiplyPass(b, 1, {}), PassOutcome::Completed);
     EXPECT_EQ(b.LimbCount, 2);
-    EXPECT_EQ(MultiplyPass(b, 2, stopNow), PassOutcome::Stopped);
+    EXPECT_EQ(Engine{}.MultiplyPass(b, 2, stopNow), PassOutcome::Stopped);
     EXPECT_EQ(b.LimbCount, 2);
     EXPECT_EQ(b.Limbs(1), 2);
 
     // In a whole run: Stop in the first yield of the last pass of 10! is seen.
     RunState c;
     int32_t factor = 0;
-    EngineHooks hooks;
+    RunHooks hooks;
     hooks.beforeFactor = [&] { factor = c.Multiplier; };
     hooks.yield = [&] {
         if (factor == 10) StopRequested = true;
     };
-    EXPECT_EQ(Compute(c, 10, hooks), HeadlessOutcome::Stopped);
+    EXPECT_EQ(Compute(c, 10, hooks), RunOutcome::Stopped);
     EXPECT_EQ(c.Multiplier, 10);
     EXPECT_EQ(c.LimbCount, 2);
     StopRequested = false;
@@ -253,7 +253,7 @@ TEST(Engine, YieldsAtEveryPassAndEveryStride) {
     RunState rs;
     uint64_t yields = 0;
     int32_t passes = 0;
-    EngineHooks hooks;
+    RunHooks hooks;
     hooks.beforeFactor = [&] { ++passes; };
     hooks.yield = [&] { ++yields; };
     Compute(rs, 3000, hooks);
@@ -264,7 +264,7 @@ TEST(Engine, YieldsAtEveryPassAndEveryStride) {
 TEST(Engine, LimbCountAndDigitsOfTheLargestN) {
     if (std::getenv("KALDROME_SKIP_LARGE")) GTEST_SKIP() << "KALDROME_SKIP_LARGE set";
     RunState rs;
-    ASSERT_EQ(Compute(rs, 999'999), HeadlessOutcome::Completed);
+    ASSERT_EQ(Compute(rs, 999'999), RunOutcome::Completed);
     EXPECT_EQ(rs.Limbs.Capacity(), 999'999);
     EXPECT_EQ(rs.LimbCount, 795'101);
     EXPECT_EQ(rs.DigitCount, 5'565'703);
@@ -283,20 +283,20 @@ TEST(EngineDeathTest, BrokenPreconditionsStopTheProgram) {
         const char* what;
         void (*act)(RunState&);
     } rows[] = {
-        {"a pass with factor 0", [](RunState& rs) { (void)MultiplyPass(rs, 0, {}); }},
+        {"a pass with factor 0", [](RunState& rs) { Engine{}.MultiplyPass(rs, 0, {}); }},
         {"a pass with a factor past 999,999",
-         [](RunState& rs) { (void)MultiplyPass(rs, 1'000'000, {}); }},
+         [](RunState& rs) { Engine{}.MultiplyPass(rs, 1'000'000, {}); }},
         {"a pass on an array never seeded",
          [](RunState& rs) {
              rs.Limbs = Limbs{};
-             (void)MultiplyPass(rs, 2, {});
+             Engine{}.MultiplyPass(rs, 2, {});
          }},
         {"a pass that would run past the capacity",
          [](RunState& rs) {
              rs.Limbs(1) = LimbBase - 1;
              rs.Limbs(2) = LimbBase - 1;
              rs.LimbCount = 2;
-             (void)MultiplyPass(rs, 999'999, {});
+             Engine{}.MultiplyPass(rs, 999'999, {});
          }},
         {"limb index 0", [](RunState& rs) { rs.Limbs(0) = 1; }},
         {"a limb index past the capacity", [](RunState& rs) { rs.Limbs(3) = 1; }},

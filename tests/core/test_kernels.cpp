@@ -147,14 +147,14 @@ TEST(Kernels, EveryKindReportsWhetherThisCpuRunsIt) {
     }
 }
 
-TEST(Kernels, ForcingAnUnsupportedKindKeepsTheActiveOne) {
-    const KernelKind before = ActiveKernel();
+TEST(Kernels, AnEngineKeepsItsKernelWhenAskedForOneThisCpuCannotRun) {
+    EXPECT_EQ(Engine{}.Kernel(), BestKernel());
     for (KernelKind k : AllKinds) {
-        SetActiveKernel(KernelKind::Reference);
-        SetActiveKernel(k);
-        EXPECT_EQ(ActiveKernel(), KernelSupported(k) ? k : KernelKind::Reference) << KernelName(k);
+        Engine engine;
+        ASSERT_TRUE(engine.SetKernel(KernelKind::Reference));
+        EXPECT_EQ(engine.SetKernel(k), KernelSupported(k)) << KernelName(k);
+        EXPECT_EQ(engine.Kernel(), KernelSupported(k) ? k : KernelKind::Reference) << KernelName(k);
     }
-    SetActiveKernel(before);
 }
 
 TEST(Kernels, NamesParseBackToTheirKinds) {
@@ -298,20 +298,18 @@ TEST(Kernels, ExtremeFactorsAndCarriesOnEdgeLimbs) {
 // The whole engine with each kernel forced, against GMP; these runs hit the
 // zero limbs at the bottom and passes of every length up to a few thousand.
 TEST(Kernels, WholeRunsWithEachKernelMatchGmp) {
-    const KernelKind before = ActiveKernel();
     for (KernelKind kind : SupportedKinds()) {
-        SetActiveKernel(kind);
-        ASSERT_EQ(ActiveKernel(), kind);
+        Engine engine;
+        ASSERT_TRUE(engine.SetKernel(kind));
         for (int32_t n : {4, 11, 30, 31, 200, 1000, 2999, 4321}) {
             RunState rs;
-            ASSERT_EQ(Compute(rs, n), HeadlessOutcome::Completed);
+            ASSERT_EQ(Compute(rs, n, {}, engine), RunOutcome::Completed);
             std::vector<int32_t> limbs(rs.Limbs.Data(), rs.Limbs.Data() + rs.LimbCount);
             ASSERT_EQ(limbs, oracle::FactorialLimbs(static_cast<unsigned long>(n)))
                 << KernelName(kind) << ", N " << n;
             EXPECT_EQ(rs.Carry, 0);
         }
     }
-    SetActiveKernel(before);
 }
 
 // A broken precondition stops a Debug or sanitized build at once, where it

@@ -21,7 +21,7 @@
 #include <functional>
 
 #include "base/outcome.h"
-#include "engine/factorial_engine.h"
+#include "engine/run_sequence.h"
 
 namespace guitest {
 
@@ -97,7 +97,8 @@ inline QString FailureOf(const kaldrome::Outcome<void>& outcome) {
 // The run of n! without a window, for a valid n (anything else fails the test).
 inline kaldrome::RunState Computed(int32_t n) {
     kaldrome::RunState rs;
-    const kaldrome::Outcome<kaldrome::HeadlessOutcome> outcome = kaldrome::ComputeHeadless(rs, n);
+    const kaldrome::Outcome<kaldrome::RunOutcome> outcome =
+        kaldrome::RunFactorial(rs, kaldrome::Engine{}, n);
     if (!outcome.Ok()) QTest::qFail(outcome.Error().message.c_str(), __FILE__, __LINE__);
     return rs;
 }

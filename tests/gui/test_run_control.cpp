@@ -890,6 +890,7 @@ class RunControlTest : public QObject {
         int slices = 0;
         qint64 longest = 0;
         const int repeats = std::max(3, qEnvironmentVariableIntValue("KALDROME_MEASURE_REPEATS"));
+        const kaldrome::Engine engine;
         for (int i = 0; i < repeats; ++i) {
             QElapsedTimer t;
             t.start();
@@ -904,7 +905,7 @@ class RunControlTest : public QObject {
             kaldrome::RunState rs;
             t.start();
             cpu = cpuMs();
-            QVERIFY(kaldrome::ComputeHeadless(rs, n).Ok());
+            QVERIFY(kaldrome::RunFactorial(rs, engine, n).Ok());
             headless.push_back(wallMs(t));
             headlessCpu.push_back(cpuMs() - cpu);
             QCOMPARE(rs.DisplayText, w_->State().DisplayText);
@@ -914,7 +915,7 @@ class RunControlTest : public QObject {
             bare.Target = n;
             QVERIFY(kaldrome::SeedLimbs(bare).Ok());
             t.start();
-            kaldrome::RunFactorLoop(bare, {});
+            engine.RunFactorLoop(bare, {});
             bareLoop.push_back(wallMs(t));
         }
         // Medians, and minima: on a busy machine the least disturbed run is
