@@ -4,14 +4,12 @@
 #include "mainwindow/form1.h"
 #include "uikit/fonts.h"
 #include "uikit/program_icon.h"
-#include "uikit/system_locale.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Kaldrome");
     QApplication::setWindowIcon(kaldrome::ProgramIcon());
     kaldrome::InstallFontSubstitutions();
-    kaldrome::InstallSystemSeparators();
 
     Form1 w;
     w.show();

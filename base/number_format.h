@@ -1,4 +1,5 @@
-// The program's number patterns, with separators taken from one place.
+// The program's number patterns. The separators are the caller's: the window
+// owns the ones of the user's locale and hands them to whatever formats.
 //   "#,0"  at least one digit, thousands grouped
 //   "#,00" at least two digits, thousands grouped
 //   "00"   at least two digits
@@ -15,12 +16,11 @@ struct NumberSeparators {
     std::string decimal = ".";
 };
 
-// The separators every pattern uses; the window sets them from the user's locale.
-const NumberSeparators& Separators();
-void SetSeparators(NumberSeparators separators);
-
-std::string FormatGrouped(int64_t value, int minDigits = 1);    // "#,0" / "#,00"
-std::string FormatMinDigits(int64_t value, int minDigits = 2);  // "00"
-std::string FormatTwoDecimals(double value);                    // "#.00"
+// "#,0" (minDigits 1) and "#,00" (minDigits 2).
+std::string FormatGrouped(int64_t value, const NumberSeparators& separators, int minDigits = 1);
+// "00".
+std::string FormatMinDigits(int64_t value, int minDigits = 2);
+// "#.00".
+std::string FormatTwoDecimals(double value, const NumberSeparators& separators);
 
 }  // namespace kaldrome

@@ -113,18 +113,23 @@ bool IsDigit(int keyAscii) {
     return keyAscii >= '0' && keyAscii <= '9';
 }
 
-QString GroupedTarget(int32_t target) {
-    return QString::fromStdString(kaldrome::FormatGrouped(target)) + "!=";
+QString GroupedTarget(int32_t target, const kaldrome::NumberSeparators& separators) {
+    return QString::fromStdString(kaldrome::FormatGrouped(target, separators)) + "!=";
+}
+
+QString ClockText(int32_t h, int32_t m, int32_t s, const kaldrome::NumberSeparators& separators) {
+    return QString::fromStdString(kaldrome::FormatClock(h, m, s, separators));
 }
 
 // Sets a caption only when its text changes (a large run renews its clocks a
 // million times).
-void ShowClock(QLabel* label, int (&shown)[3], int32_t h, int32_t m, int32_t s) {
+void ShowClock(QLabel* label, int (&shown)[3], int32_t h, int32_t m, int32_t s,
+               const kaldrome::NumberSeparators& separators) {
     if (shown[0] == h && shown[1] == m && shown[2] == s) return;
     shown[0] = h;
     shown[1] = m;
     shown[2] = s;
-    label->setText(QString::fromStdString(kaldrome::FormatClock(h, m, s)));
+    label->setText(ClockText(h, m, s, separators));
 }
 
 void ShowIfHidden(QWidget* widget) {
@@ -133,7 +138,8 @@ void ShowIfHidden(QWidget* widget) {
 
 }  // namespace
 
-Form1::Form1(QWidget* parent) : QMainWindow(parent) {
+Form1::Form1(const kaldrome::NumberSeparators& separators, QWidget* parent)
+    : QMainWindow(parent), separators_(separators) {
     kaldrome::InstallFontSubstitutions();
     setObjectName("Form1");
     setWindowTitle("Factorial of a number with all its digits. Orvane Software.");
@@ -231,6 +237,7 @@ void Form1::createControls() {
 
     picPercentBar = new kaldrome::PercentBar(client);
     picPercentBar->setObjectName("picPercentBar");
+    picPercentBar->SetSeparators(separators_);
     picPercentBar->setGeometry(Twips(120, 4680, 6975, 375));
     QPalette yellow = picPercentBar->palette();
     yellow.setColor(QPalette::Window, QColor(255, 255, 0));
@@ -463,7 +470,7 @@ void Form1::txtN_KeyPress(int& keyAscii) {
     }
     lblDigitos->setText(DigitsPending);
     rs_.Target = target.Value();
-    lblNumero->setText(GroupedTarget(rs_.Target));
+    lblNumero->setText(GroupedTarget(rs_.Target, separators_));
     ComputeFactorial();
 }
 
@@ -581,7 +588,8 @@ void Form1::ComputeFactorial() {
     EnableResultMenus(*this);
     rtfResp->setToolTip(QString());
     rs_.DigitCount = kaldrome::CountDigits(rs_);
-    lblDigitos->setText(QString::fromStdString(kaldrome::DigitCountLine(rs_.DigitCount)));
+    lblDigitos->setText(
+        QString::fromStdString(kaldrome::DigitCountLine(rs_.DigitCount, separators_)));
     SelectAllText(txtN);
     kaldrome::Beep();
     SetResultPointer(false);
@@ -596,22 +604,21 @@ void Form1::ShowSmallResult() {
     rs_.DigitCount = 1;
     rtfResp->setPlainText(QString::fromStdString(rs_.DisplayText));
     lblNumero->setText(QString::number(rs_.Target) + "!=");
-    lblDigitos->setText(QString::fromStdString(kaldrome::DigitCountLine(rs_.DigitCount)));
+    lblDigitos->setText(
+        QString::fromStdString(kaldrome::DigitCountLine(rs_.DigitCount, separators_)));
     SelectAllText(txtN);
     kaldrome::Beep();
     Label2->show();
-    lblTime->setText(
-        QString::fromStdString(kaldrome::FormatClock(rs_.ElapsedH, rs_.ElapsedM, rs_.ElapsedS)));
+    lblTime->setText(ClockText(rs_.ElapsedH, rs_.ElapsedM, rs_.ElapsedS, separators_));
     Label3->show();
-    lblEstimado->setText(QString::fromStdString(
-        kaldrome::FormatClock(rs_.EstimatedH, rs_.EstimatedM, rs_.EstimatedS)));
+    lblEstimado->setText(ClockText(rs_.EstimatedH, rs_.EstimatedM, rs_.EstimatedS, separators_));
     SetResultPointer(false);
 }
 
 void Form1::UpdateElapsedClock() {
     kaldrome::RenewElapsed(rs_, clock_.Seconds());
     ShowIfHidden(Label2);
-    ShowClock(lblTime, shownElapsed_, rs_.ElapsedH, rs_.ElapsedM, rs_.ElapsedS);
+    ShowClock(lblTime, shownElapsed_, rs_.ElapsedH, rs_.ElapsedM, rs_.ElapsedS, separators_);
 }
 
 bool Form1::EstimateDue() const {
@@ -621,7 +628,8 @@ bool Form1::EstimateDue() const {
 void Form1::UpdateEstimate() {
     kaldrome::RenewEstimate(rs_);
     ShowIfHidden(Label3);
-    ShowClock(lblEstimado, shownEstimate_, rs_.EstimatedH, rs_.EstimatedM, rs_.EstimatedS);
+    ShowClock(lblEstimado, shownEstimate_, rs_.EstimatedH, rs_.EstimatedM, rs_.EstimatedS,
+              separators_);
 }
 
 void Form1::UpdatePercent() {

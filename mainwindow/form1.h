@@ -14,9 +14,11 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include "base/number_format.h"
 #include "base/run_state.h"
 #include "engine/factorial_engine.h"
 #include "engine/progress.h"
+#include "uikit/system_locale.h"
 
 class QAction;
 class QLabel;
@@ -37,11 +39,14 @@ class Form1 : public QMainWindow {
     Q_OBJECT
 
   public:
-    explicit Form1(QWidget* parent = nullptr);
+    // Numbers are shown with the given separators, by default the user's locale's.
+    explicit Form1(const kaldrome::NumberSeparators& separators = kaldrome::SystemSeparators(),
+                   QWidget* parent = nullptr);
     ~Form1() override;
 
     // Read access for tests and the outside test driver.
     const kaldrome::RunState& State() const { return rs_; }
+    const kaldrome::NumberSeparators& Separators() const { return separators_; }
     bool Running() const { return running_; }
     // True once the window has been closed: the program is ending.
     bool Quitting() const { return quitting_; }
@@ -161,6 +166,7 @@ class Form1 : public QMainWindow {
     void ShowFailure(const std::string& message);
     QPrinter& CurrentPrinter();
 
+    const kaldrome::NumberSeparators separators_;
     kaldrome::Engine engine_;
     kaldrome::RunState rs_;
     kaldrome::RunClock clock_;

@@ -95,5 +95,5 @@ void Form1::ShowFailure(const std::string& message) {
 }
 
 std::string Form1::ComposeResultDocument() const {
-    return kaldrome::ComposeResultDocument(rs_);
+    return kaldrome::ComposeResultDocument(rs_, separators_);
 }

@@ -13,8 +13,8 @@ NumberSeparators SeparatorsFor(const QLocale& locale) {
     return separators;
 }
 
-void InstallSystemSeparators() {
-    SetSeparators(SeparatorsFor(QLocale::system()));
+NumberSeparators SystemSeparators() {
+    return SeparatorsFor(QLocale::system());
 }
 
 }  // namespace kaldrome

@@ -200,10 +200,17 @@ DialogDriver::Step AnswerBox(std::function<void(QMessageBox*, QStringList&)> che
 // ---------------------------------------------------------------------------
 // Documents and files.
 
-std::string DocumentFor(int32_t n) {
+// The default separators, or those with another thousands separator.
+kaldrome::NumberSeparators GroupedWith(const QString& group) {
+    kaldrome::NumberSeparators separators;
+    if (!group.isNull()) separators.group = group.toStdString();
+    return separators;
+}
+
+std::string DocumentFor(int32_t n, const kaldrome::NumberSeparators& separators = {}) {
     kaldrome::RunState rs = guitest::Computed(n);
     if (!rs.PlainTextReady) kaldrome::BuildPlainText(rs);
-    return kaldrome::ComposeResultDocument(rs);
+    return kaldrome::ComposeResultDocument(rs, separators);
 }
 
 QByteArray ReadAll(const QString& path) {
@@ -220,18 +227,6 @@ bool WriteAll(const QString& path, const QByteArray& bytes) {
 QStringList Entries(const QString& dir) {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
-
-// Keeps the separators of a row for its duration.
-class SeparatorScope {
-  public:
-    explicit SeparatorScope(const QString& group) : saved_(kaldrome::Separators()) {
-        if (!group.isNull()) kaldrome::SetSeparators({group.toStdString(), saved_.decimal});
-    }
-    ~SeparatorScope() { kaldrome::SetSeparators(saved_); }
-
-  private:
-    kaldrome::NumberSeparators saved_;
-};
 
 // Lowers the file size limit for its duration: writes past it fail with
 // "File too large", as on a full disk, even for root.
@@ -412,13 +407,11 @@ void ExportsTest::fileBytes() {
     QFETCH(QString, group);
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, expected);
-    SeparatorScope separators(group);
-
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Kaldrome%1").arg(n));
     if (!before.isNull()) QVERIFY(WriteAll(path, before));
 
-    const std::string document = DocumentFor(n);
+    const std::string document = DocumentFor(n, GroupedWith(group));
     QCOMPARE(guitest::FailureOf(kaldrome::WriteDocumentFile(path, document)), QString());
     const QByteArray bytes = ReadAll(path);
 
@@ -844,9 +837,8 @@ void ExportsTest::windowCopy() {
     QFETCH(int, n);
     QFETCH(QString, group);
     QFETCH(QString, expected);
-    SeparatorScope separators(group);
     guitest::ModalWatchdog dog;
-    Form1 w;
+    Form1 w(GroupedWith(group));
     QVERIFY(guitest::ShowActive(&w));
     QVERIFY(RunWindow(w, n));
 
@@ -891,7 +883,7 @@ void ExportsTest::windowCommandsWithoutResult_data() {
 void ExportsTest::windowCommandsWithoutResult() {
     QFETCH(QString, command);
     QFETCH(bool, afterStop);
-    Form1 w;
+    Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     if (afterStop) {
         // Stop as soon as the run hands the window its first slice of events.
@@ -928,7 +920,7 @@ void ExportsTest::windowSaveSettings_data() {
 void ExportsTest::windowSaveSettings() {
     QFETCH(int, n);
     QFETCH(bool, leftovers);
-    Form1 w;
+    Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     QVERIFY(RunWindow(w, n));
     if (leftovers) {
@@ -993,7 +985,7 @@ void ExportsTest::windowCreateFile() {
     QTemporaryDir dir;
     const QString path = dir.filePath(typed);
     if (!existing.isNull()) QVERIFY(WriteAll(path, existing));
-    Form1 w;
+    Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     QVERIFY(RunWindow(w, n));
     w.mnuCopy->trigger();
@@ -1042,7 +1034,7 @@ void ExportsTest::windowCreateFileFailure() {
     }
     const QStringList before = Entries(dir.path());
 
-    Form1 w;
+    Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     QVERIFY(RunWindow(w, 1000));
     const QString screen = w.rtfResp->toPlainText();
@@ -1104,7 +1096,7 @@ void ExportsTest::windowNoPrinter() {
     QFETCH(QString, command);
     QFETCH(bool, withResult);
     QVERIFY(!Utilities::PrinterInstalled());
-    Form1 w;
+    Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     if (withResult) QVERIFY(RunWindow(w, 50));
     const int flags = w.dlgDialogo->Flags;

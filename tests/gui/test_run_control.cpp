@@ -128,11 +128,9 @@ class RunControlTest : public QObject {
     }
 
   private slots:
-    void initTestCase() { kaldrome::SetSeparators({",", "."}); }
-
     void init() {
         kaldrome::StopRequested = false;
-        w_ = std::make_unique<Form1>();
+        w_ = std::make_unique<Form1>(kaldrome::NumberSeparators{",", "."});
         QVERIFY(guitest::ShowActive(w_.get()));
         dog_ = std::make_unique<guitest::ModalWatchdog>();
     }
@@ -963,8 +961,9 @@ class RunControlTest : public QObject {
         kaldrome::RunState copy = w_->State();
         t.start();
         kaldrome::BuildPlainText(copy);
-        const QString error = guitest::FailureOf(kaldrome::WriteDocumentFile(
-            dir.filePath(QStringLiteral("Kaldrome999999")), kaldrome::ComposeResultDocument(copy)));
+        const QString error = guitest::FailureOf(
+            kaldrome::WriteDocumentFile(dir.filePath(QStringLiteral("Kaldrome999999")),
+                                        kaldrome::ComposeResultDocument(copy, w_->Separators())));
         const double fileMs = double(t.nsecsElapsed()) / 1e6;
         QVERIFY2(error.isEmpty(), qPrintable(error));
 
@@ -984,8 +983,7 @@ namespace {
 
 int EndDuringRunChild(int argc, char** argv, const QString& how) {
     QApplication app(argc, argv);
-    kaldrome::SetSeparators({",", "."});
-    Form1 w;
+    Form1 w(kaldrome::NumberSeparators{",", "."});
     w.show();
     bool midRun = false;
     QTimer::singleShot(50, &w, [&] {
