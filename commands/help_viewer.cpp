@@ -14,7 +14,6 @@
 #include <QVBoxLayout>
 
 #include "base/outcome.h"
-#include "commands/common_dialog.h"
 
 namespace kaldrome {
 
@@ -23,19 +22,11 @@ namespace {
 // A real help file is a few tens of kilobytes; anything far larger is not one.
 constexpr qint64 kMaxHelpFileBytes = 16 * 1024 * 1024;
 
-const QString& DefaultTitle() {
-    static const QString title = QStringLiteral("Kaldrome Help");
-    return title;
-}
+// The application object's property that holds its help file.
+constexpr char HelpFileProperty[] = "kaldromeHelpFile";
 
-QString& ApplicationHelpFileSetting() {
-    static QString path;
-    return path;
-}
-
-QPointer<HelpViewer>& TheViewer() {
-    static QPointer<HelpViewer> viewer;
-    return viewer;
+QString DefaultTitle() {
+    return QStringLiteral("Kaldrome Help");
 }
 
 Failure Told(const QString& message) {
@@ -125,11 +116,13 @@ QString HelpFilePath() {
 }
 
 void SetApplicationHelpFile(const QString& path) {
-    ApplicationHelpFileSetting() = path;
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->setProperty(HelpFileProperty, path);
 }
 
 QString ApplicationHelpFile() {
-    return ApplicationHelpFileSetting();
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app ? app->property(HelpFileProperty).toString() : QString();
 }
 
 HelpViewer::HelpViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
@@ -168,28 +161,18 @@ HelpViewer::HelpViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(browser_, &QTextBrowser::historyChanged, this, &HelpViewer::UpdateButtons);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &QWidget::close);
-
-    // Parentless windows are not deleted by anyone else.
-    connect(qApp, &QCoreApplication::aboutToQuit, this, &QObject::deleteLater);
-}
-
-HelpViewer* HelpViewer::Instance() {
-    return TheViewer();
 }
 
 QTextBrowser* HelpViewer::Browser() const {
     return browser_;
 }
 
-HelpViewer* HelpViewer::ShowHelp(const QString& helpFile, int command) {
-    QPointer<HelpViewer>& viewer = TheViewer();
-    if (!viewer) viewer = new HelpViewer;
-    viewer->Load(helpFile, command);
-    viewer->setWindowState(viewer->windowState() & ~Qt::WindowMinimized);
-    viewer->show();
-    viewer->raise();
-    viewer->activateWindow();
-    return viewer;
+void HelpViewer::Open(const QString& helpFile, int command) {
+    Load(helpFile, command);
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void HelpViewer::ShowContents() {
@@ -232,10 +215,6 @@ void HelpViewer::ShowLoadError(const QString& message) {
 void HelpViewer::UpdateButtons() {
     cmdBack_->setEnabled(browser_->isBackwardAvailable());
     cmdForward_->setEnabled(browser_->isForwardAvailable());
-}
-
-void CommonDialog::ShowHelp() {
-    HelpViewer::ShowHelp(HelpFile, HelpCommand);
 }
 
 }  // namespace kaldrome

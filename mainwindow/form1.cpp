@@ -324,8 +324,9 @@ void Form1::createMenus() {
     // Menus speak in the system's font, not in the window's large bold one.
     bar->setFont(QApplication::font(bar));
     if (!bar->style()->styleHint(QStyle::SH_MenuBar_AltKeyNavigation, nullptr, bar)) {
-        static AltNavigationStyle* altStyle =
-            new AltNavigationStyle;  // shared, lives as long as the program
+        // The bar does not own its style; as its child the style goes with it.
+        auto* altStyle = new AltNavigationStyle;
+        altStyle->setParent(bar);
         bar->setStyle(altStyle);
     }
 
@@ -416,7 +417,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
             const QString text = static_cast<QInputMethodEvent*>(event)->commitString();
             for (QChar c : text) {
                 if (!IsDigit(c.unicode())) {
-                    kaldrome::Beep();
+                    bell_.Ring();
                     return true;
                 }
             }
@@ -442,7 +443,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 
 void Form1::Form_KeyPress(int& keyAscii) {
     if (keyAscii == 8 || keyAscii == 13 || IsDigit(keyAscii)) return;
-    kaldrome::Beep();
+    bell_.Ring();
     keyAscii = 0;
 }
 
@@ -465,7 +466,7 @@ void Form1::txtN_KeyPress(int& keyAscii) {
     keyAscii = 0;
     if (running_) {
         // One run at a time: a nested run would overwrite the running one's state.
-        kaldrome::Beep();
+        bell_.Ring();
         return;
     }
     lblDigitos->setText(DigitsPending);
@@ -591,7 +592,7 @@ void Form1::ComputeFactorial() {
     lblDigitos->setText(
         QString::fromStdString(kaldrome::DigitCountLine(rs_.DigitCount, separators_)));
     SelectAllText(txtN);
-    kaldrome::Beep();
+    bell_.Ring();
     SetResultPointer(false);
     picPercentBar->hide();
 }
@@ -607,7 +608,7 @@ void Form1::ShowSmallResult() {
     lblDigitos->setText(
         QString::fromStdString(kaldrome::DigitCountLine(rs_.DigitCount, separators_)));
     SelectAllText(txtN);
-    kaldrome::Beep();
+    bell_.Ring();
     Label2->show();
     lblTime->setText(ClockText(rs_.ElapsedH, rs_.ElapsedM, rs_.ElapsedS, separators_));
     Label3->show();

@@ -18,6 +18,7 @@
 #include "base/run_state.h"
 #include "engine/factorial_engine.h"
 #include "engine/progress.h"
+#include "uikit/bell.h"
 #include "uikit/system_locale.h"
 
 class QAction;
@@ -47,6 +48,8 @@ class Form1 : public QMainWindow {
     // Read access for tests and the outside test driver.
     const kaldrome::RunState& State() const { return rs_; }
     const kaldrome::NumberSeparators& Separators() const { return separators_; }
+    // The bell of a finished run and of every refused key.
+    const kaldrome::Bell& WindowBell() const { return bell_; }
     bool Running() const { return running_; }
     // True once the window has been closed: the program is ending.
     bool Quitting() const { return quitting_; }
@@ -168,6 +171,7 @@ class Form1 : public QMainWindow {
 
     const kaldrome::NumberSeparators separators_;
     kaldrome::Engine engine_;
+    kaldrome::Bell bell_;
     kaldrome::RunState rs_;
     kaldrome::RunClock clock_;
     bool running_ = false;

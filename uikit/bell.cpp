@@ -4,17 +4,9 @@
 
 namespace kaldrome {
 
-namespace {
-int beepCount = 0;
-}  // namespace
-
-void Beep() {
-    ++beepCount;
+void Bell::Ring() {
+    ++rings_;
     QApplication::beep();
-}
-
-int BeepCount() {
-    return beepCount;
 }
 
 }  // namespace kaldrome

@@ -1,15 +1,21 @@
-// The program's one beep: a finished run and every refused key sound it.
+// The program's bell: a finished run and every refused key sound it.
 //
-// Every beep goes through Beep(), which also counts it, so that tests can see
-// a beep on platforms where the system bell makes no sound (offscreen).
+// It counts its rings, so that tests can hear it on platforms where the system
+// bell makes no sound (offscreen).
 #pragma once
 
 namespace kaldrome {
 
-// Sounds the system bell once.
-void Beep();
+class Bell {
+  public:
+    // Sounds the system bell once.
+    void Ring();
 
-// Beeps sounded since the program started.
-int BeepCount();
+    // Rings since the bell was made.
+    int Rings() const { return rings_; }
+
+  private:
+    int rings_ = 0;
+};
 
 }  // namespace kaldrome

@@ -16,6 +16,7 @@
 #include <QTextBrowser>
 #include <QTextEdit>
 #include <QtTest>
+#include <memory>
 
 #include "base/run_state.h"
 #include "commands/common_dialog.h"
@@ -119,6 +120,7 @@ class HelpAboutTest : public QObject {
     void contentsLinks();
     void helpCommand_data();
     void helpCommand();
+    void helpViewerGoesWithTheWindow();
 
     void openDocument_data();
     void openDocument();
@@ -139,8 +141,18 @@ class HelpAboutTest : public QObject {
     void commandsDuringRun();
 
   private:
+    // The help command of a common dialog of the test's own, as the window uses it.
+    HelpViewer* ShowHelp(const QString& path) {
+        if (!dialog_) dialog_ = std::make_unique<kaldrome::CommonDialog>(nullptr);
+        dialog_->HelpFile = path;
+        dialog_->HelpCommand = kaldrome::HelpContents;
+        dialog_->ShowHelp();
+        return dialog_->HelpWindow();
+    }
+
     QTemporaryDir tmp_;
     UrlCatcher catcher_;
+    std::unique_ptr<kaldrome::CommonDialog> dialog_;
 };
 
 void HelpAboutTest::initTestCase() {
@@ -156,7 +168,7 @@ void HelpAboutTest::cleanupTestCase() {
 }
 
 void HelpAboutTest::cleanup() {
-    delete HelpViewer::Instance();
+    dialog_.reset();
     catcher_.urls.clear();
 }
 
@@ -189,7 +201,7 @@ void HelpAboutTest::viewerOpensAtContents() {
     QString path = ShippedHelp();
     if (!file.isEmpty()) QVERIFY(Write(path = tmp_.filePath("h.hlp"), file));
 
-    HelpViewer* v = HelpViewer::ShowHelp(path, kaldrome::HelpContents);
+    HelpViewer* v = ShowHelp(path);
     QVERIFY(QTest::qWaitForWindowExposed(v));
     QVERIFY2(v->LoadError().isEmpty(), qPrintable(v->LoadError()));
     QVERIFY(!v->isModal() && QApplication::activeModalWidget() == nullptr);
@@ -224,7 +236,7 @@ void HelpAboutTest::viewerReportsBadFile() {
     if (kind == "binary") QVERIFY(Write(path, QByteArray("\x3f\x5f\x03\x00\xff\xfe\x80\x81", 8)));
     if (kind == "foreign") QVERIFY(Write(path, "<html><body><p>Other help</p></body></html>"));
 
-    HelpViewer* v = HelpViewer::ShowHelp(path, kaldrome::HelpContents);
+    HelpViewer* v = ShowHelp(path);
     QVERIFY(v->isVisible());
     QVERIFY2(v->LoadError().contains(phrase), qPrintable(v->LoadError()));
     QVERIFY(v->LoadError().contains(QFileInfo(path).fileName()));
@@ -252,13 +264,13 @@ void HelpAboutTest::viewerRereadsFile() {
     const QString path = tmp_.filePath("changing.hlp");
     QFile::remove(path);
     if (!first.isEmpty()) QVERIFY(Write(path, first));
-    HelpViewer* v = HelpViewer::ShowHelp(path, kaldrome::HelpContents);
+    HelpViewer* v = ShowHelp(path);
     QCOMPARE(v->LoadError().isEmpty(), !first.isEmpty());
     v->Browser()->setSource(QUrl("#nowhere"));  // wander off before asking again
 
     QFile::remove(path);
     if (!second.isEmpty()) QVERIFY(Write(path, second));
-    QCOMPARE(HelpViewer::ShowHelp(path, kaldrome::HelpContents), v);  // the same window
+    QCOMPARE(ShowHelp(path), v);  // the same window
     if (second.isEmpty()) {
         QVERIFY(v->LoadError().contains("could not be found"));
     } else {
@@ -287,7 +299,7 @@ void HelpAboutTest::contentsLinks_data() {
 
 void HelpAboutTest::contentsLinks() {
     QFETCH(QString, topic);
-    HelpViewer* v = HelpViewer::ShowHelp(ShippedHelp(), kaldrome::HelpContents);
+    HelpViewer* v = ShowHelp(ShippedHelp());
     QVERIFY(QTest::qWaitForWindowExposed(v));
     QTextBrowser* b = v->Browser();
     QVERIFY2(AnchorTop(b, topic) > 0, "every topic named in the contents exists");
@@ -324,7 +336,7 @@ void HelpAboutTest::helpCommand() {
 
     QCOMPARE(form.dlgDialogo->HelpFile, QCoreApplication::applicationDirPath() + "/kaldrome.hlp");
     QCOMPARE(form.dlgDialogo->HelpCommand, 3);
-    HelpViewer* v = HelpViewer::Instance();
+    HelpViewer* v = form.dlgDialogo->HelpWindow();
     QVERIFY(v && v->isVisible());
     QCOMPARE(v->LoadError().isEmpty(), present);
     if (present) QCOMPARE(v->Browser()->source().fragment(), QStringLiteral("contents"));
@@ -337,6 +349,20 @@ void HelpAboutTest::helpCommand() {
     QTest::keyClicks(form.txtN, "5");
     QTest::keyClick(form.txtN, Qt::Key_Return);
     QCOMPARE(form.rtfResp->toPlainText(), QStringLiteral("  0000120"));
+}
+
+void HelpAboutTest::helpViewerGoesWithTheWindow() {
+    HelpBesideProgram file(true);
+    QPointer<HelpViewer> viewer;
+    {
+        Form1 form;
+        form.mnuHelp->trigger();
+        viewer = form.dlgDialogo->HelpWindow();
+        QVERIFY(viewer && viewer->isVisible());
+        form.mnuHelp_Pop->trigger();
+        QCOMPARE(form.dlgDialogo->HelpWindow(), viewer.data());  // raised again, not a second one
+    }
+    QVERIFY(viewer.isNull());
 }
 
 // ---------------------------------------------------------------------------
@@ -655,7 +681,7 @@ void HelpAboutTest::commandsDuringRun() {
         QCOMPARE(heldTo, heldFrom);
         QCOMPARE(clockTo, clockFrom);
     }
-    if (command == "help") QVERIFY(HelpViewer::Instance()->isVisible());
+    if (command == "help") QVERIFY(form.dlgDialogo->HelpWindow()->isVisible());
     if (command == "web") QCOMPARE(catcher_.urls, QList<QUrl>{QUrl(kProductsUrl)});
     GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
 }

@@ -37,7 +37,6 @@
 #include "mainwindow/percent_bar.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
-#include "uikit/bell.h"
 
 namespace {
 
@@ -208,7 +207,7 @@ class RunControlTest : public QObject {
         auto* widget = w_->findChild<QWidget*>(target);
         widget->setFocus();
         QCOMPARE(QApplication::focusWidget(), widget);
-        const int beepsBefore = kaldrome::BeepCount();
+        const int beepsBefore = w_->WindowBell().Rings();
         const QString resultBefore = w_->rtfResp->toPlainText();
 
         if (typed.isEmpty())
@@ -218,7 +217,7 @@ class RunControlTest : public QObject {
         else  // a character outside ASCII arrives as the key's text
             QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, typed, Qt::NoModifier);
 
-        QCOMPARE(kaldrome::BeepCount() - beepsBefore, beeps ? 1 : 0);
+        QCOMPARE(w_->WindowBell().Rings() - beepsBefore, beeps ? 1 : 0);
         QCOMPARE(w_->txtN->text(), numberAfter);
         QCOMPARE(w_->rtfResp->toPlainText(), resultBefore);
         QCOMPARE(QApplication::focusWidget(), widget);
@@ -233,17 +232,17 @@ class RunControlTest : public QObject {
         w_->txtN->setText("12");
         w_->txtN->setFocus();
         w_->txtN->end(false);
-        const int beepsBefore = kaldrome::BeepCount();
+        const int beepsBefore = w_->WindowBell().Rings();
         QInputMethodEvent letters;
         letters.setCommitString("ab");
         QApplication::sendEvent(w_->txtN, &letters);
         QCOMPARE(w_->txtN->text(), QString("12"));
-        QCOMPARE(kaldrome::BeepCount() - beepsBefore, 1);
+        QCOMPARE(w_->WindowBell().Rings() - beepsBefore, 1);
         QInputMethodEvent digits;
         digits.setCommitString("34");
         QApplication::sendEvent(w_->txtN, &digits);
         QCOMPARE(w_->txtN->text(), QString("1234"));
-        QCOMPARE(kaldrome::BeepCount() - beepsBefore, 1);
+        QCOMPARE(w_->WindowBell().Rings() - beepsBefore, 1);
     }
 
     // ---- number entry -------------------------------------------------------
@@ -271,14 +270,14 @@ class RunControlTest : public QObject {
         const QString held = w_->txtN->text();
         w_->txtN->setFocus();
         w_->txtN->setCursorPosition(0);
-        const int beepsBefore = kaldrome::BeepCount();
+        const int beepsBefore = w_->WindowBell().Rings();
         QTest::keyClick(w_->txtN, Qt::Key_Return);
 
         QCOMPARE(w_->txtN->text(), held);
         QVERIFY(NumberBoxFocusedAndSelected());
         QCOMPARE(w_->lblNumero->text(), QString());
         QCOMPARE(w_->lblDigitos->text(), QString());
-        QCOMPARE(kaldrome::BeepCount(), beepsBefore);
+        QCOMPARE(w_->WindowBell().Rings(), beepsBefore);
         QCOMPARE(w_->State().Target, 0);
         QVERIFY(w_->State().DisplayText.empty());
         QVERIFY(ResultCommandsEnabled(false));
@@ -357,7 +356,7 @@ class RunControlTest : public QObject {
         QFETCH(QString, group);
         QFETCH(QString, numero);
         ShowCounter barShows(w_->picPercentBar);
-        const int beepsBefore = kaldrome::BeepCount();
+        const int beepsBefore = w_->WindowBell().Rings();
         Run(typed);
 
         QCOMPARE(w_->rtfResp->toPlainText(), group);
@@ -371,7 +370,7 @@ class RunControlTest : public QObject {
         QCOMPARE(w_->lblEstimado->text(), QString("00: 00: 00"));
         QCOMPARE(barShows.shows, 0);
         QVERIFY(!w_->picPercentBar->isVisible());
-        QCOMPARE(kaldrome::BeepCount() - beepsBefore, 1);
+        QCOMPARE(w_->WindowBell().Rings() - beepsBefore, 1);
         QVERIFY(ResultCommandsEnabled(true));
         QCOMPARE(w_->rtfResp->toolTip(), QString());
         QCOMPARE(Pointer(), Qt::IBeamCursor);
@@ -403,7 +402,7 @@ class RunControlTest : public QObject {
         QFETCH(QString, digits);
         const kaldrome::RunState expected = guitest::Computed(n);
         ShowCounter barShows(w_->picPercentBar);
-        const int beepsBefore = kaldrome::BeepCount();
+        const int beepsBefore = w_->WindowBell().Rings();
         Run(typed);
 
         QCOMPARE(w_->State().Target, n);
@@ -418,7 +417,7 @@ class RunControlTest : public QObject {
         QCOMPARE(Pointer(), Qt::IBeamCursor);
         QVERIFY(NumberBoxFocusedAndSelected());
         QVERIFY(ResultCommandsEnabled(true));
-        QCOMPARE(kaldrome::BeepCount() - beepsBefore, 1);
+        QCOMPARE(w_->WindowBell().Rings() - beepsBefore, 1);
         QCOMPARE(barShows.shows, 1);
         QVERIFY(!w_->picPercentBar->isVisible());
         QVERIFY(w_->Label2->isVisible());
@@ -464,7 +463,7 @@ class RunControlTest : public QObject {
             else
                 QTest::mouseClick(w_->cmdStop, Qt::LeftButton);
         });
-        const int beepsBefore = kaldrome::BeepCount();
+        const int beepsBefore = w_->WindowBell().Rings();
         Run(LongRun);
         const qint64 stopMs = sinceStop.elapsed();
 
@@ -494,7 +493,7 @@ class RunControlTest : public QObject {
         QVERIFY(ResultCommandsEnabled(false));
         QVERIFY(NumberBoxFocusedAndSelected());
         QVERIFY(w_->Label2->isVisible());
-        QCOMPARE(kaldrome::BeepCount(), beepsBefore);
+        QCOMPARE(w_->WindowBell().Rings(), beepsBefore);
 
         // A completed run after the stopped one clears all of that.
         QTest::keyClicks(w_->txtN, "30");  // replaces the selected text
@@ -508,7 +507,7 @@ class RunControlTest : public QObject {
         QCOMPARE(w_->rtfResp->toolTip(), QString());
         QVERIFY(!w_->picPercentBar->isVisible());
         QVERIFY(ResultCommandsEnabled(true));
-        QCOMPARE(kaldrome::BeepCount(), beepsBefore + 1);
+        QCOMPARE(w_->WindowBell().Rings(), beepsBefore + 1);
     }
 
     void stopWithNoRun() {
@@ -536,10 +535,10 @@ class RunControlTest : public QObject {
             QTest::mouseClick(w_->rtfResp->viewport(), Qt::LeftButton);
             seen.focusMoved = NumberBoxFocusedAndSelected();
             // ... where a new number and Enter would start a nested run.
-            const int beepsBefore = kaldrome::BeepCount();
+            const int beepsBefore = w_->WindowBell().Rings();
             QTest::keyClicks(w_->txtN, "5");
             QTest::keyClick(w_->txtN, Qt::Key_Return);
-            seen.beeps = kaldrome::BeepCount() - beepsBefore;
+            seen.beeps = w_->WindowBell().Rings() - beepsBefore;
             seen.target = w_->State().Target;
             seen.numero = w_->lblNumero->text();
             seen.refused = w_->Running() && w_->State().DisplayText.empty();
@@ -711,10 +710,10 @@ class RunControlTest : public QObject {
         auto* widget = w_->findChild<QWidget*>(focus);
         widget->setFocus();
         QCOMPARE(QApplication::focusWidget(), widget);
-        const int beepsBefore = kaldrome::BeepCount();
+        const int beepsBefore = w_->WindowBell().Rings();
         QTest::keyClick(widget, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCOMPARE(spy.count(), 1);
-        QCOMPARE(kaldrome::BeepCount(), beepsBefore);
+        QCOMPARE(w_->WindowBell().Rings(), beepsBefore);
     }
 
     void disabledCopyLeavesCtrlCToTheBox() {
@@ -738,7 +737,7 @@ class RunControlTest : public QObject {
         // own the keys: in the menu bar's keyboard mode and in an open menu.
         DisconnectHandlers();
         QSignalSpy about(w_->mnuAbout, &QAction::triggered);
-        const int beepsBefore = kaldrome::BeepCount();
+        const int beepsBefore = w_->WindowBell().Rings();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Alt, Qt::AltModifier);
         QVERIFY(w_->menuBar()->hasFocus());
         QTest::keyClick(w_->menuBar(), Qt::Key_H);
@@ -746,11 +745,11 @@ class RunControlTest : public QObject {
         QTest::keyClick(w_->mnuAyuda, Qt::Key_A);
         QTRY_COMPARE(about.count(), 1);
         QVERIFY(!QApplication::activePopupWidget());
-        QCOMPARE(kaldrome::BeepCount(), beepsBefore);
+        QCOMPARE(w_->WindowBell().Rings(), beepsBefore);
         // Back in the window, a letter is refused again.
         w_->txtN->setFocus();
         QTest::keyClick(w_->txtN, 'h');
-        QCOMPARE(kaldrome::BeepCount(), beepsBefore + 1);
+        QCOMPARE(w_->WindowBell().Rings(), beepsBefore + 1);
         QCOMPARE(w_->txtN->text(), QString());
     }
 
