@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(kaldrome::ProgramIcon());
     kaldrome::InstallFontSubstitutions();
 
-    Form1 w;
+    kaldrome::Form1 w;
     w.show();
     return app.exec();
 }

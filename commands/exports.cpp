@@ -165,8 +165,6 @@ QString FileErrorText(const QString& path, const QString& reason) {
     return Tr("The file %1 could not be written.\n%2").arg(QDir::toNativeSeparators(path), reason);
 }
 
-}  // namespace kaldrome
-
 namespace Utilities {
 
 bool PrinterInstalled() {
@@ -178,3 +176,5 @@ bool PrinterInstalled() {
 }
 
 }  // namespace Utilities
+
+}  // namespace kaldrome

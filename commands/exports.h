@@ -61,11 +61,11 @@ void ShowNoPrinterMessage(QWidget* parent);
 // The text of that message for a file that could not be written.
 QString FileErrorText(const QString& path, const QString& reason);
 
-}  // namespace kaldrome
-
 namespace Utilities {
 
 // True when the system reports a default printer. Never throws.
 bool PrinterInstalled();
 
 }  // namespace Utilities
+
+}  // namespace kaldrome

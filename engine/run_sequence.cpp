@@ -20,7 +20,9 @@ Outcome<RunOutcome> RunFactorial(RunState& rs, const Engine& engine, int32_t tar
     }
     if (const Outcome<void> seeded = SeedLimbs(rs); !seeded.Ok()) return seeded.Error();
     if (hooks.limbsSeeded) hooks.limbsSeeded();
-    if (engine.RunFactorLoop(rs, hooks) == LoopOutcome::Stopped) return RunOutcome::Stopped;
+    const LoopOutcome loop = engine.RunFactorLoop(rs, hooks);
+    if (hooks.loopEnded) hooks.loopEnded();
+    if (loop == LoopOutcome::Stopped) return RunOutcome::Stopped;
     RenderDisplayText(rs);
     rs.DigitCount = CountDigits(rs);
     return RunOutcome::Completed;

@@ -15,6 +15,7 @@ namespace kaldrome {
 
 struct RunHooks : EngineHooks {
     std::function<void()> limbsSeeded;  // the limbs are seeded; the factor loop comes next
+    std::function<void()> loopEnded;    // the factor loop completed or stopped
 };
 
 enum class RunOutcome { SmallResult, Completed, Stopped };
@@ -22,8 +23,8 @@ enum class RunOutcome { SmallResult, Completed, Stopped };
 // In order: clocks cleared, StopRequested cleared, texts emptied (StartRun),
 // Target set; for N up to 3 both texts are the small result, PlainTextReady is
 // true and DigitCount 1; otherwise the limbs are seeded, limbsSeeded runs, the
-// factor loop runs with the hooks, and a completed loop renders DisplayText and
-// counts the digits. Fails, changing nothing, for a target outside 0..999,999.
+// factor loop runs with the hooks, loopEnded runs, and a completed loop renders
+// DisplayText and counts the digits. Fails, changing nothing, for a target outside 0..999,999.
 Outcome<RunOutcome> RunFactorial(RunState& rs, const Engine& engine, int32_t target,
                                  const RunHooks& hooks = {});
 

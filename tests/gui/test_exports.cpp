@@ -49,6 +49,8 @@
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
 
+using kaldrome::Form1;
+
 using kaldrome::CommonDialog;
 
 namespace {
@@ -288,12 +290,12 @@ void UsePdf(QPrinter& printer, const QString& path) {
 // Types n into the number box and presses Enter, as a user does; true when the
 // run finished with the result commands enabled.
 bool RunWindow(Form1& w, int n) {
-    w.txtN->setFocus();
-    w.txtN->selectAll();
-    QTest::keyClicks(w.txtN, QString::number(n));
-    QTest::keyClick(w.txtN, Qt::Key_Return);
-    return QTest::qWaitFor([&] { return !w.Running(); }, 60000) && w.mnuCopy->isEnabled() &&
-           w.mnuCreateFile->isEnabled() && w.mnuPrint->isEnabled();
+    w.Ui().txtN->setFocus();
+    w.Ui().txtN->selectAll();
+    QTest::keyClicks(w.Ui().txtN, QString::number(n));
+    QTest::keyClick(w.Ui().txtN, Qt::Key_Return);
+    return QTest::qWaitFor([&] { return !w.Running(); }, 60000) && w.Ui().mnuCopy->isEnabled() &&
+           w.Ui().mnuCreateFile->isEnabled() && w.Ui().mnuPrint->isEnabled();
 }
 
 // The examples of the documents, with "·" for a space and "⏎" for CR LF.
@@ -845,11 +847,11 @@ void ExportsTest::windowCopy() {
     const bool ready = w.State().PlainTextReady;
     QCOMPARE(ready, n <= 3);
     const std::string plainBefore = w.State().PlainText;
-    const QString screen = w.rtfResp->toPlainText();
+    const QString screen = w.Ui().rtfResp->toPlainText();
 
     QClipboard* cb = QGuiApplication::clipboard();
     cb->setText(QStringLiteral("something else"));
-    w.mnuCopy->trigger();
+    w.Ui().mnuCopy->trigger();
     const QString first = cb->text();
     if (!expected.isNull()) QCOMPARE(first, expected);
     if (!group.isNull()) {
@@ -860,11 +862,11 @@ void ExportsTest::windowCopy() {
     // Composing leaves the run's texts as they were; only a build for n > 3 fills PlainText.
     QCOMPARE(w.State().PlainTextReady, ready);
     if (ready) QCOMPARE(w.State().PlainText, plainBefore);
-    QCOMPARE(w.rtfResp->toPlainText(), screen);
+    QCOMPARE(w.Ui().rtfResp->toPlainText(), screen);
 
     // The twin, and a second copy, give the same document.
     cb->clear();
-    w.mnuCopy_Pop->trigger();
+    w.Ui().mnuCopy_Pop->trigger();
     QCOMPARE(cb->text(), first);
     w.mnuCopy_Click();
     QCOMPARE(cb->text(), first);
@@ -887,10 +889,10 @@ void ExportsTest::windowCommandsWithoutResult() {
     QVERIFY(guitest::ShowActive(&w));
     if (afterStop) {
         // Stop as soon as the run hands the window its first slice of events.
-        guitest::After(0, &w, [&] { w.cmdStop->click(); });
-        w.txtN->setFocus();
-        QTest::keyClicks(w.txtN, QStringLiteral("999999"));
-        QTest::keyClick(w.txtN, Qt::Key_Return);
+        guitest::After(0, &w, [&] { w.Ui().cmdStop->click(); });
+        w.Ui().txtN->setFocus();
+        QTest::keyClicks(w.Ui().txtN, QStringLiteral("999999"));
+        QTest::keyClick(w.Ui().txtN, Qt::Key_Return);
         QVERIFY(QTest::qWaitFor([&] { return !w.Running(); }, 60000));
         QVERIFY(w.State().DisplayText.empty());
     }
@@ -925,12 +927,12 @@ void ExportsTest::windowSaveSettings() {
     QVERIFY(RunWindow(w, n));
     if (leftovers) {
         // What Print Setup and Help leave in the shared object.
-        w.dlgDialogo->Flags = CommonDialog::PrintSetupForm;
-        w.dlgDialogo->DialogTitle = QStringLiteral("Print Setup");
-        w.dlgDialogo->FileName = QStringLiteral("/elsewhere/other.doc");
-        w.dlgDialogo->Filter = QStringLiteral("All (*)|*");
-        w.dlgDialogo->FilterIndex = 1;
-        w.dlgDialogo->CancelError = false;
+        w.Ui().dlgDialogo->Flags = CommonDialog::PrintSetupForm;
+        w.Ui().dlgDialogo->DialogTitle = QStringLiteral("Print Setup");
+        w.Ui().dlgDialogo->FileName = QStringLiteral("/elsewhere/other.doc");
+        w.Ui().dlgDialogo->Filter = QStringLiteral("All (*)|*");
+        w.Ui().dlgDialogo->FilterIndex = 1;
+        w.Ui().dlgDialogo->CancelError = false;
     }
     const bool ready = w.State().PlainTextReady;
     const std::string plain = w.State().PlainText;
@@ -944,15 +946,15 @@ void ExportsTest::windowSaveSettings() {
     driver.Start();
     const QString cwd = QDir::currentPath();
     const QStringList before = Entries(cwd);
-    w.mnuCreateFile->trigger();
+    w.Ui().mnuCreateFile->trigger();
     QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
     // Cancelled: nothing built, nothing written.
     QCOMPARE(Entries(cwd), before);
     QCOMPARE(w.State().PlainTextReady, ready);
     QCOMPARE(w.State().PlainText, plain);
-    QCOMPARE(w.dlgDialogo->Flags, CommonDialog::OverwritePrompt | CommonDialog::HideReadOnly);
-    QCOMPARE(w.dlgDialogo->FilterIndex, 3);
-    QVERIFY(w.dlgDialogo->CancelError);
+    QCOMPARE(w.Ui().dlgDialogo->Flags, CommonDialog::OverwritePrompt | CommonDialog::HideReadOnly);
+    QCOMPARE(w.Ui().dlgDialogo->FilterIndex, 3);
+    QVERIFY(w.Ui().dlgDialogo->CancelError);
 }
 
 void ExportsTest::windowCreateFile_data() {
@@ -988,7 +990,7 @@ void ExportsTest::windowCreateFile() {
     Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     QVERIFY(RunWindow(w, n));
-    w.mnuCopy->trigger();
+    w.Ui().mnuCopy->trigger();
     const QString copied = QGuiApplication::clipboard()->text();
 
     DialogDriver driver;
@@ -996,9 +998,9 @@ void ExportsTest::windowCreateFile() {
     if (!existing.isNull())
         driver.Then(AnswerBox([](QMessageBox*, QStringList&) {}, QMessageBox::Yes));
     driver.Start();
-    (twin ? w.mnuCreateFile_Pop : w.mnuCreateFile)->trigger();
+    (twin ? w.Ui().mnuCreateFile_Pop : w.Ui().mnuCreateFile)->trigger();
     QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
-    QCOMPARE(w.dlgDialogo->FileName, path);
+    QCOMPARE(w.Ui().dlgDialogo->FileName, path);
 
     const QByteArray bytes = ReadAll(path);
     QCOMPARE(bytes, expected.isNull() ? (copied + QStringLiteral("\r\n")).toLocal8Bit() : expected);
@@ -1010,7 +1012,7 @@ void ExportsTest::windowCreateFile() {
     DialogDriver again;
     again.Then(TypeAndSave(path));
     again.Start();
-    w.mnuCreateFile->trigger();
+    w.Ui().mnuCreateFile->trigger();
     QVERIFY2(again.Finish(), qPrintable(again.Report()));
     QCOMPARE(ReadAll(path), bytes);
 }
@@ -1037,8 +1039,8 @@ void ExportsTest::windowCreateFileFailure() {
     Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     QVERIFY(RunWindow(w, 1000));
-    const QString screen = w.rtfResp->toPlainText();
-    const QString digits = w.lblDigitos->text();
+    const QString screen = w.Ui().rtfResp->toPlainText();
+    const QString digits = w.Ui().lblDigitos->text();
 
     DialogDriver driver;
     driver.Then(TypeAndSave(path));
@@ -1058,16 +1060,16 @@ void ExportsTest::windowCreateFileFailure() {
     driver.Start();
     if (kind == "full") {
         FileSizeLimit limit(64);
-        w.mnuCreateFile->trigger();
+        w.Ui().mnuCreateFile->trigger();
     } else {
-        w.mnuCreateFile->trigger();
+        w.Ui().mnuCreateFile->trigger();
     }
     QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
 
     // The result stays, the old file stays, nothing half-written is left.
-    QCOMPARE(w.rtfResp->toPlainText(), screen);
-    QCOMPARE(w.lblDigitos->text(), digits);
-    QVERIFY(w.mnuCreateFile->isEnabled());
+    QCOMPARE(w.Ui().rtfResp->toPlainText(), screen);
+    QCOMPARE(w.Ui().lblDigitos->text(), digits);
+    QVERIFY(w.Ui().mnuCreateFile->isEnabled());
     QCOMPARE(Entries(dir.path()), before);
     if (kind != "missing")
         QCOMPARE(ReadAll(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
@@ -1077,7 +1079,7 @@ void ExportsTest::windowCreateFileFailure() {
     DialogDriver next;
     next.Then(TypeAndSave(good));
     next.Start();
-    w.mnuCreateFile->trigger();
+    w.Ui().mnuCreateFile->trigger();
     QVERIFY2(next.Finish(), qPrintable(next.Report()));
     QVERIFY(ReadAll(good).endsWith("Number of digits: 2,568\r\n"));
 }
@@ -1095,11 +1097,11 @@ void ExportsTest::windowNoPrinter_data() {
 void ExportsTest::windowNoPrinter() {
     QFETCH(QString, command);
     QFETCH(bool, withResult);
-    QVERIFY(!Utilities::PrinterInstalled());
+    QVERIFY(!kaldrome::Utilities::PrinterInstalled());
     Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     if (withResult) QVERIFY(RunWindow(w, 50));
-    const int flags = w.dlgDialogo->Flags;
+    const int flags = w.Ui().dlgDialogo->Flags;
     const std::string plain = w.State().PlainText;
 
     auto* item = w.findChild<QAction*>(command);
@@ -1119,12 +1121,12 @@ void ExportsTest::windowNoPrinter() {
     QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
     // Nothing else happened: no printer made, no settings changed, nothing built.
     QCOMPARE(w.Printer(), nullptr);
-    QCOMPARE(w.dlgDialogo->Flags, flags);
+    QCOMPARE(w.Ui().dlgDialogo->Flags, flags);
     QCOMPARE(w.State().PlainText, plain);
 
     // Copy still works.
     if (withResult) {
-        w.mnuCopy->trigger();
+        w.Ui().mnuCopy->trigger();
         QVERIFY(
             QGuiApplication::clipboard()->text().startsWith(QStringLiteral("50!=\r\n  0000030")));
     }

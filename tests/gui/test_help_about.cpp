@@ -27,6 +27,8 @@
 #include "mainwindow/form1.h"
 #include "uikit/program_icon.h"
 
+using kaldrome::Form1;
+
 using guitest::After;
 using kaldrome::FrmAbout;
 using kaldrome::HelpViewer;
@@ -331,12 +333,13 @@ void HelpAboutTest::helpCommand() {
     QVERIFY(guitest::ShowActive(&form));
 
     if (how == "F1") QTest::keyClick(&form, Qt::Key_F1);
-    if (how == "menu") form.mnuHelp->trigger();
-    if (how == "popup") form.mnuHelp_Pop->trigger();
+    if (how == "menu") form.Ui().mnuHelp->trigger();
+    if (how == "popup") form.Ui().mnuHelp_Pop->trigger();
 
-    QCOMPARE(form.dlgDialogo->HelpFile, QCoreApplication::applicationDirPath() + "/kaldrome.hlp");
-    QCOMPARE(form.dlgDialogo->HelpCommand, 3);
-    HelpViewer* v = form.dlgDialogo->HelpWindow();
+    QCOMPARE(form.Ui().dlgDialogo->HelpFile,
+             QCoreApplication::applicationDirPath() + "/kaldrome.hlp");
+    QCOMPARE(form.Ui().dlgDialogo->HelpCommand, 3);
+    HelpViewer* v = form.Ui().dlgDialogo->HelpWindow();
     QVERIFY(v && v->isVisible());
     QCOMPARE(v->LoadError().isEmpty(), present);
     if (present) QCOMPARE(v->Browser()->source().fragment(), QStringLiteral("contents"));
@@ -345,10 +348,10 @@ void HelpAboutTest::helpCommand() {
     // The main window carries on: a run still starts and finishes.
     QVERIFY(form.isVisible() && QApplication::activeModalWidget() == nullptr);
     QVERIFY(guitest::ShowActive(&form));
-    form.txtN->setFocus();
-    QTest::keyClicks(form.txtN, "5");
-    QTest::keyClick(form.txtN, Qt::Key_Return);
-    QCOMPARE(form.rtfResp->toPlainText(), QStringLiteral("  0000120"));
+    form.Ui().txtN->setFocus();
+    QTest::keyClicks(form.Ui().txtN, "5");
+    QTest::keyClick(form.Ui().txtN, Qt::Key_Return);
+    QCOMPARE(form.Ui().rtfResp->toPlainText(), QStringLiteral("  0000120"));
 }
 
 void HelpAboutTest::helpViewerGoesWithTheWindow() {
@@ -356,11 +359,12 @@ void HelpAboutTest::helpViewerGoesWithTheWindow() {
     QPointer<HelpViewer> viewer;
     {
         Form1 form;
-        form.mnuHelp->trigger();
-        viewer = form.dlgDialogo->HelpWindow();
+        form.Ui().mnuHelp->trigger();
+        viewer = form.Ui().dlgDialogo->HelpWindow();
         QVERIFY(viewer && viewer->isVisible());
-        form.mnuHelp_Pop->trigger();
-        QCOMPARE(form.dlgDialogo->HelpWindow(), viewer.data());  // raised again, not a second one
+        form.Ui().mnuHelp_Pop->trigger();
+        QCOMPARE(form.Ui().dlgDialogo->HelpWindow(),
+                 viewer.data());  // raised again, not a second one
     }
     QVERIFY(viewer.isNull());
 }
@@ -387,7 +391,7 @@ void HelpAboutTest::openDocument_data() {
 void HelpAboutTest::openDocument() {
     QFETCH(QString, target);
     QFETCH(QString, expected);
-    const QString result = Utilities::OpenDocument(target);
+    const QString result = kaldrome::Utilities::OpenDocument(target);
     if (expected.isEmpty()) {
         QVERIFY(catcher_.urls.isEmpty());
         QVERIFY2(result.startsWith("not an address"), qPrintable(result));
@@ -411,8 +415,8 @@ void HelpAboutTest::webCommands() {
     QFETCH(int, opened);
     guitest::ModalWatchdog dog;
     Form1 form;
-    if (how == "menu") form.mnuWeb->trigger();
-    if (how == "popup") form.mnuWeb_Pop->trigger();
+    if (how == "menu") form.Ui().mnuWeb->trigger();
+    if (how == "popup") form.Ui().mnuWeb_Pop->trigger();
     if (how.startsWith("picture")) {
         After(100, &form, [&] {
             auto* about = qobject_cast<FrmAbout*>(form.About());
@@ -421,7 +425,7 @@ void HelpAboutTest::webCommands() {
             if (how == "picture-right") QTest::mouseClick(pic, Qt::RightButton);
             about->cmdContinue->click();
         });
-        form.mnuAbout->trigger();
+        form.Ui().mnuAbout->trigger();
     }
     QCOMPARE(catcher_.urls, QList<QUrl>(opened, QUrl(kProductsUrl)));
     GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
@@ -605,7 +609,7 @@ void HelpAboutTest::aboutReloads() {
         if (meddle == "helpfile") kaldrome::SetApplicationHelpFile("/elsewhere/other.hlp");
         about->cmdContinue->click();
     });
-    form.mnuAbout->trigger();
+    form.Ui().mnuAbout->trigger();
     auto* about = qobject_cast<FrmAbout*>(form.About());
     QVERIFY(about && !about->isVisible());
     QVERIFY(meddle != "type" || about->rtfAbout->toPlainText().contains("typed here"));
@@ -616,7 +620,7 @@ void HelpAboutTest::aboutReloads() {
         QCOMPARE(QApplication::focusWidget(), about->cmdContinue);
         about->cmdContinue->click();
     });
-    form.mnuAbout_Pop->trigger();
+    form.Ui().mnuAbout_Pop->trigger();
     QCOMPARE(form.About(), about);  // created once, shown again
     QCOMPARE(secondHtml, firstHtml);
     QVERIFY(firstHtml.contains("Kaldrome"));
@@ -651,27 +655,27 @@ void HelpAboutTest::commandsDuringRun() {
     After(400, &form, [&] {
         before = factor();
         if (command == "about") {
-            After(300, &form, [&] { heldFrom = factor(), clockFrom = form.lblTime->text(); });
+            After(300, &form, [&] { heldFrom = factor(), clockFrom = form.Ui().lblTime->text(); });
             After(1500, &form, [&] {
-                heldTo = factor(), clockTo = form.lblTime->text();
+                heldTo = factor(), clockTo = form.Ui().lblTime->text();
                 qobject_cast<FrmAbout*>(form.About())->cmdContinue->click();
             });
-            form.mnuAbout->trigger();
+            form.Ui().mnuAbout->trigger();
         }
-        if (command == "help") form.mnuHelp->trigger();
-        if (command == "web") form.mnuWeb->trigger();
+        if (command == "help") form.Ui().mnuHelp->trigger();
+        if (command == "web") form.Ui().mnuWeb->trigger();
         returnedAtOnce = QApplication::activeModalWidget() == nullptr;
         const int resumedFrom = factor();
         After(500, &form, [&, resumedFrom] {
             after = factor() - resumedFrom;
-            form.cmdStop->click();
+            form.Ui().cmdStop->click();
         });
     });
-    After(15000, &form, [&] { form.cmdStop->click(); });  // never let a run outlast the test
+    After(15000, &form, [&] { form.Ui().cmdStop->click(); });  // never let a run outlast the test
 
-    form.txtN->setFocus();
-    QTest::keyClicks(form.txtN, "400000");
-    QTest::keyClick(form.txtN, Qt::Key_Return);  // returns when the run has stopped
+    form.Ui().txtN->setFocus();
+    QTest::keyClicks(form.Ui().txtN, "400000");
+    QTest::keyClick(form.Ui().txtN, Qt::Key_Return);  // returns when the run has stopped
 
     QVERIFY2(before > 0, "the command came during the run");
     QVERIFY(returnedAtOnce);
@@ -681,7 +685,7 @@ void HelpAboutTest::commandsDuringRun() {
         QCOMPARE(heldTo, heldFrom);
         QCOMPARE(clockTo, clockFrom);
     }
-    if (command == "help") QVERIFY(form.dlgDialogo->HelpWindow()->isVisible());
+    if (command == "help") QVERIFY(form.Ui().dlgDialogo->HelpWindow()->isVisible());
     if (command == "web") QCOMPARE(catcher_.urls, QList<QUrl>{QUrl(kProductsUrl)});
     GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
 }

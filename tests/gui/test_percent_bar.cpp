@@ -15,6 +15,8 @@
 #include "mainwindow/percent_bar.h"
 #include "uikit/system_locale.h"
 
+using kaldrome::Form1;
+
 using kaldrome::PercentBar;
 
 namespace {
@@ -363,7 +365,7 @@ void TestPercentBar::systemSeparators() {
     // The window takes them at start, and hands them to its percent bar.
     Form1 w;
     QCOMPARE(Q(w.Separators().group), QString("."));
-    QCOMPARE(Q(w.picPercentBar->Separators().decimal), QString(","));
+    QCOMPARE(Q(w.Ui().picPercentBar->Separators().decimal), QString(","));
 }
 
 int main(int argc, char** argv) {
