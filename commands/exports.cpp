@@ -30,11 +30,11 @@ Failure Reason(const QFileDevice& file) {
     return Failure{file.errorString().toStdString()};
 }
 
-constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view LineEnd = "\r\n";
 
 // Largest and smallest point sizes tried for the printout.
-constexpr qreal kPrintPointSize = 10.0;
-constexpr qreal kSmallestPointSize = 4.0;
+constexpr qreal PrintPointSize = 10.0;
+constexpr qreal SmallestPointSize = 4.0;
 
 QFont FixedPitchFont(qreal pointSize) {
     QFont font(QStringLiteral("Liberation Mono"));
@@ -48,7 +48,7 @@ QFont FixedPitchFont(qreal pointSize) {
 
 QByteArray FileBytes(const std::string& document) {
     QByteArray bytes = QString::fromStdString(document).toLocal8Bit();
-    bytes.append(kLineEnd.data(), static_cast<qsizetype>(kLineEnd.size()));
+    bytes.append(LineEnd.data(), static_cast<qsizetype>(LineEnd.size()));
     return bytes;
 }
 
@@ -92,17 +92,17 @@ PrintLayout LayoutFor(QPainter& painter) {
     const qreal pageHeight = device->height();
 
     // Shrink the font until a full line of digits fits the printable width.
-    qreal size = kPrintPointSize;
+    qreal size = PrintPointSize;
     layout.font = FixedPitchFont(size);
     for (;;) {
         const QFontMetricsF metrics(layout.font, device);
         const qreal width = metrics.horizontalAdvance(QString(PrintLineChars, QLatin1Char('0')));
-        if (width <= layout.pageWidth || size <= kSmallestPointSize) {
+        if (width <= layout.pageWidth || size <= SmallestPointSize) {
             layout.lineHeight = metrics.lineSpacing();
             layout.ascent = metrics.ascent();
             break;
         }
-        size = std::max(kSmallestPointSize, std::floor(size * layout.pageWidth / width * 4) / 4);
+        size = std::max(SmallestPointSize, std::floor(size * layout.pageWidth / width * 4) / 4);
         if (size >= layout.font.pointSizeF()) size = layout.font.pointSizeF() - 0.25;
         layout.font = FixedPitchFont(size);
     }
@@ -121,7 +121,7 @@ Outcome<void> PrintDocument(QPrinter& printer, const std::string& document) {
     int lineOnPage = 0;
     std::size_t start = 0;
     for (;;) {
-        const std::size_t end = document.find(kLineEnd, start);
+        const std::size_t end = document.find(LineEnd, start);
         const std::string_view line = std::string_view(document).substr(
             start, end == std::string::npos ? std::string::npos : end - start);
         if (lineOnPage == layout.linesPerPage) {
@@ -138,7 +138,7 @@ Outcome<void> PrintDocument(QPrinter& printer, const std::string& document) {
         }
         ++lineOnPage;
         if (end == std::string::npos) break;
-        start = end + kLineEnd.size();
+        start = end + LineEnd.size();
     }
     const bool ended = painter.end();
     if (!pagesOk || !ended || printer.printerState() == QPrinter::Error)

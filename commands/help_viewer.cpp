@@ -20,7 +20,7 @@ namespace kaldrome {
 namespace {
 
 // A real help file is a few tens of kilobytes; anything far larger is not one.
-constexpr qint64 kMaxHelpFileBytes = 16 * 1024 * 1024;
+constexpr qint64 MaxHelpFileBytes = 16 * 1024 * 1024;
 
 // The application object's property that holds its help file.
 constexpr char HelpFileProperty[] = "kaldromeHelpFile";
@@ -52,7 +52,7 @@ Outcome<QString> ReadHelpFile(const QString& path) {
         return Told(QStringLiteral("The help file could not be read:\n%1\nis a folder, not a file.")
                         .arg(shown));
     }
-    if (info.size() > kMaxHelpFileBytes) {
+    if (info.size() > MaxHelpFileBytes) {
         return Told(QStringLiteral("The file\n%1\nis far too large to be the Kaldrome help file.")
                         .arg(shown));
     }

@@ -20,7 +20,7 @@ namespace {
 constexpr KernelKind AllKinds[] = {KernelKind::Reference, KernelKind::Portable, KernelKind::Avx2,
                                    KernelKind::Avx512};
 
-constexpr uint32_t Base = 10'000'000;
+constexpr auto Base = static_cast<uint32_t>(LimbBase);
 constexpr int32_t Guard = 7'654'321;  // what the limbs around a block hold
 
 std::vector<KernelKind> SupportedKinds() {

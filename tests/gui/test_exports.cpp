@@ -328,7 +328,7 @@ void CheckSaveSettings(QWidget* w, QStringList& f, const QString& proposed, bool
           "proposed name " + (edit ? edit->text() : QString()));
 }
 
-const QString kNoPrinterText =
+const QString NoPrinterText =
     QStringLiteral("You don't have any Printer installed!\nPlease install one.");
 
 }  // namespace
@@ -1111,7 +1111,7 @@ void ExportsTest::windowNoPrinter() {
     driver.Then(AnswerBox(
         [](QMessageBox* box, QStringList& f) {
             Check(f, box->windowTitle() == QStringLiteral("Kaldrome"), "title");
-            Check(f, box->text() == kNoPrinterText, "text " + box->text());
+            Check(f, box->text() == NoPrinterText, "text " + box->text());
             Check(f, box->icon() == QMessageBox::Critical, "stop icon");
             Check(f, box->standardButtons() == QMessageBox::Ok, "one OK button");
         },

@@ -35,7 +35,7 @@ using kaldrome::HelpViewer;
 
 namespace {
 
-const QString kProductsUrl = QStringLiteral("http://www.orvanesoftware.com/Products.htm");
+const QString ProductsUrl = QStringLiteral("http://www.orvanesoftware.com/Products.htm");
 
 QString ShippedHelp() {
     return qEnvironmentVariable("KALDROME_HELP_DIR") + "/kaldrome.hlp";
@@ -375,7 +375,7 @@ void HelpAboutTest::helpViewerGoesWithTheWindow() {
 void HelpAboutTest::openDocument_data() {
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("expected");  // empty: nothing may be opened
-    QTest::newRow("products page gets http") << kaldrome::ProductsPageAddress() << kProductsUrl;
+    QTest::newRow("products page gets http") << kaldrome::ProductsPageAddress() << ProductsUrl;
     QTest::newRow("full address kept") << "https://orvanesoftware.com/a?b=1"
                                        << "https://orvanesoftware.com/a?b=1";
     QTest::newRow("surrounding spaces dropped") << "  www.orvanesoftware.com/x.htm "
@@ -427,7 +427,7 @@ void HelpAboutTest::webCommands() {
         });
         form.Ui().mnuAbout->trigger();
     }
-    QCOMPARE(catcher_.urls, QList<QUrl>(opened, QUrl(kProductsUrl)));
+    QCOMPARE(catcher_.urls, QList<QUrl>(opened, QUrl(ProductsUrl)));
     GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
 }
 
@@ -686,7 +686,7 @@ void HelpAboutTest::commandsDuringRun() {
         QCOMPARE(clockTo, clockFrom);
     }
     if (command == "help") QVERIFY(form.Ui().dlgDialogo->HelpWindow()->isVisible());
-    if (command == "web") QCOMPARE(catcher_.urls, QList<QUrl>{QUrl(kProductsUrl)});
+    if (command == "web") QCOMPARE(catcher_.urls, QList<QUrl>{QUrl(ProductsUrl)});
     GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
 }
 
