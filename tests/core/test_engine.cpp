@@ -14,6 +14,11 @@ using namespace kaldrome;
 
 namespace {
 
+// Where limb k of a 1-based array sits in a vector.
+std::size_t Index(int32_t k) {
+    return static_cast<std::size_t>(k - 1);
+}
+
 std::vector<int32_t> LimbsOf(const RunState& rs) {
     std::vector<int32_t> v;
     for (int32_t k = 1; k <= rs.LimbCount; ++k) v.push_back(rs.Limbs(k));
@@ -194,7 +199,7 @@ TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
         uint64_t carry = 0;
         for (int32_t k = 1; k < rs.LimbCount; ++k) {
             const uint64_t p =
-                static_cast<uint64_t>(k <= static_cast<int32_t>(prev.size()) ? prev[k - 1] : 0) *
+                static_cast<uint64_t>(k <= static_cast<int32_t>(prev.size()) ? prev[Index(k)] : 0) *
                     static_cast<uint64_t>(c.factor) +
                 carry;
             carry = p / LimbBase;
@@ -202,7 +207,7 @@ TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
         }
         EXPECT_EQ(static_cast<uint64_t>(rs.Carry), carry);
         for (int32_t k = rs.LimbCount; k <= static_cast<int32_t>(prev.size()); ++k)
-            ASSERT_EQ(rs.Limbs(k), prev[k - 1]) << k;
+            ASSERT_EQ(rs.Limbs(k), prev[Index(k)]) << k;
 
         // The next run starts from Limbs(1) = 1 and is exact.
         ASSERT_EQ(Compute(rs, 500), RunOutcome::Completed);

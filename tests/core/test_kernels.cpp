@@ -93,7 +93,8 @@ void CheckKernel(const NamedKernel& named, const std::vector<int32_t>& limbs, ui
     const uint32_t carryOut = kernel(store.data() + Front, limbs.size(), factor, carry);
 
     const Product want = GmpProduct(limbs, factor, carry);
-    const std::vector<int32_t> got(store.begin() + Front, store.begin() + Front + limbs.size());
+    const auto first = store.begin() + static_cast<std::ptrdiff_t>(Front);
+    const std::vector<int32_t> got(first, first + static_cast<std::ptrdiff_t>(limbs.size()));
     const std::string where = named.name + ", " + what + ", n " + std::to_string(limbs.size()) +
                               ", factor " + std::to_string(factor) + ", carry " +
                               std::to_string(carry);
@@ -204,7 +205,7 @@ TEST(Kernels, QuotientEstimatesAreOffByAtMostOneOnTheirSide) {
             for (uint64_t limb : limbs) {
                 const uint64_t q = limb * factor / Base;
                 const uint64_t estimate = row.estimate(limb, static_cast<uint32_t>(factor));
-                ASSERT_TRUE(estimate == q || estimate == q + row.off)
+                ASSERT_TRUE(estimate == q || estimate == q + static_cast<uint64_t>(row.off))
                     << row.name << ": factor " << factor << ", limb " << limb;
             }
         }
