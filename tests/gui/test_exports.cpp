@@ -2,8 +2,8 @@
 // document; the save and printer dialogs behind dlgDialogo; the messages for
 // a missing printer and for failed exports.
 //
-// Every dialog the code opens is driven by a DialogDriver, whose deadline
-// fails the test and closes the dialog rather than let it hang the run.
+// Every dialog the code opens is driven by guitest's DialogDriver, whose
+// deadline fails the test and closes the dialog rather than let it hang the run.
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -56,96 +56,9 @@ using kaldrome::CommonDialog;
 namespace {
 
 // ---------------------------------------------------------------------------
-// Driving modal dialogs.
+// Steps for the dialog driver.
 
-// Runs one step per modal widget that comes up, in order. A step acts on the
-// widget without blocking (closing through queued calls), so that a dialog it
-// opens in turn can be driven by the next step. Past the deadline every modal
-// widget still open is rejected and the failure recorded.
-class DialogDriver : public QObject {
-  public:
-    using Step = std::function<void(QWidget*, QStringList&)>;
-
-    explicit DialogDriver(int deadlineMs = 15000) : deadlineMs_(deadlineMs) {
-        timer_.setInterval(20);
-        connect(&timer_, &QTimer::timeout, this, &DialogDriver::Tick);
-    }
-
-    DialogDriver& Then(Step step) {
-        steps_.push_back(std::move(step));
-        return *this;
-    }
-
-    void Start() {
-        clock_.start();
-        timer_.start();
-    }
-
-    // Stops watching; true when all steps were done and nothing went wrong.
-    bool Finish() {
-        timer_.stop();
-        return failures.isEmpty() && next_ == steps_.size();
-    }
-    QString Report() const {
-        return QStringLiteral("%1 of %2 dialog steps done; %3")
-            .arg(next_)
-            .arg(steps_.size())
-            .arg(failures.join(QStringLiteral("; ")));
-    }
-
-    QStringList failures;
-
-  private:
-    void Tick() {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (clock_.elapsed() > deadlineMs_) {
-            if (modal != nullptr || next_ < steps_.size())
-                failures << QStringLiteral("deadline passed at step %1").arg(next_ + 1);
-            timer_.stop();
-            CloseAllModal();
-            return;
-        }
-        // Act only on a dialog seen on two ticks in a row: one seen only once may
-        // be on its way out, within the same pass of the event loop.
-        const bool settled = modal != nullptr && modal == seen_;
-        seen_ = modal;
-        if (!settled || modal == acted_) return;
-        acted_ = modal;
-        if (next_ >= steps_.size()) {
-            failures << QStringLiteral("unexpected dialog \"%1\"").arg(modal->windowTitle());
-            Reject(modal);
-            return;
-        }
-        steps_[next_++](modal, failures);
-    }
-
-    static void Reject(QWidget* w) {
-        if (auto* d = qobject_cast<QDialog*>(w))
-            QMetaObject::invokeMethod(d, &QDialog::reject, Qt::QueuedConnection);
-        else
-            QMetaObject::invokeMethod(w, &QWidget::close, Qt::QueuedConnection);
-    }
-
-    static void CloseAllModal() {
-        for (int i = 0; i < 20; ++i) {
-            QWidget* w = QApplication::activeModalWidget();
-            if (w == nullptr) return;
-            if (auto* d = qobject_cast<QDialog*>(w))
-                d->reject();
-            else
-                w->close();
-            QCoreApplication::processEvents();
-        }
-    }
-
-    QTimer timer_;
-    QElapsedTimer clock_;
-    int deadlineMs_;
-    std::vector<Step> steps_;
-    std::size_t next_ = 0;
-    QPointer<QWidget> acted_;
-    QPointer<QWidget> seen_;
-};
+using guitest::DialogDriver;
 
 template <typename T>
 T* Expect(QWidget* w, QStringList& failures, const char* what) {
@@ -215,20 +128,9 @@ std::string DocumentFor(int32_t n, const kaldrome::NumberSeparators& separators 
     return kaldrome::ComposeResultDocument(rs, separators);
 }
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return QByteArray("<unreadable>");
-    return f.readAll();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-QStringList Entries(const QString& dir) {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
+using guitest::Entries;
+using guitest::ReadBytes;
+using guitest::WriteBytes;
 
 // Lowers the file size limit for its duration: writes past it fail with
 // "File too large", as on a full disk, even for root.
@@ -290,10 +192,7 @@ void UsePdf(QPrinter& printer, const QString& path) {
 // Types n into the number box and presses Enter, as a user does; true when the
 // run finished with the result commands enabled.
 bool RunWindow(Form1& w, int n) {
-    w.Ui().txtN->setFocus();
-    w.Ui().txtN->selectAll();
-    QTest::keyClicks(w.Ui().txtN, QString::number(n));
-    QTest::keyClick(w.Ui().txtN, Qt::Key_Return);
+    guitest::EnterNumber(w, QString::number(n));
     return QTest::qWaitFor([&] { return !w.Running(); }, 60000) && w.Ui().mnuCopy->isEnabled() &&
            w.Ui().mnuCreateFile->isEnabled() && w.Ui().mnuPrint->isEnabled();
 }
@@ -411,11 +310,11 @@ void ExportsTest::fileBytes() {
     QFETCH(QByteArray, expected);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Kaldrome%1").arg(n));
-    if (!before.isNull()) QVERIFY(WriteAll(path, before));
+    if (!before.isNull()) QVERIFY(WriteBytes(path, before));
 
     const std::string document = DocumentFor(n, GroupedWith(group));
     QCOMPARE(guitest::FailureOf(kaldrome::WriteDocumentFile(path, document)), QString());
-    const QByteArray bytes = ReadAll(path);
+    const QByteArray bytes = ReadBytes(path);
 
     if (!expected.isNull()) QCOMPARE(bytes, expected);
     if (!group.isNull()) {
@@ -435,7 +334,7 @@ void ExportsTest::fileBytes() {
 
     // Writing the same result again gives the same bytes.
     QCOMPARE(guitest::FailureOf(kaldrome::WriteDocumentFile(path, document)), QString());
-    QCOMPARE(ReadAll(path), bytes);
+    QCOMPARE(ReadBytes(path), bytes);
 }
 
 void ExportsTest::fileWriteFailure_data() {
@@ -458,7 +357,7 @@ void ExportsTest::fileWriteFailure() {
     if (kind == "missing") {
         path = dir.filePath(QStringLiteral("no/such/folder/Kaldrome10"));
     } else if (kind == "notdir") {
-        QVERIFY(WriteAll(dir.filePath(QStringLiteral("plain")), old));
+        QVERIFY(WriteBytes(dir.filePath(QStringLiteral("plain")), old));
         path = dir.filePath(QStringLiteral("plain/Kaldrome10"));
     } else if (kind == "isdir") {
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Kaldrome10")));
@@ -467,7 +366,7 @@ void ExportsTest::fileWriteFailure() {
         path = QStringLiteral("/proc/Kaldrome10");
     } else if (kind == "full" || kind == "readonly") {
         path = dir.filePath(QStringLiteral("Kaldrome1000.txt"));
-        QVERIFY(WriteAll(path, old));
+        QVERIFY(WriteBytes(path, old));
     }
     if (kind != "proc") watched = dir.path();
     const QStringList entriesBefore = watched.isEmpty() ? QStringList() : Entries(watched);
@@ -488,7 +387,7 @@ void ExportsTest::fileWriteFailure() {
 
     QVERIFY2(!reason.isEmpty(), "a failed write must be reported");
     if (kind == "full" || kind == "readonly" || kind == "notdir")
-        QCOMPARE(ReadAll(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
+        QCOMPARE(ReadBytes(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
     if (kind == "isdir") QVERIFY(QFileInfo(path).isDir());
     if (kind == "missing") QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("no"))));
     if (!watched.isEmpty()) QCOMPARE(Entries(watched), entriesBefore);  // no temporary file left
@@ -580,7 +479,7 @@ void ExportsTest::saveDialog() {
 
     QTemporaryDir dir;
     const QString typedPath = typed.isEmpty() ? QString() : dir.filePath(typed);
-    if (existing) QVERIFY(WriteAll(typedPath, "old"));
+    if (existing) QVERIFY(WriteBytes(typedPath, "old"));
 
     QWidget owner;
     CommonDialog dlg(&owner);
@@ -619,13 +518,12 @@ void ExportsTest::saveDialog() {
             if (overwrite == QMessageBox::No) driver.Then(CancelFileDialog());
         }
     }
-    driver.Start();
     const bool result = dlg.ShowSave();
-    QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
+    GUITEST_VERIFY_DIALOGS(driver);
     QCOMPARE(result, expectResult);
     QCOMPARE(dlg.FileName, expectName == QStringLiteral("<typed>") ? typedPath : expectName);
     // The dialog writes nothing itself.
-    if (existing) QCOMPARE(ReadAll(typedPath), QByteArray("old"));
+    if (existing) QCOMPARE(ReadBytes(typedPath), QByteArray("old"));
     if (!existing && !typedPath.isEmpty()) QVERIFY(!QFileInfo::exists(typedPath));
 }
 
@@ -672,9 +570,8 @@ void ExportsTest::printerDialog() {
         else
             QMetaObject::invokeMethod(pd, &QDialog::reject, Qt::QueuedConnection);
     });
-    driver.Start();
     const bool result = dlg.ShowPrinter(printer);
-    QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
+    GUITEST_VERIFY_DIALOGS(driver);
     QCOMPARE(result, accept);
     // The dialog prints nothing.
     QVERIFY(!QFileInfo::exists(pdf));
@@ -839,7 +736,7 @@ void ExportsTest::windowCopy() {
     QFETCH(int, n);
     QFETCH(QString, group);
     QFETCH(QString, expected);
-    guitest::ModalWatchdog dog;
+    DialogDriver dog;
     Form1 w(GroupedWith(group));
     QVERIFY(guitest::ShowActive(&w));
     QVERIFY(RunWindow(w, n));
@@ -870,7 +767,7 @@ void ExportsTest::windowCopy() {
     QCOMPARE(cb->text(), first);
     w.mnuCopy_Click();
     QCOMPARE(cb->text(), first);
-    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+    GUITEST_VERIFY_DIALOGS(dog);
 }
 
 void ExportsTest::windowCommandsWithoutResult_data() {
@@ -890,23 +787,20 @@ void ExportsTest::windowCommandsWithoutResult() {
     if (afterStop) {
         // Stop as soon as the run hands the window its first slice of events.
         guitest::After(0, &w, [&] { w.Ui().cmdStop->click(); });
-        w.Ui().txtN->setFocus();
-        QTest::keyClicks(w.Ui().txtN, QStringLiteral("999999"));
-        QTest::keyClick(w.Ui().txtN, Qt::Key_Return);
+        guitest::EnterNumber(w, QStringLiteral("999999"));
         QVERIFY(QTest::qWaitFor([&] { return !w.Running(); }, 60000));
         QVERIFY(w.State().DisplayText.empty());
     }
     QClipboard* cb = QGuiApplication::clipboard();
     cb->setText(QStringLiteral("untouched"));
-    DialogDriver driver(1500);  // any dialog at all is a failure
-    driver.Start();
+    DialogDriver driver(0);  // any dialog at all is a failure
     // Called directly, as a stray shortcut or driver would: nothing to export, nothing happens.
     if (command == "copy")
         w.mnuCopy_Click();
     else
         w.mnuCreateFile_Click();
     QTest::qWait(200);
-    QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
+    GUITEST_VERIFY_DIALOGS(driver);
     QCOMPARE(cb->text(), QStringLiteral("untouched"));
 }
 
@@ -943,11 +837,10 @@ void ExportsTest::windowSaveSettings() {
         CheckSaveSettings(dlg, f, proposed);
         CancelFileDialog()(dlg, f);
     });
-    driver.Start();
     const QString cwd = QDir::currentPath();
     const QStringList before = Entries(cwd);
     w.Ui().mnuCreateFile->trigger();
-    QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
+    GUITEST_VERIFY_DIALOGS(driver);
     // Cancelled: nothing built, nothing written.
     QCOMPARE(Entries(cwd), before);
     QCOMPARE(w.State().PlainTextReady, ready);
@@ -986,7 +879,7 @@ void ExportsTest::windowCreateFile() {
 
     QTemporaryDir dir;
     const QString path = dir.filePath(typed);
-    if (!existing.isNull()) QVERIFY(WriteAll(path, existing));
+    if (!existing.isNull()) QVERIFY(WriteBytes(path, existing));
     Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     QVERIFY(RunWindow(w, n));
@@ -997,12 +890,11 @@ void ExportsTest::windowCreateFile() {
     driver.Then(TypeAndSave(path));
     if (!existing.isNull())
         driver.Then(AnswerBox([](QMessageBox*, QStringList&) {}, QMessageBox::Yes));
-    driver.Start();
     (twin ? w.Ui().mnuCreateFile_Pop : w.Ui().mnuCreateFile)->trigger();
-    QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
+    GUITEST_VERIFY_DIALOGS(driver);
     QCOMPARE(w.Ui().dlgDialogo->FileName, path);
 
-    const QByteArray bytes = ReadAll(path);
+    const QByteArray bytes = ReadBytes(path);
     QCOMPARE(bytes, expected.isNull() ? (copied + QStringLiteral("\r\n")).toLocal8Bit() : expected);
     if (!expected.isNull()) QCOMPARE(bytes, (copied + QStringLiteral("\r\n")).toLocal8Bit());
     QCOMPARE(Entries(dir.path()), QStringList{typed});
@@ -1011,10 +903,9 @@ void ExportsTest::windowCreateFile() {
     QFile::remove(path);
     DialogDriver again;
     again.Then(TypeAndSave(path));
-    again.Start();
     w.Ui().mnuCreateFile->trigger();
-    QVERIFY2(again.Finish(), qPrintable(again.Report()));
-    QCOMPARE(ReadAll(path), bytes);
+    GUITEST_VERIFY_DIALOGS(again);
+    QCOMPARE(ReadBytes(path), bytes);
 }
 
 void ExportsTest::windowCreateFileFailure_data() {
@@ -1032,7 +923,7 @@ void ExportsTest::windowCreateFileFailure() {
         path = dir.filePath(QStringLiteral("gone/Kaldrome1000"));
     } else {
         path = dir.filePath(QStringLiteral("Kaldrome1000.txt"));
-        QVERIFY(WriteAll(path, old));
+        QVERIFY(WriteBytes(path, old));
     }
     const QStringList before = Entries(dir.path());
 
@@ -1057,14 +948,13 @@ void ExportsTest::windowCreateFileFailure() {
             Check(f, box->standardButtons() == QMessageBox::Ok, "OK");
         },
         QMessageBox::Ok));
-    driver.Start();
     if (kind == "full") {
         FileSizeLimit limit(64);
         w.Ui().mnuCreateFile->trigger();
     } else {
         w.Ui().mnuCreateFile->trigger();
     }
-    QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
+    GUITEST_VERIFY_DIALOGS(driver);
 
     // The result stays, the old file stays, nothing half-written is left.
     QCOMPARE(w.Ui().rtfResp->toPlainText(), screen);
@@ -1072,16 +962,15 @@ void ExportsTest::windowCreateFileFailure() {
     QVERIFY(w.Ui().mnuCreateFile->isEnabled());
     QCOMPARE(Entries(dir.path()), before);
     if (kind != "missing")
-        QCOMPARE(ReadAll(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
+        QCOMPARE(ReadBytes(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
 
     // And the next Create File works.
     const QString good = dir.filePath(QStringLiteral("after.txt"));
     DialogDriver next;
     next.Then(TypeAndSave(good));
-    next.Start();
     w.Ui().mnuCreateFile->trigger();
-    QVERIFY2(next.Finish(), qPrintable(next.Report()));
-    QVERIFY(ReadAll(good).endsWith("Number of digits: 2,568\r\n"));
+    GUITEST_VERIFY_DIALOGS(next);
+    QVERIFY(ReadBytes(good).endsWith("Number of digits: 2,568\r\n"));
 }
 
 void ExportsTest::windowNoPrinter_data() {
@@ -1116,9 +1005,8 @@ void ExportsTest::windowNoPrinter() {
             Check(f, box->standardButtons() == QMessageBox::Ok, "one OK button");
         },
         QMessageBox::Ok));
-    driver.Start();
     item->trigger();
-    QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
+    GUITEST_VERIFY_DIALOGS(driver);
     // Nothing else happened: no printer made, no settings changed, nothing built.
     QCOMPARE(w.Printer(), nullptr);
     QCOMPARE(w.Ui().dlgDialogo->Flags, flags);

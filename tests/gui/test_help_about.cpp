@@ -41,15 +41,11 @@ QString ShippedHelp() {
     return qEnvironmentVariable("KALDROME_HELP_DIR") + "/kaldrome.hlp";
 }
 
-QString ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+QString ReadText(const QString& path) {
+    return QString::fromUtf8(guitest::ReadBytes(path));
 }
 
-bool Write(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
+using guitest::WriteBytes;
 
 // Top of the block that carries the named anchor, in document coordinates; -1 if absent.
 int AnchorTop(QTextBrowser* b, const QString& name) {
@@ -181,7 +177,7 @@ void HelpAboutTest::viewerOpensAtContents_data() {
     QTest::addColumn<QByteArray>("file");  // empty: the shipped help file
     QTest::addColumn<QString>("title");
     QString shippedTitle;
-    const auto m = QRegularExpression("<title>(.*)</title>").match(ReadAll(ShippedHelp()));
+    const auto m = QRegularExpression("<title>(.*)</title>").match(ReadText(ShippedHelp()));
     if (m.hasMatch()) shippedTitle = m.captured(1);
     QTest::newRow("shipped help file") << QByteArray() << shippedTitle;
     QByteArray preface;
@@ -201,7 +197,7 @@ void HelpAboutTest::viewerOpensAtContents() {
     QFETCH(QString, title);
     QVERIFY(!title.isEmpty());
     QString path = ShippedHelp();
-    if (!file.isEmpty()) QVERIFY(Write(path = tmp_.filePath("h.hlp"), file));
+    if (!file.isEmpty()) QVERIFY(WriteBytes(path = tmp_.filePath("h.hlp"), file));
 
     HelpViewer* v = ShowHelp(path);
     QVERIFY(QTest::qWaitForWindowExposed(v));
@@ -234,9 +230,10 @@ void HelpAboutTest::viewerReportsBadFile() {
     QFETCH(QString, phrase);
     const QString path = tmp_.filePath("bad-" + kind + ".hlp");
     if (kind == "folder") QVERIFY(QDir().mkpath(path));
-    if (kind == "empty") QVERIFY(Write(path, {}));
-    if (kind == "binary") QVERIFY(Write(path, QByteArray("\x3f\x5f\x03\x00\xff\xfe\x80\x81", 8)));
-    if (kind == "foreign") QVERIFY(Write(path, "<html><body><p>Other help</p></body></html>"));
+    if (kind == "empty") QVERIFY(WriteBytes(path, {}));
+    if (kind == "binary")
+        QVERIFY(WriteBytes(path, QByteArray("\x3f\x5f\x03\x00\xff\xfe\x80\x81", 8)));
+    if (kind == "foreign") QVERIFY(WriteBytes(path, "<html><body><p>Other help</p></body></html>"));
 
     HelpViewer* v = ShowHelp(path);
     QVERIFY(v->isVisible());
@@ -265,13 +262,13 @@ void HelpAboutTest::viewerRereadsFile() {
     QFETCH(QByteArray, second);
     const QString path = tmp_.filePath("changing.hlp");
     QFile::remove(path);
-    if (!first.isEmpty()) QVERIFY(Write(path, first));
+    if (!first.isEmpty()) QVERIFY(WriteBytes(path, first));
     HelpViewer* v = ShowHelp(path);
     QCOMPARE(v->LoadError().isEmpty(), !first.isEmpty());
     v->Browser()->setSource(QUrl("#nowhere"));  // wander off before asking again
 
     QFile::remove(path);
-    if (!second.isEmpty()) QVERIFY(Write(path, second));
+    if (!second.isEmpty()) QVERIFY(WriteBytes(path, second));
     QCOMPARE(ShowHelp(path), v);  // the same window
     if (second.isEmpty()) {
         QVERIFY(v->LoadError().contains("could not be found"));
@@ -286,7 +283,7 @@ void HelpAboutTest::viewerRereadsFile() {
 
 void HelpAboutTest::contentsLinks_data() {
     QTest::addColumn<QString>("topic");
-    const QString text = ReadAll(ShippedHelp());
+    const QString text = ReadText(ShippedHelp());
     const QString contents = text.section(QStringLiteral("<hr>"), 0, 0);
     QStringList seen;
     auto it = QRegularExpression("href=\"#([^\"]+)\"").globalMatch(contents);
@@ -348,9 +345,7 @@ void HelpAboutTest::helpCommand() {
     // The main window carries on: a run still starts and finishes.
     QVERIFY(form.isVisible() && QApplication::activeModalWidget() == nullptr);
     QVERIFY(guitest::ShowActive(&form));
-    form.Ui().txtN->setFocus();
-    QTest::keyClicks(form.Ui().txtN, "5");
-    QTest::keyClick(form.Ui().txtN, Qt::Key_Return);
+    guitest::EnterNumber(form, "5");
     QCOMPARE(form.Ui().rtfResp->toPlainText(), QStringLiteral("  0000120"));
 }
 
@@ -413,7 +408,7 @@ void HelpAboutTest::webCommands_data() {
 void HelpAboutTest::webCommands() {
     QFETCH(QString, how);
     QFETCH(int, opened);
-    guitest::ModalWatchdog dog;
+    guitest::DialogDriver dog;
     Form1 form;
     if (how == "menu") form.Ui().mnuWeb->trigger();
     if (how == "popup") form.Ui().mnuWeb_Pop->trigger();
@@ -428,7 +423,7 @@ void HelpAboutTest::webCommands() {
         form.Ui().mnuAbout->trigger();
     }
     QCOMPARE(catcher_.urls, QList<QUrl>(opened, QUrl(ProductsUrl)));
-    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+    GUITEST_VERIFY_DIALOGS(dog);
 }
 
 // ---------------------------------------------------------------------------
@@ -474,7 +469,7 @@ void HelpAboutTest::aboutControls() {
 }
 
 void HelpAboutTest::aboutFrame() {
-    guitest::ModalWatchdog dog;
+    guitest::DialogDriver dog;
     FrmAbout about;
     After(100, &about, [&] {
         QCOMPARE(QApplication::activeModalWidget(), &about);
@@ -502,7 +497,7 @@ void HelpAboutTest::aboutFrame() {
     QCOMPARE(hand.shape(), Qt::BitmapCursor);
     QCOMPARE(hand.pixmap().size(), QSize(32, 32));
     QCOMPARE(qAlpha(hand.pixmap().toImage().pixel(hand.hotSpot())), 255);  // on the fingertip
-    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+    GUITEST_VERIFY_DIALOGS(dog);
 }
 
 void HelpAboutTest::aboutText_data() {
@@ -563,7 +558,7 @@ void HelpAboutTest::aboutKeys() {
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(bool, closes);
-    guitest::ModalWatchdog dog;
+    guitest::DialogDriver dog;
     FrmAbout about;
     QWidget* target = nullptr;
     bool open = true;
@@ -581,7 +576,7 @@ void HelpAboutTest::aboutKeys() {
     QCOMPARE(target, about.cmdContinue);
     QCOMPARE(open, !closes);
     QCOMPARE(continued, closes);
-    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+    GUITEST_VERIFY_DIALOGS(dog);
 }
 
 void HelpAboutTest::aboutReloads_data() {
@@ -594,7 +589,7 @@ void HelpAboutTest::aboutReloads_data() {
 
 void HelpAboutTest::aboutReloads() {
     QFETCH(QString, meddle);
-    guitest::ModalWatchdog dog;
+    guitest::DialogDriver dog;
     Form1 form;
     QString firstHtml;
     After(100, &form, [&] {
@@ -626,7 +621,7 @@ void HelpAboutTest::aboutReloads() {
     QVERIFY(firstHtml.contains("Kaldrome"));
     QCOMPARE(about->lblWarning->text(), kaldrome::LegalNotice());
     QCOMPARE(kaldrome::ApplicationHelpFile(), kaldrome::HelpFilePath());
-    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+    GUITEST_VERIFY_DIALOGS(dog);
 }
 
 // ---------------------------------------------------------------------------
@@ -643,7 +638,7 @@ void HelpAboutTest::commandsDuringRun_data() {
 void HelpAboutTest::commandsDuringRun() {
     QFETCH(QString, command);
     QFETCH(bool, holds);
-    guitest::ModalWatchdog dog(6000);
+    guitest::DialogDriver dog(6000);
     HelpBesideProgram file(true);
     Form1 form;
     QVERIFY(guitest::ShowActive(&form));
@@ -673,9 +668,7 @@ void HelpAboutTest::commandsDuringRun() {
     });
     After(15000, &form, [&] { form.Ui().cmdStop->click(); });  // never let a run outlast the test
 
-    form.Ui().txtN->setFocus();
-    QTest::keyClicks(form.Ui().txtN, "400000");
-    QTest::keyClick(form.Ui().txtN, Qt::Key_Return);  // returns when the run has stopped
+    guitest::EnterNumber(form, "400000");  // returns when the run has stopped
 
     QVERIFY2(before > 0, "the command came during the run");
     QVERIFY(returnedAtOnce);
@@ -687,7 +680,7 @@ void HelpAboutTest::commandsDuringRun() {
     }
     if (command == "help") QVERIFY(form.Ui().dlgDialogo->HelpWindow()->isVisible());
     if (command == "web") QCOMPARE(catcher_.urls, QList<QUrl>{QUrl(ProductsUrl)});
-    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+    GUITEST_VERIFY_DIALOGS(dog);
 }
 
 QTEST_MAIN(HelpAboutTest)

@@ -79,7 +79,7 @@ class RunControlTest : public QObject {
 
   private:
     std::unique_ptr<Form1> w_;
-    std::unique_ptr<guitest::ModalWatchdog> dog_;
+    std::unique_ptr<guitest::DialogDriver> dog_;
 
     QList<QAction*> ResultCommands() const {
         return {w_->Ui().mnuCopy,     w_->Ui().mnuCreateFile,     w_->Ui().mnuPrint,
@@ -107,14 +107,7 @@ class RunControlTest : public QObject {
         look.pointer = Pointer();
         return look;
     }
-    // Types text into the number box and presses Enter; returns when the run
-    // (if any) is over.
-    void Run(const QString& text) {
-        w_->Ui().txtN->setFocus();
-        w_->Ui().txtN->selectAll();
-        QTest::keyClicks(w_->Ui().txtN, text);
-        QTest::keyClick(w_->Ui().txtN, Qt::Key_Return);
-    }
+    void Run(const QString& text) { guitest::EnterNumber(*w_, text); }
     bool NumberBoxFocusedAndSelected() const {
         if (QApplication::focusWidget() != w_->Ui().txtN) return false;
         if (w_->Ui().txtN->text().isEmpty()) return true;  // nothing to select
@@ -135,11 +128,11 @@ class RunControlTest : public QObject {
         kaldrome::StopRequested = false;
         w_ = std::make_unique<Form1>(kaldrome::NumberSeparators{",", "."});
         QVERIFY(guitest::ShowActive(w_.get()));
-        dog_ = std::make_unique<guitest::ModalWatchdog>();
+        dog_ = std::make_unique<guitest::DialogDriver>();
     }
 
     void cleanup() {
-        GUITEST_VERIFY_NO_STRAY_WINDOWS(*dog_);
+        GUITEST_VERIFY_DIALOGS(*dog_);
         dog_.reset();
         w_.reset();
     }
