@@ -83,8 +83,7 @@ int main(int argc, char** argv) {
     if (argc < 2) return Usage();
     const Outcome<int32_t> parsed = ParseTarget(argv[1]);
     if (!parsed.Ok()) {
-        std::fprintf(stderr, "kaldrome-bench: %s N is a whole number from 0 to 999999.\n",
-                     parsed.Error().message.c_str());
+        std::fprintf(stderr, "kaldrome-bench: N must be a whole number from 0 to 999999\n");
         return 2;
     }
     const int32_t n = parsed.Value();
