@@ -4,8 +4,8 @@
 
 #include "desktop/launch.h"
 #include "mainwindow/form1.h"
-#include "mainwindow/program_icon.h"
-#include "mainwindow/system_locale.h"
+#include "uikit/fonts.h"
+#include "uikit/program_icon.h"
 
 int main(int argc, char** argv) {
     // --help and --version answer on the terminal, before any display is needed.
@@ -16,9 +16,8 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(kaldrome::DesktopFileName());
     QApplication::setWindowIcon(kaldrome::ProgramIcon());
     kaldrome::InstallFontSubstitutions();
-    kaldrome::InstallSystemSeparators();
 
-    Form1 w;
+    kaldrome::Form1 w;
     w.show();
     return app.exec();
 }

@@ -20,6 +20,7 @@
 
 #include "engine/factorial_engine.h"
 #include "engine/kernels.h"
+#include "engine/run_sequence.h"
 #include "resulttext/result_text.h"
 
 using namespace kaldrome;
@@ -43,12 +44,23 @@ double Seconds(std::chrono::steady_clock::time_point from) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
-// One headless run of n with the given kernel; its wall time.
-double TimedRun(RunState& rs, int32_t n, KernelKind kernel) {
-    SetActiveKernel(kernel);
+// An engine on kind, which the caller has checked this CPU runs.
+Engine EngineWith(KernelKind kind) {
+    Engine engine;
+    engine.SetKernel(kind);
+    return engine;
+}
+
+// One headless run of n; its wall time.
+double TimedRun(RunState& rs, int32_t n, const Engine& engine) {
     const auto t0 = std::chrono::steady_clock::now();
-    ComputeHeadless(rs, n);
-    return Seconds(t0);
+    const Outcome<RunOutcome> outcome = RunFactorial(rs, engine, n);
+    const double seconds = Seconds(t0);
+    if (!outcome.Ok()) {
+        std::fprintf(stderr, "kaldrome-bench: %s\n", outcome.Error().message.c_str());
+        std::exit(1);
+    }
+    return seconds;
 }
 
 // The largest m <= n whose run takes at most `steps` limb steps (at least 4).
@@ -69,11 +81,12 @@ int32_t PrefixFor(int32_t n, double steps) {
 
 int main(int argc, char** argv) {
     if (argc < 2) return Usage();
-    const auto n = ParseTarget(argv[1]);
-    if (!n) {
+    const Outcome<int32_t> parsed = ParseTarget(argv[1]);
+    if (!parsed.Ok()) {
         std::fprintf(stderr, "kaldrome-bench: N must be a whole number from 0 to 999999\n");
         return 2;
     }
+    const int32_t n = parsed.Value();
     KernelKind kernel = BestKernel();
     int reps = 3;
     double refSteps = 1e9;
@@ -99,16 +112,19 @@ int main(int argc, char** argv) {
         }
     }
 
+    const Engine chosen = EngineWith(kernel);
+    const Engine reference = EngineWith(KernelKind::Reference);
+
     // The ratio to the reference loop, on a prefix of the factor loop.
     int32_t prefix = 0;
     double ratio = 0, refPrefixSeconds = 0, kernelPrefixSeconds = 0;
-    if (*n >= 4) {
-        prefix = PrefixFor(*n, refSteps);
+    if (n >= 4) {
+        prefix = PrefixFor(n, refSteps);
         std::vector<double> refTimes, kernelTimes;
         RunState scratch;
         for (int r = 0; r < reps; ++r) {
-            refTimes.push_back(TimedRun(scratch, prefix, KernelKind::Reference));
-            kernelTimes.push_back(TimedRun(scratch, prefix, kernel));
+            refTimes.push_back(TimedRun(scratch, prefix, reference));
+            kernelTimes.push_back(TimedRun(scratch, prefix, chosen));
         }
         refPrefixSeconds = Median(refTimes);
         kernelPrefixSeconds = Median(kernelTimes);
@@ -119,14 +135,14 @@ int main(int argc, char** argv) {
     RunState rs;
     std::vector<double> wall;
     for (int r = 0; r < reps; ++r) {
-        wall.push_back(TimedRun(rs, *n, kernel));
+        wall.push_back(TimedRun(rs, n, chosen));
         if (wall.back() > 20.0) break;
     }
     const double seconds = Median(wall);
 
     // The display text once more, timed on its own (the runs above include it).
     std::vector<double> render;
-    if (*n >= 4) {
+    if (n >= 4) {
         const std::string first = rs.DisplayText;
         for (int r = 0; r < reps; ++r) {
             rs.DisplayText.clear();
@@ -141,13 +157,13 @@ int main(int argc, char** argv) {
         }
     }
 
-    const uint64_t steps = *n >= 4 ? CountLimbSteps(*n) : 0;  // N <= 3 runs no pass
-    std::printf("N              %d\n", *n);
-    std::printf("kernel         %s\n", std::string(KernelName(ActiveKernel())).c_str());
+    const uint64_t steps = n >= 4 ? CountLimbSteps(n) : 0;  // N <= 3 runs no pass
+    std::printf("N              %d\n", n);
+    std::printf("kernel         %s\n", std::string(KernelName(chosen.Kernel())).c_str());
     std::printf("wall time      %.3f s   (median of %zu)\n", seconds, wall.size());
     std::printf("limb steps     %llu\n", static_cast<unsigned long long>(steps));
     std::printf("ns per step    %.3f\n", steps ? seconds * 1e9 / static_cast<double>(steps) : 0.0);
-    if (*n >= 4) {
+    if (n >= 4) {
         std::printf("vs reference   %.2fx   (%d! : reference %.3f s, %s %.3f s, medians of %d)\n",
                     ratio, prefix, refPrefixSeconds, std::string(KernelName(kernel)).c_str(),
                     kernelPrefixSeconds, reps);

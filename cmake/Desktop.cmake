@@ -42,26 +42,16 @@ file(RELATIVE_PATH KALDROME_HELP_FROM_BINDIR ${CMAKE_INSTALL_FULL_BINDIR}
 # Named in the manual: where the package puts the help, and where it goes below any prefix.
 set(KALDROME_HELP_RELATIVE ${CMAKE_INSTALL_DATADIR}/kaldrome/kaldrome.hlp)
 set(KALDROME_HELP_PACKAGED ${KALDROME_PACKAGE_PREFIX}/${KALDROME_HELP_RELATIVE})
-target_compile_definitions(kaldrome_widgets PRIVATE
+target_compile_definitions(kaldrome_commands PRIVATE
                            KALDROME_HELP_FROM_BINDIR="${KALDROME_HELP_FROM_BINDIR}")
 
-# Windows centred with the frame a window manager puts around them.
-target_sources(kaldrome_widgets PRIVATE ${_desktop_src}/centre_on_screen.cpp
-                                        ${_desktop_src}/centre_on_screen.h)
-
-# --help, --version and the application id, answered before any window.
-add_library(kaldrome_launch STATIC ${_desktop_src}/launch.cpp ${_desktop_src}/launch.h)
-target_include_directories(kaldrome_launch PUBLIC ${CMAKE_SOURCE_DIR})
+# --help, --version and the application id (desktop/), answered before any window.
 target_compile_definitions(kaldrome_launch PRIVATE KALDROME_VERSION="${PROJECT_VERSION}"
                            KALDROME_APP_ID="${KALDROME_APP_ID}")
-target_link_libraries(kaldrome PRIVATE kaldrome_launch)
 # Relocations resolved at start and then made read-only, as Debian builds programs.
 target_link_options(kaldrome PRIVATE -Wl,-z,relro,-z,now)
 
-# The icon, drawn by the program's own code, at every theme size.
-add_executable(kaldrome-icons ${_desktop_src}/make_icons.cpp ${_desktop_src}/icons.cpp
-                              ${_desktop_src}/icons.h)
-target_link_libraries(kaldrome-icons PRIVATE kaldrome_widgets)
+# The icon, drawn by the program's own code (desktop/make_icons.cpp), at every theme size.
 set(_icons)
 foreach(size ${KALDROME_ICON_SIZES})
   list(APPEND _icons ${_desktop_out}/icons/${size}x${size}/apps/${KALDROME_APP_ID}.png)
@@ -135,9 +125,9 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 include(CPack)
 
 # Tests of all of the above.
-add_executable(desktop_test_desktop ${CMAKE_SOURCE_DIR}/tests/desktop/test_desktop.cpp
-                                    ${_desktop_src}/icons.cpp)
-target_link_libraries(desktop_test_desktop PRIVATE kaldrome_widgets kaldrome_launch Qt6::Test)
+add_executable(desktop_test_desktop ${CMAKE_SOURCE_DIR}/tests/desktop/test_desktop.cpp)
+target_link_libraries(desktop_test_desktop PRIVATE kaldrome_icons kaldrome_commands kaldrome_launch
+                                                   Qt6::Test)
 target_compile_definitions(desktop_test_desktop PRIVATE KALDROME_VERSION="${PROJECT_VERSION}"
                            KALDROME_HELP_FROM_BINDIR="${KALDROME_HELP_FROM_BINDIR}")
 add_test(NAME desktop.units COMMAND desktop_test_desktop)
@@ -169,12 +159,4 @@ if(Python3_FOUND)
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/run_wm.py
                    --binary $<TARGET_FILE:kaldrome>)
   set_tests_properties(e2e.window_manager PROPERTIES LABELS e2e TIMEOUT 600)
-endif()
-
-find_program(CLANG_FORMAT clang-format)
-if(CLANG_FORMAT)
-  file(GLOB _formatted CONFIGURE_DEPENDS ${_desktop_src}/*.cpp ${_desktop_src}/*.h
-       ${CMAKE_SOURCE_DIR}/tests/desktop/*.cpp)
-  add_test(NAME format.desktop COMMAND ${CLANG_FORMAT} --dry-run --Werror ${_formatted})
-  set_tests_properties(format.desktop PROPERTIES LABELS format)
 endif()

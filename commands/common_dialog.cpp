@@ -7,9 +7,15 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include "commands/help_viewer.h"
+
 namespace kaldrome {
 
 CommonDialog::CommonDialog(QWidget* owner) : QObject(owner), owner_(owner) {}
+
+CommonDialog::~CommonDialog() {
+    delete helpViewer_;  // a top-level window: nothing else deletes it
+}
 
 QStringList CommonDialog::NameFilters(const QString& filter) {
     // Description and pattern alternate; Qt's name filters carry the pattern
@@ -74,6 +80,16 @@ bool CommonDialog::ShowPrinter(QPrinter& printer) {
             if (QPushButton* ok = buttons->button(QDialogButtonBox::Ok)) ok->setText(tr("OK"));
     }
     return dialog.exec() == QDialog::Accepted;
+}
+
+HelpViewer* CommonDialog::HelpWindow() const {
+    return helpViewer_;
+}
+
+void CommonDialog::ShowHelp() {
+    // One viewer per dialog object, opened again (and raised) on every request.
+    if (!helpViewer_) helpViewer_ = new HelpViewer;
+    helpViewer_->Open(HelpFile, HelpCommand);
 }
 
 }  // namespace kaldrome

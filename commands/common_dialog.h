@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +15,8 @@ class QPrinter;
 class QWidget;
 
 namespace kaldrome {
+
+class HelpViewer;
 
 class CommonDialog : public QObject {
     Q_OBJECT
@@ -25,6 +28,7 @@ class CommonDialog : public QObject {
     static constexpr int PrintSetupForm = 64;  // printer: printer choice and page settings only
 
     explicit CommonDialog(QWidget* owner);
+    ~CommonDialog() override;
 
     // Save-dialog settings.
     QString DialogTitle;
@@ -47,6 +51,8 @@ class CommonDialog : public QObject {
     bool ShowPrinter(QPrinter& printer);
     // Opens the help viewer on HelpFile with HelpCommand; returns at once.
     void ShowHelp();
+    // The help viewer while it exists.
+    HelpViewer* HelpWindow() const;
 
     // Filter text to Qt name filters: "Text (*.txt)|*.txt" gives "Text (*.txt)".
     static QStringList NameFilters(const QString& filter);
@@ -56,6 +62,7 @@ class CommonDialog : public QObject {
 
   private:
     QWidget* owner_;
+    QPointer<HelpViewer> helpViewer_;
 };
 
 }  // namespace kaldrome

@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFontMetricsF>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -12,6 +11,8 @@
 #include <algorithm>
 #include <cmath>
 #include <string_view>
+
+#include "uikit/message_box.h"
 
 namespace kaldrome {
 
@@ -21,11 +22,19 @@ QString Tr(const char* text) {
     return QCoreApplication::translate("Exports", text);
 }
 
-constexpr std::string_view kLineEnd = "\r\n";
+Failure Told(const char* text) {
+    return Failure{Tr(text).toStdString()};
+}
+
+Failure Reason(const QFileDevice& file) {
+    return Failure{file.errorString().toStdString()};
+}
+
+constexpr std::string_view LineEnd = "\r\n";
 
 // Largest and smallest point sizes tried for the printout.
-constexpr qreal kPrintPointSize = 10.0;
-constexpr qreal kSmallestPointSize = 4.0;
+constexpr qreal PrintPointSize = 10.0;
+constexpr qreal SmallestPointSize = 4.0;
 
 QFont FixedPitchFont(qreal pointSize) {
     QFont font(QStringLiteral("Liberation Mono"));
@@ -37,21 +46,17 @@ QFont FixedPitchFont(qreal pointSize) {
 
 }  // namespace
 
-QString MessageTitle() {
-    return QStringLiteral("Kaldrome");
-}
-
 QByteArray FileBytes(const std::string& document) {
     QByteArray bytes = QString::fromStdString(document).toLocal8Bit();
-    bytes.append(kLineEnd.data(), static_cast<qsizetype>(kLineEnd.size()));
+    bytes.append(LineEnd.data(), static_cast<qsizetype>(LineEnd.size()));
     return bytes;
 }
 
-QString WriteDocumentFile(const QString& path, const std::string& document) {
+Outcome<void> WriteDocumentFile(const QString& path, const std::string& document) {
     QSaveFile file(path);
     // Unbuffered: a short write shows here, not in a flush inside commit(),
     // whose failure Qt 6.4 does not report (the short file would replace the target).
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return file.errorString();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return Reason(file);
     const QByteArray bytes = FileBytes(document);
     qint64 written = 0;
     while (written < bytes.size()) {
@@ -59,24 +64,24 @@ QString WriteDocumentFile(const QString& path, const std::string& document) {
         // so that the second attempt reports the reason (disk full, file too large).
         const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
         if (n <= 0) {
-            const QString reason = file.errorString();
+            Failure reason = Reason(file);
             file.cancelWriting();  // the temporary file goes with the QSaveFile
             return reason;
         }
         written += n;
     }
     // commit() flushes, closes and renames; the temporary file is removed on failure.
-    if (!file.commit()) return file.errorString();
+    if (!file.commit()) return Reason(file);
     return {};
 }
 
-QString PutOnClipboard(QClipboard* clipboard, const std::string& document) {
-    if (clipboard == nullptr) return Tr("No clipboard is available.");
+Outcome<void> PutOnClipboard(QClipboard* clipboard, const std::string& document) {
+    if (clipboard == nullptr) return Told("No clipboard is available.");
     const QString text = QString::fromStdString(document);
     clipboard->clear();
     clipboard->setText(text);
     // Another program may hold the clipboard; then what we read back is not ours.
-    if (clipboard->text() != text) return Tr("The clipboard did not accept the result.");
+    if (clipboard->text() != text) return Told("The clipboard did not accept the result.");
     return {};
 }
 
@@ -87,17 +92,17 @@ PrintLayout LayoutFor(QPainter& painter) {
     const qreal pageHeight = device->height();
 
     // Shrink the font until a full line of digits fits the printable width.
-    qreal size = kPrintPointSize;
+    qreal size = PrintPointSize;
     layout.font = FixedPitchFont(size);
     for (;;) {
         const QFontMetricsF metrics(layout.font, device);
         const qreal width = metrics.horizontalAdvance(QString(PrintLineChars, QLatin1Char('0')));
-        if (width <= layout.pageWidth || size <= kSmallestPointSize) {
+        if (width <= layout.pageWidth || size <= SmallestPointSize) {
             layout.lineHeight = metrics.lineSpacing();
             layout.ascent = metrics.ascent();
             break;
         }
-        size = std::max(kSmallestPointSize, std::floor(size * layout.pageWidth / width * 4) / 4);
+        size = std::max(SmallestPointSize, std::floor(size * layout.pageWidth / width * 4) / 4);
         if (size >= layout.font.pointSizeF()) size = layout.font.pointSizeF() - 0.25;
         layout.font = FixedPitchFont(size);
     }
@@ -105,9 +110,9 @@ PrintLayout LayoutFor(QPainter& painter) {
     return layout;
 }
 
-QString PrintDocument(QPrinter& printer, const std::string& document) {
+Outcome<void> PrintDocument(QPrinter& printer, const std::string& document) {
     QPainter painter;
-    if (!painter.begin(&printer)) return Tr("The printer could not start the document.");
+    if (!painter.begin(&printer)) return Told("The printer could not start the document.");
     const PrintLayout layout = LayoutFor(painter);
     painter.setFont(layout.font);
     painter.setPen(Qt::black);
@@ -116,7 +121,7 @@ QString PrintDocument(QPrinter& printer, const std::string& document) {
     int lineOnPage = 0;
     std::size_t start = 0;
     for (;;) {
-        const std::size_t end = document.find(kLineEnd, start);
+        const std::size_t end = document.find(LineEnd, start);
         const std::string_view line = std::string_view(document).substr(
             start, end == std::string::npos ? std::string::npos : end - start);
         if (lineOnPage == layout.linesPerPage) {
@@ -133,11 +138,11 @@ QString PrintDocument(QPrinter& printer, const std::string& document) {
         }
         ++lineOnPage;
         if (end == std::string::npos) break;
-        start = end + kLineEnd.size();
+        start = end + LineEnd.size();
     }
     const bool ended = painter.end();
     if (!pagesOk || !ended || printer.printerState() == QPrinter::Error)
-        return Tr("The printer did not accept the document.");
+        return Told("The printer did not accept the document.");
     return {};
 }
 
@@ -152,20 +157,13 @@ bool FollowDefaultPrinter(QPrinter& printer, bool keepChoice) {
 }
 
 void ShowNoPrinterMessage(QWidget* parent) {
-    ShowExportError(parent,
+    ShowStopMessage(parent,
                     QStringLiteral("You don't have any Printer installed!\nPlease install one."));
-}
-
-void ShowExportError(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Critical, MessageTitle(), text, QMessageBox::Ok, parent);
-    box.exec();
 }
 
 QString FileErrorText(const QString& path, const QString& reason) {
     return Tr("The file %1 could not be written.\n%2").arg(QDir::toNativeSeparators(path), reason);
 }
-
-}  // namespace kaldrome
 
 namespace Utilities {
 
@@ -178,3 +176,5 @@ bool PrinterInstalled() {
 }
 
 }  // namespace Utilities
+
+}  // namespace kaldrome

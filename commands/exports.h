@@ -1,14 +1,16 @@
 // Where a result document goes: the clipboard, a file, a printer.
 //
-// Each function takes the finished document and reports failure as text in
-// plain words (empty when it worked), so that the window can tell the user and
-// carry on with the result on screen untouched.
+// Each function takes the finished document and reports a failure in plain
+// words, so that the window can tell the user and carry on with the result on
+// screen untouched.
 #pragma once
 
 #include <QByteArray>
 #include <QFont>
 #include <QString>
 #include <string>
+
+#include "base/outcome.h"
 
 class QClipboard;
 class QPainter;
@@ -17,19 +19,16 @@ class QWidget;
 
 namespace kaldrome {
 
-// Title of every message box the program shows.
-QString MessageTitle();
-
 // The bytes of a file: the document in the locale's text encoding, then CR LF; no BOM.
 QByteArray FileBytes(const std::string& document);
 
 // Writes FileBytes(document) to path in one write, through a temporary file in
 // the same folder that replaces the target only when complete: a failure never
 // leaves a half-written file nor harms an existing one.
-QString WriteDocumentFile(const QString& path, const std::string& document);
+Outcome<void> WriteDocumentFile(const QString& path, const std::string& document);
 
 // Empties clipboard, then puts the document on it as plain text only.
-QString PutOnClipboard(QClipboard* clipboard, const std::string& document);
+Outcome<void> PutOnClipboard(QClipboard* clipboard, const std::string& document);
 
 // How a document is laid out on the printer's pages: one printed line per
 // document line, in a fixed-pitch font small enough for a full line of digits.
@@ -49,7 +48,7 @@ PrintLayout LayoutFor(QPainter& painter);
 
 // Prints the document on printer, page by page as lines come: no layout of the
 // whole text is built in memory.
-QString PrintDocument(QPrinter& printer, const std::string& document);
+Outcome<void> PrintDocument(QPrinter& printer, const std::string& document);
 
 // Makes printer follow the system's default printer, unless it prints to a
 // file or keepChoice names a printer chosen in Print Setup that still exists.
@@ -59,13 +58,8 @@ bool FollowDefaultPrinter(QPrinter& printer, bool keepChoice);
 // "You don't have any Printer installed!" / "Please install one.": stop icon, OK.
 void ShowNoPrinterMessage(QWidget* parent);
 
-// A failed export: stop icon, OK, the given text.
-void ShowExportError(QWidget* parent, const QString& text);
-
 // The text of that message for a file that could not be written.
 QString FileErrorText(const QString& path, const QString& reason);
-
-}  // namespace kaldrome
 
 namespace Utilities {
 
@@ -73,3 +67,5 @@ namespace Utilities {
 bool PrinterInstalled();
 
 }  // namespace Utilities
+
+}  // namespace kaldrome

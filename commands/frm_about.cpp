@@ -17,10 +17,10 @@
 
 #include "commands/help_viewer.h"
 #include "commands/open_document.h"
-#include "commands/pictures.h"
-#include "desktop/centre_on_screen.h"
-#include "mainwindow/program_icon.h"
-#include "mainwindow/twips.h"
+#include "uikit/centre_on_screen.h"
+#include "uikit/pictures.h"
+#include "uikit/program_icon.h"
+#include "uikit/twips.h"
 
 namespace kaldrome {
 

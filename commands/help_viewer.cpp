@@ -14,7 +14,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "commands/common_dialog.h"
+#include "base/outcome.h"
 
 // Where the installed help lies, relative to the installed program.
 #ifndef KALDROME_HELP_FROM_BINDIR
@@ -26,64 +26,51 @@ namespace kaldrome {
 namespace {
 
 // A real help file is a few tens of kilobytes; anything far larger is not one.
-constexpr qint64 kMaxHelpFileBytes = 16 * 1024 * 1024;
+constexpr qint64 MaxHelpFileBytes = 16 * 1024 * 1024;
 
-const QString& DefaultTitle() {
-    static const QString title = QStringLiteral("Kaldrome Help");
-    return title;
+// The application object's property that holds its help file.
+constexpr char HelpFileProperty[] = "kaldromeHelpFile";
+
+QString DefaultTitle() {
+    return QStringLiteral("Kaldrome Help");
 }
 
-QString& ApplicationHelpFileSetting() {
-    static QString path;
-    return path;
+Failure Told(const QString& message) {
+    return Failure{message.toStdString()};
 }
 
-QPointer<HelpViewer>& TheViewer() {
-    static QPointer<HelpViewer> viewer;
-    return viewer;
-}
-
-// Reads the help file as UTF-8 HTML. On failure returns an empty string and sets
-// *error to a sentence a user can act on.
-QString ReadHelpFile(const QString& path, QString* error) {
+// Reads the help file as UTF-8 HTML. A failure says what a user can do about it.
+Outcome<QString> ReadHelpFile(const QString& path) {
     const QString shown = QFileInfo(path).absoluteFilePath();
     if (path.isEmpty()) {
-        *error = QStringLiteral("No help file was named, so there is nothing to show.");
-        return {};
+        return Told(QStringLiteral("No help file was named, so there is nothing to show."));
     }
     const QFileInfo info(path);
     if (!info.exists()) {
-        *error = QStringLiteral(
-                     "The help file could not be found.\n\n"
-                     "Kaldrome looks for it here:\n%1\n\n"
-                     "The help file is installed together with the Kaldrome program. "
-                     "Installing Kaldrome again puts it back.")
-                     .arg(shown);
-        return {};
+        return Told(QStringLiteral("The help file could not be found.\n\n"
+                                   "Kaldrome looks for it here:\n%1\n\n"
+                                   "The help file is installed together with the Kaldrome program. "
+                                   "Installing Kaldrome again puts it back.")
+                        .arg(shown));
     }
     if (info.isDir()) {
-        *error = QStringLiteral("The help file could not be read:\n%1\nis a folder, not a file.")
-                     .arg(shown);
-        return {};
+        return Told(QStringLiteral("The help file could not be read:\n%1\nis a folder, not a file.")
+                        .arg(shown));
     }
-    if (info.size() > kMaxHelpFileBytes) {
-        *error = QStringLiteral("The file\n%1\nis far too large to be the Kaldrome help file.")
-                     .arg(shown);
-        return {};
+    if (info.size() > MaxHelpFileBytes) {
+        return Told(QStringLiteral("The file\n%1\nis far too large to be the Kaldrome help file.")
+                        .arg(shown));
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("The help file could not be opened:\n%1\n\nThe system says: %2.")
-                     .arg(shown, file.errorString());
-        return {};
+        return Told(QStringLiteral("The help file could not be opened:\n%1\n\nThe system says: %2.")
+                        .arg(shown, file.errorString()));
     }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        *error = QStringLiteral(
-                     "The help file could not be read to the end:\n%1\n\n"
-                     "The system says: %2.")
-                     .arg(shown, file.errorString());
-        return {};
+        return Told(QStringLiteral("The help file could not be read to the end:\n%1\n\n"
+                                   "The system says: %2.")
+                        .arg(shown, file.errorString()));
     }
     QStringDecoder decode(QStringDecoder::Utf8);
     const QString text = decode(bytes);
@@ -91,12 +78,10 @@ QString ReadHelpFile(const QString& path, QString* error) {
         text.contains(QStringLiteral("name=\"%1\"").arg(QLatin1String(HelpContentsAnchor))) ||
         text.contains(QStringLiteral("id=\"%1\"").arg(QLatin1String(HelpContentsAnchor)));
     if (decode.hasError() || !hasContents) {
-        *error = QStringLiteral(
-                     "The file\n%1\nis not a Kaldrome help file, or it is damaged: "
-                     "it has no contents page.\n\n"
-                     "Installing Kaldrome again puts the right file back.")
-                     .arg(shown);
-        return {};
+        return Told(QStringLiteral("The file\n%1\nis not a Kaldrome help file, or it is damaged: "
+                                   "it has no contents page.\n\n"
+                                   "Installing Kaldrome again puts the right file back.")
+                        .arg(shown));
     }
     return text;
 }
@@ -149,11 +134,13 @@ QString HelpFilePath() {
 }
 
 void SetApplicationHelpFile(const QString& path) {
-    ApplicationHelpFileSetting() = path;
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->setProperty(HelpFileProperty, path);
 }
 
 QString ApplicationHelpFile() {
-    return ApplicationHelpFileSetting();
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app ? app->property(HelpFileProperty).toString() : QString();
 }
 
 HelpViewer::HelpViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
@@ -192,28 +179,18 @@ HelpViewer::HelpViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(browser_, &QTextBrowser::historyChanged, this, &HelpViewer::UpdateButtons);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &QWidget::close);
-
-    // Parentless windows are not deleted by anyone else.
-    connect(qApp, &QCoreApplication::aboutToQuit, this, &QObject::deleteLater);
-}
-
-HelpViewer* HelpViewer::Instance() {
-    return TheViewer();
 }
 
 QTextBrowser* HelpViewer::Browser() const {
     return browser_;
 }
 
-HelpViewer* HelpViewer::ShowHelp(const QString& helpFile, int command) {
-    QPointer<HelpViewer>& viewer = TheViewer();
-    if (!viewer) viewer = new HelpViewer;
-    viewer->Load(helpFile, command);
-    viewer->setWindowState(viewer->windowState() & ~Qt::WindowMinimized);
-    viewer->show();
-    viewer->raise();
-    viewer->activateWindow();
-    return viewer;
+void HelpViewer::Open(const QString& helpFile, int command) {
+    Load(helpFile, command);
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void HelpViewer::ShowContents() {
@@ -222,12 +199,14 @@ void HelpViewer::ShowContents() {
 
 void HelpViewer::Load(const QString& helpFile, int /*command*/) {
     helpFile_ = helpFile;
-    loadError_.clear();
-    const QString html = ReadHelpFile(helpFile, &loadError_);
-    if (!loadError_.isEmpty()) {
+    const Outcome<QString> read = ReadHelpFile(helpFile);
+    if (!read.Ok()) {
+        loadError_ = QString::fromStdString(read.Error().message);
         ShowLoadError(loadError_);
         return;
     }
+    loadError_.clear();
+    const QString& html = read.Value();
     const QUrl url = QUrl::fromLocalFile(QFileInfo(helpFile).absoluteFilePath());
     browser_->SetHelpText(url, html);
     // The file may have changed since the last request; clearing the view makes
@@ -254,10 +233,6 @@ void HelpViewer::ShowLoadError(const QString& message) {
 void HelpViewer::UpdateButtons() {
     cmdBack_->setEnabled(browser_->isBackwardAvailable());
     cmdForward_->setEnabled(browser_->isForwardAvailable());
-}
-
-void CommonDialog::ShowHelp() {
-    HelpViewer::ShowHelp(HelpFile, HelpCommand);
 }
 
 }  // namespace kaldrome

@@ -30,19 +30,21 @@ QString HelpFilePath();
 // The same for a program in programDir.
 QString HelpFileFor(const QString& programDir);
 
-// The application-wide help file setting (what context help would open).
+// The application-wide help file setting (what context help would open),
+// kept on the application object.
 void SetApplicationHelpFile(const QString& path);
 QString ApplicationHelpFile();
 
+// A top-level window of its own; the common dialog that opens it owns it.
 class HelpViewer : public QWidget {
     Q_OBJECT
 
   public:
-    // Opens (or raises) the one viewer on helpFile and carries out command.
+    explicit HelpViewer(QWidget* parent = nullptr);
+
+    // Reads helpFile, carries out command and shows (or raises) the window.
     // Every command shows the contents topic: it is the only one the program asks for.
-    static HelpViewer* ShowHelp(const QString& helpFile, int command);
-    // The viewer if it exists.
-    static HelpViewer* Instance();
+    void Open(const QString& helpFile, int command);
 
     QTextBrowser* Browser() const;
     // The error in plain words when the file could not be read; empty otherwise.
@@ -54,7 +56,6 @@ class HelpViewer : public QWidget {
     void ShowContents();
 
   private:
-    explicit HelpViewer(QWidget* parent = nullptr);
     void Load(const QString& helpFile, int command);
     void ShowLoadError(const QString& message);
     void UpdateButtons();

@@ -9,8 +9,6 @@ QString ProductsPageAddress() {
     return QStringLiteral("www.orvanesoftware.com/Products.htm");
 }
 
-}  // namespace kaldrome
-
 namespace Utilities {
 
 QString OpenDocument(const QString& target) {
@@ -29,3 +27,5 @@ QString OpenDocument(const QString& target) {
 }
 
 }  // namespace Utilities
+
+}  // namespace kaldrome

@@ -9,8 +9,6 @@ namespace kaldrome {
 // window's link picture both open it.
 QString ProductsPageAddress();
 
-}  // namespace kaldrome
-
 namespace Utilities {
 
 // Hands target to the desktop: a web address (with or without a scheme) goes
@@ -19,3 +17,5 @@ namespace Utilities {
 QString OpenDocument(const QString& target);
 
 }  // namespace Utilities
+
+}  // namespace kaldrome

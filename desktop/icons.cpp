@@ -1,7 +1,7 @@
 #include "desktop/icons.h"
 
 // The one place outside the window code that knows where the icon is drawn.
-#include "mainwindow/program_icon.h"
+#include "uikit/program_icon.h"
 
 namespace kaldrome {
 

@@ -2,18 +2,18 @@
 
 #include <algorithm>
 #include <cmath>
-#include <stdexcept>
+#include <string>
 
 #include "engine/kernels.h"
-#include "resulttext/result_text.h"
 
 namespace kaldrome {
 
-std::optional<int32_t> ParseTarget(std::string_view text) {
-    if (text.empty() || text.size() > 6) return std::nullopt;
+Outcome<int32_t> ParseTarget(std::string_view text) {
+    if (text.empty()) return Failure{"No number was given."};
+    if (text.size() > 6) return Failure{"The number has more than six digits."};
     int32_t value = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
+        if (c < '0' || c > '9') return Failure{"The number must be written in digits only."};
         value = value * 10 + (c - '0');
     }
     return value;
@@ -23,19 +23,23 @@ int32_t CapacityFor(int32_t target) {
     return target > CapacityThreshold ? target : target / 2;
 }
 
-void SeedLimbs(RunState& rs) {
+Outcome<void> SeedLimbs(RunState& rs) {
     if (rs.Target < 4 || rs.Target > MaxTarget)
-        throw std::out_of_range("factorial target must be 4 to 999,999 for the limb array");
+        return Failure{"The limb array is made for numbers from 4 to 999,999, not for " +
+                       std::to_string(rs.Target) + "."};
     rs.Limbs.Create(CapacityFor(rs.Target));
     rs.LimbCount = 1;
     rs.Carry = 0;
     rs.Limbs(1) = 1;
+    return {};
 }
 
 namespace {
 
 // One limb step of the pass at index j; true when it ends the pass.
 inline bool LimbStep(RunState& rs, int32_t* limbs, int32_t j, uint32_t factor) {
+    // The capacity rule leaves room for every index a run reaches.
+    KALDROME_ASSERT(j >= 1 && j <= rs.Limbs.Capacity());
     const uint64_t product = static_cast<uint64_t>(static_cast<uint32_t>(limbs[j - 1])) * factor +
                              static_cast<uint32_t>(rs.Carry);
     const uint64_t carry = product / static_cast<uint64_t>(LimbBase);
@@ -49,12 +53,24 @@ inline bool LimbStep(RunState& rs, int32_t* limbs, int32_t j, uint32_t factor) {
 
 }  // namespace
 
-PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks) {
+Engine::Engine() : kernel_(BestKernel()), multiply_(KernelFor(kernel_)) {}
+
+bool Engine::SetKernel(KernelKind kind) {
+    const MulKernel function = KernelFor(kind);
+    if (function == nullptr) return false;
+    kernel_ = kind;
+    multiply_ = function;
+    return true;
+}
+
+PassOutcome Engine::MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks) const {
+    KALDROME_ASSERT(factor >= 1 && factor <= MaxTarget);
+    KALDROME_ASSERT(rs.LimbCount >= 1 && rs.LimbCount <= rs.Limbs.Capacity());
     rs.ScanBound = rs.LimbCount - 2;
     rs.LimbCount = 1;
     int32_t* const limbs = rs.Limbs.Data();
     const auto f = static_cast<uint32_t>(factor);
-    const MulKernel kernel = ActiveKernelFunction();
+    const MulKernel kernel = multiply_;
 
     // Every index up to ScanBound is processed whatever its product, so those
     // runs go to the block kernel between yields; the few steps above it, where
@@ -78,6 +94,7 @@ PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks)
         }
         const int32_t blockEnd = std::min(rs.ScanBound, nextYield - 1);
         if (j <= blockEnd) {
+            KALDROME_ASSERT(blockEnd <= rs.Limbs.Capacity());
             rs.Carry = static_cast<int32_t>(kernel(limbs + (j - 1),
                                                    static_cast<std::size_t>(blockEnd - j + 1), f,
                                                    static_cast<uint32_t>(rs.Carry)));
@@ -95,7 +112,7 @@ PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks)
     }
 }
 
-LoopOutcome RunFactorLoop(RunState& rs, const EngineHooks& hooks) {
+LoopOutcome Engine::RunFactorLoop(RunState& rs, const EngineHooks& hooks) const {
     const int32_t limit = rs.Target;
     for (rs.Multiplier = 1; rs.Multiplier <= limit; ++rs.Multiplier) {
         if (hooks.beforeFactor) hooks.beforeFactor();
@@ -133,24 +150,6 @@ uint64_t CountLimbSteps(int32_t n) {
         steps += (digits + LimbDigits - 1) / LimbDigits + 1;
     }
     return steps;
-}
-
-HeadlessOutcome ComputeHeadless(RunState& rs, int32_t target, const EngineHooks& hooks) {
-    if (target < 0 || target > MaxTarget)
-        throw std::out_of_range("factorial target must be 0 to 999,999");
-    StartRun(rs);
-    rs.Target = target;
-    if (target <= 3) {
-        rs.DisplayText = rs.PlainText = SmallResultText(target);
-        rs.PlainTextReady = true;
-        rs.DigitCount = 1;
-        return HeadlessOutcome::SmallResult;
-    }
-    SeedLimbs(rs);
-    if (RunFactorLoop(rs, hooks) == LoopOutcome::Stopped) return HeadlessOutcome::Stopped;
-    RenderDisplayText(rs);
-    rs.DigitCount = CountDigits(rs);
-    return HeadlessOutcome::Completed;
 }
 
 }  // namespace kaldrome

@@ -9,10 +9,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string_view>
 
-#include "engine/run_state.h"
+#include "base/outcome.h"
+#include "base/run_state.h"
+#include "engine/kernels.h"
 
 namespace kaldrome {
 
@@ -26,22 +27,40 @@ struct EngineHooks {
 enum class PassOutcome { Completed, Stopped };
 enum class LoopOutcome { Completed, Stopped };
 
-// Whole number written in digits only, 0..999,999 ("007" is 7). Anything else: nullopt.
-std::optional<int32_t> ParseTarget(std::string_view text);
+// Whole number written in digits only, 0..999,999 ("007" is 7). Anything else
+// fails with the reason in plain words.
+Outcome<int32_t> ParseTarget(std::string_view text);
 
 // Number of limbs the capacity rule creates for target (4..999,999).
 int32_t CapacityFor(int32_t target);
 
-// Creates the limb array for rs.Target and seeds it with 1. Throws std::out_of_range
-// for a target outside 4..999,999: the capacity rule has no meaning there.
-void SeedLimbs(RunState& rs);
+// Creates the limb array for rs.Target and seeds it with 1. Fails, changing
+// nothing, for a target outside 4..999,999: the capacity rule has no meaning there.
+Outcome<void> SeedLimbs(RunState& rs);
 
-// Multiplies rs.Limbs in place by factor; Stopped when a stop request was seen.
-PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks);
+// How a run multiplies: the kernel, looked up once when it is chosen. The
+// window and the bench own one each; tests make one per kernel. Later settings
+// of the multiplication belong here too.
+class Engine {
+  public:
+    // Starts with the fastest kernel this CPU runs.
+    Engine();
 
-// For Multiplier = 1..Target: beforeFactor, then MultiplyPass. On completion
-// LimbCount is decreased to S, the number of significant limbs.
-LoopOutcome RunFactorLoop(RunState& rs, const EngineHooks& hooks);
+    KernelKind Kernel() const { return kernel_; }
+    // Chooses kind; false, keeping the kernel it had, when this CPU cannot run it.
+    bool SetKernel(KernelKind kind);
+
+    // Multiplies rs.Limbs in place by factor; Stopped when a stop request was seen.
+    PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks) const;
+
+    // For Multiplier = 1..Target: beforeFactor, then MultiplyPass. On completion
+    // LimbCount is decreased to S, the number of significant limbs.
+    LoopOutcome RunFactorLoop(RunState& rs, const EngineHooks& hooks) const;
+
+  private:
+    KernelKind kernel_;
+    MulKernel multiply_;
+};
 
 // Sets the twelve clock fields, ElapsedSeconds through EstimatedS, to 0.
 void ClearClocks(RunState& rs);
@@ -52,12 +71,5 @@ void StartRun(RunState& rs);
 
 // Number of limb steps a run of n performs (for the bench and the estimate of work).
 uint64_t CountLimbSteps(int32_t n);
-
-enum class HeadlessOutcome { SmallResult, Completed, Stopped };
-
-// A whole run without a window, in the order the window uses: clocks cleared,
-// StopRequested cleared, texts emptied, small-N shortcut or seed + factor loop,
-// then the display text and the digit count.
-HeadlessOutcome ComputeHeadless(RunState& rs, int32_t target, const EngineHooks& hooks = {});
 
 }  // namespace kaldrome

@@ -11,29 +11,41 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/check.h"
+#include "base/run_state.h"
+
 namespace kaldrome {
 
 using MulKernel = uint32_t (*)(int32_t* limbs, std::size_t n, uint32_t factor, uint32_t carry);
 
 enum class KernelKind { Reference, Portable, Avx2, Avx512 };
 
+// What every kernel may rely on (see above). The limbs are only walked in
+// Debug and sanitized builds.
+inline void CheckKernelArguments([[maybe_unused]] const int32_t* limbs,
+                                 [[maybe_unused]] std::size_t n, [[maybe_unused]] uint32_t factor,
+                                 [[maybe_unused]] uint32_t carry) {
+#if KALDROME_ASSERTS
+    KALDROME_ASSERT(factor >= 1 && factor <= static_cast<uint32_t>(MaxTarget));
+    KALDROME_ASSERT(carry <= static_cast<uint32_t>(MaxTarget));
+    // No limb array is longer than the largest capacity.
+    KALDROME_ASSERT(n <= static_cast<std::size_t>(MaxTarget));
+    KALDROME_ASSERT(n == 0 || limbs != nullptr);
+    for (std::size_t k = 0; k < n; ++k) KALDROME_ASSERT(limbs[k] >= 0 && limbs[k] < LimbBase);
+#endif
+}
+
 // The plain loop every faster kernel is tested against.
 uint32_t MulLimbsReference(int32_t* limbs, std::size_t n, uint32_t factor, uint32_t carry);
 
-// Whether this CPU can run the kernel, and the kernel itself (nullptr if not).
+// Whether this CPU can run the kernel, and the kernel itself (nullptr if not),
+// from one table filled once from the CPU's features.
 bool KernelSupported(KernelKind kind);
 MulKernel KernelFor(KernelKind kind);
 std::string_view KernelName(KernelKind kind);
 
-// The fastest kernel this CPU supports; chosen once at start-up.
+// The fastest kernel this CPU supports.
 KernelKind BestKernel();
-
-// The kernel the engine uses. Defaults to BestKernel(); tests and the bench may force another.
-KernelKind ActiveKernel();
-void SetActiveKernel(KernelKind kind);
-// The active kernel's function, looked up once when the kernel is chosen: the
-// engine asks for it at every pass.
-MulKernel ActiveKernelFunction();
 
 // The kind named "reference", "portable", "avx2" or "avx512"; false for any other name.
 bool ParseKernelName(std::string_view name, KernelKind& kind);
@@ -43,8 +55,8 @@ bool ParseKernelName(std::string_view name, KernelKind& kind);
 // (limb * ReciprocalFor(factor)) >> 32, which for limb < 10^7 is q or q + 1
 // (the sign of the remainder tells which).
 constexpr uint32_t ReciprocalFor(uint32_t factor) {
-    return static_cast<uint32_t>(((static_cast<uint64_t>(factor) << 32) + 10'000'000u - 1) /
-                                 10'000'000u);
+    constexpr auto base = static_cast<uint64_t>(LimbBase);
+    return static_cast<uint32_t>(((static_cast<uint64_t>(factor) << 32) + base - 1) / base);
 }
 
 // The portable kernel estimates q in single precision instead, as

@@ -23,7 +23,7 @@ using U32x4 = uint32_t __attribute__((vector_size(16)));
 using I32x4 = int32_t __attribute__((vector_size(16)));
 using F32x4 = float __attribute__((vector_size(16)));
 
-constexpr uint32_t Base = 10'000'000;
+constexpr auto Base = static_cast<uint32_t>(LimbBase);
 
 // Lanes 1..3 take lanes 0..2 of `current`, lane 0 takes the top lane of `below`.
 inline U32x4 ShiftUpOneLane(U32x4 below, U32x4 current) {
@@ -37,6 +37,7 @@ inline U32x4 ShiftUpOneLane(U32x4 below, U32x4 current) {
 // The body of both x86-64 copies below, and the kernel on other architectures.
 inline __attribute__((always_inline)) uint32_t PortableBody(int32_t* limbs, std::size_t n,
                                                             uint32_t factor, uint32_t carry) {
+    CheckKernelArguments(limbs, n, factor, carry);
     const float scale = LowQuotientScale(factor);
     const U32x4 vFactor = {factor, factor, factor, factor};
     const U32x4 vBase = {Base, Base, Base, Base};

@@ -28,7 +28,7 @@ namespace kaldrome {
 
 namespace {
 
-constexpr int32_t Base = 10'000'000;
+constexpr int32_t Base = LimbBase;
 
 }  // namespace
 
@@ -36,6 +36,7 @@ constexpr int32_t Base = 10'000'000;
 // the estimate is q or q + 1, and a negative remainder says it was q + 1.
 __attribute__((target("avx2"))) uint32_t MulLimbsAvx2(int32_t* limbs, std::size_t n,
                                                       uint32_t factor, uint32_t carry) {
+    CheckKernelArguments(limbs, n, factor, carry);
     const __m256i vFactor = _mm256_set1_epi32(static_cast<int32_t>(factor));
     const __m256i vReciprocal = _mm256_set1_epi64x(static_cast<int64_t>(ReciprocalFor(factor)));
     const __m256i vBase = _mm256_set1_epi32(Base);
@@ -121,6 +122,7 @@ KALDROME_AVX512 inline __attribute__((always_inline)) __m512i Avx512Block(Avx512
 
 KALDROME_AVX512 uint32_t MulLimbsAvx512(int32_t* limbs, std::size_t n, uint32_t factor,
                                         uint32_t carry) {
+    CheckKernelArguments(limbs, n, factor, carry);
     Avx512Pass s;
     s.factor = _mm512_set1_epi32(static_cast<int32_t>(factor));
     s.reciprocal = _mm512_set1_epi64(static_cast<int64_t>(ReciprocalFor(factor)));

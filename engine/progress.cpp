@@ -3,8 +3,6 @@
 #include <cmath>
 #include <limits>
 
-#include "resulttext/number_format.h"
-
 namespace kaldrome {
 
 namespace {
@@ -65,8 +63,8 @@ ClockParts SplitClock(float t) {
     return c;
 }
 
-std::string FormatClock(int32_t h, int32_t m, int32_t s) {
-    std::string text = FormatGrouped(h, 2);
+std::string FormatClock(int32_t h, int32_t m, int32_t s, const NumberSeparators& separators) {
+    std::string text = FormatGrouped(h, separators, 2);
     text += ": ";
     text += FormatMinDigits(m, 2);
     text += ": ";
@@ -104,8 +102,8 @@ void RenewPercent(RunState& rs) {
     rs.Percent = hundredfold / static_cast<float>(rs.Target);
 }
 
-std::string PercentText(float p) {
-    std::string text = FormatTwoDecimals(p);
+std::string PercentText(float p, const NumberSeparators& separators) {
+    std::string text = FormatTwoDecimals(p, separators);
     text += '%';
     return text;
 }

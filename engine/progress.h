@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/run_state.h"
+#include "base/number_format.h"
+#include "base/run_state.h"
 
 namespace kaldrome {
 
@@ -26,12 +27,12 @@ struct ClockParts {
 // which reads as "very long"; NaN and negative times give 0.
 ClockParts SplitClock(float t);
 
-// h "#,00", ": ", m "00", ": ", s "00" with the current separators.
+// h "#,00", ": ", m "00", ": ", s "00" with the given separators.
 // The text depends only on h, m, s and the separators. It is cheap (under
 // 0.1 us, no allocation for short clocks), yet a caller renewing a caption
 // once per factor should compare the three integers with the last ones shown
 // and call this only when one of them differs.
-std::string FormatClock(int32_t h, int32_t m, int32_t s);
+std::string FormatClock(int32_t h, int32_t m, int32_t s, const NumberSeparators& separators);
 
 // The estimate cadence for factor i = rs.Multiplier: every 4th factor while the
 // minutes component of the last estimate (rs.EstimatedM) is 0 or 1, and at
@@ -49,7 +50,7 @@ void RenewEstimate(RunState& rs);
 void RenewPercent(RunState& rs);
 
 // The percent bar's text: p with "#.00", then "%" (".10%", "42.86%").
-std::string PercentText(float p);
+std::string PercentText(float p, const NumberSeparators& separators);
 
 // Seconds since the start of the run, from a monotonic clock (a run across
 // midnight still measures the true elapsed time).

@@ -1,109 +1,110 @@
 // Form1: the main window, and the owner of everything a run touches.
 //
-// Design in brief: Form1 owns its controls, the per-run record RunState and the
-// common-dialog object dlgDialogo. Enter in txtN runs ComputeFactorial inside
-// the key handler; the engine (engine/) multiplies the limbs and calls back into
-// Form1 before every factor (clocks, estimate, percent bar) and at its yields,
-// where window events are processed in time slices. A completed run renders the
-// display text (resulttext/) into rtfResp and enables the result commands, whose
-// handlers (form1_commands.cpp, form1_help.cpp) compose the result document and
-// hand it to the clipboard, a file or the printer.
+// Design in brief: Form1 owns its controls, the run machinery (RunMachine, which
+// holds the per-run record RunState), the engine settings, the bell and the
+// common-dialog object dlgDialogo. The window's key filter (KeyFilter) hands
+// keys and clicks to the handlers here. Enter in txtN runs ComputeFactorial
+// inside the key handler: it sets the busy state, hands over to the run
+// machinery, which runs the one run sequence (engine/run_sequence) with this
+// window as its view, and then shows the finished or the stopped state. The
+// result commands (form1_commands.cpp, form1_help.cpp) compose the result
+// document and hand it to the clipboard, a file or the printer; the controls
+// and menus are built in form1_layout.cpp.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
+#include <memory>
+#include <string>
 
-#include "engine/progress.h"
-#include "engine/run_state.h"
+#include "base/number_format.h"
+#include "base/run_state.h"
+#include "engine/factorial_engine.h"
+#include "mainwindow/run_machine.h"
+#include "uikit/bell.h"
+#include "uikit/system_locale.h"
 
 class QAction;
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
-class QPushButton;
-class QFrame;
-class QKeyEvent;
 class QPrinter;
+class QPushButton;
 
 namespace kaldrome {
-class PercentBar;
+
 class CommonDialog;
+class KeyFilter;
+class PercentBar;
 
-// Maps the classic Windows families the window asks for ("MS Sans Serif",
-// "Courier New") to metric-compatible fonts that Linux ships. Idempotent.
-void InstallFontSubstitutions();
-}  // namespace kaldrome
-
-class Form1 : public QMainWindow {
+class Form1 : public QMainWindow, private RunView {
     Q_OBJECT
 
   public:
-    explicit Form1(QWidget* parent = nullptr);
+    // The controls and menu items, named as the program names them (each also
+    // carries its objectName).
+    struct Controls {
+        QLineEdit* txtN = nullptr;
+        QPushButton* cmdExit = nullptr;
+        QLabel* Label1 = nullptr;
+        QLabel* lblNumero = nullptr;
+        QLabel* lblDigitos = nullptr;
+        QPushButton* cmdStop = nullptr;
+        QLabel* Label2 = nullptr;
+        QLabel* Label3 = nullptr;
+        QLabel* lblTime = nullptr;
+        QLabel* lblEstimado = nullptr;
+        QPlainTextEdit* rtfResp = nullptr;
+        PercentBar* picPercentBar = nullptr;
+        QFrame* Line1 = nullptr;
+        CommonDialog* dlgDialogo = nullptr;
+
+        QMenu* mnuFile = nullptr;
+        QMenu* mnuEdit = nullptr;
+        QMenu* mnuAyuda = nullptr;
+        QMenu* mnuPopUpMenu = nullptr;
+        QAction* mnuCreateFile = nullptr;
+        QAction* mnuPrintSetup = nullptr;
+        QAction* mnuPrint = nullptr;
+        QAction* mnuCopy = nullptr;
+        QAction* mnuHelp = nullptr;
+        QAction* mnuSeparator = nullptr;
+        QAction* mnuWeb = nullptr;
+        QAction* mnuSeparator1 = nullptr;
+        QAction* mnuAbout = nullptr;
+        QAction* mnuCreateFile_Pop = nullptr;
+        QAction* mnuCopy_Pop = nullptr;
+        QAction* mnuPrint_Pop = nullptr;
+        QAction* mnuSeparator2 = nullptr;
+        QAction* mnuPrintSetup_Pop = nullptr;
+        QAction* mnuSeparator3 = nullptr;
+        QAction* mnuHelp_Pop = nullptr;
+        QAction* mnuAbout_Pop = nullptr;
+        QAction* mnuSeparator4 = nullptr;
+        QAction* mnuWeb_Pop = nullptr;
+    };
+
+    // Numbers are shown with the given separators, by default the user's locale's.
+    explicit Form1(const NumberSeparators& separators = SystemSeparators(),
+                   QWidget* parent = nullptr);
     ~Form1() override;
 
     // Read access for tests and the outside test driver.
-    const kaldrome::RunState& State() const { return rs_; }
-    bool Running() const { return running_; }
+    const Controls& Ui() const { return ui_; }
+    const RunState& State() const { return run_.State(); }
+    const RunMachine& Machine() const { return run_; }
+    bool Running() const { return run_.Phase() == RunPhase::Running; }
     // True once the window has been closed: the program is ending.
-    bool Quitting() const { return quitting_; }
-
-    // How often a run hands the window to the event loop, in milliseconds:
-    // short enough to repaint at 60 Hz and stop at once, long enough that
-    // processing events costs a run almost nothing.
-    static constexpr int YieldSliceMs = 16;
-
-    // Event-loop slices of the last run and the longest stretch of work
-    // between two of them (ms), for responsiveness measurements.
-    int EventSlices() const { return eventSlices_; }
-    qint64 LongestWorkMs() const { return longestWorkMs_; }
-    // Wall time of the last run's factor loop, in milliseconds.
-    double LoopMs() const { return loopMs_; }
-
-    // Controls, named as the program names them (each also carries its objectName).
-    QLineEdit* txtN = nullptr;
-    QPushButton* cmdExit = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* lblNumero = nullptr;
-    QLabel* lblDigitos = nullptr;
-    QPushButton* cmdStop = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* lblTime = nullptr;
-    QLabel* lblEstimado = nullptr;
-    QPlainTextEdit* rtfResp = nullptr;
-    kaldrome::PercentBar* picPercentBar = nullptr;
-    QFrame* Line1 = nullptr;
-    kaldrome::CommonDialog* dlgDialogo = nullptr;
-
-    // Menus and their items.
-    QMenu* mnuFile = nullptr;
-    QMenu* mnuEdit = nullptr;
-    QMenu* mnuAyuda = nullptr;
-    QMenu* mnuPopUpMenu = nullptr;
-    QAction* mnuCreateFile = nullptr;
-    QAction* mnuPrintSetup = nullptr;
-    QAction* mnuPrint = nullptr;
-    QAction* mnuCopy = nullptr;
-    QAction* mnuHelp = nullptr;
-    QAction* mnuSeparator = nullptr;
-    QAction* mnuWeb = nullptr;
-    QAction* mnuSeparator1 = nullptr;
-    QAction* mnuAbout = nullptr;
-    QAction* mnuCreateFile_Pop = nullptr;
-    QAction* mnuCopy_Pop = nullptr;
-    QAction* mnuPrint_Pop = nullptr;
-    QAction* mnuSeparator2 = nullptr;
-    QAction* mnuPrintSetup_Pop = nullptr;
-    QAction* mnuSeparator3 = nullptr;
-    QAction* mnuHelp_Pop = nullptr;
-    QAction* mnuAbout_Pop = nullptr;
-    QAction* mnuSeparator4 = nullptr;
-    QAction* mnuWeb_Pop = nullptr;
-
+    bool Quitting() const { return run_.Phase() == RunPhase::Quitting; }
+    const NumberSeparators& Separators() const { return separators_; }
+    // The bell of a finished run and of every refused key.
+    const Bell& WindowBell() const { return bell_; }
     // The printer that Print uses and Print Setup configures.
-    QPrinter* Printer() const { return printer_; }
+    QPrinter* Printer() const { return printer_.get(); }
+    // The About window while it exists (created on first use, form1_help.cpp).
+    QWidget* About() const { return frmAbout_; }
 
     // Command handlers (public so the pop-up twins, tests and the driver can reach them).
     void mnuCopy_Click();
@@ -114,22 +115,19 @@ class Form1 : public QMainWindow {
     void mnuWeb_Click();
     void mnuAbout_Click();
 
-    // The About window while it exists (created on first use, form1_help.cpp).
-    QWidget* About() const { return frmAbout_; }
-
   protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
   private:
-    friend class Form1Test;
+    // The key preview passes keys and result-box clicks to the handlers below.
+    friend class KeyFilter;
 
-    // Construction, in order.
-    void createControls();
-    void createActions();
-    void createMenus();
-    void createPopUpMenu();
+    // Construction, in order (form1_layout.cpp).
+    void CreateControls();
+    void CreateActions();
+    void CreateMenus();
+    void CreatePopUpMenu();
     void Form_Load();
 
     // Event handlers.
@@ -141,44 +139,37 @@ class Form1 : public QMainWindow {
     void rtfResp_Click();
     void rtfResp_MouseDown(Qt::MouseButton button, const QPoint& globalPos);
 
-    // The run.
+    // The run: the busy state, the run itself, the finished state.
     void ComputeFactorial();
     void ShowSmallResult();
-    void UpdateElapsedClock();
-    bool EstimateDue() const;
-    void UpdateEstimate();
-    void UpdatePercent();
-    void DrawPercentBar(float p);
-    void FlushPercentBar();
-    void YieldToEvents();
-
-    // Window-side helpers of the run.
+    void ShowResult();
     void SetResultPointer(bool busy);
-    bool RunHeld() const;
-    bool MenusOwnKeys(const QWidget* target) const;
-    bool TakesBackShortcut(const QKeyEvent* key) const;
+
+    // What a run shows while it goes (RunView).
+    void ShowPercentBar() override;
+    void ShowElapsedClock(int32_t h, int32_t m, int32_t s) override;
+    void ShowEstimateClock(int32_t h, int32_t m, int32_t s) override;
+    void DrawPercentBar(float p) override;
+    bool RunHeld() const override;
 
     // Exports (form1_commands.cpp).
+    bool ResultReady() const;
     void PrepareSaveDialog();
     std::string ComposeResultDocument() const;
     QPrinter& CurrentPrinter();
+    void ShowFailure(const std::string& message);
 
-    kaldrome::RunState rs_;
-    kaldrome::RunClock clock_;
-    bool running_ = false;
-    bool quitting_ = false;
+    const NumberSeparators separators_;
+    Engine engine_;
+    RunMachine run_{engine_};
+    Bell bell_;
+    Controls ui_;
+    std::unique_ptr<KeyFilter> keyFilter_;
     bool centred_ = false;
-    QElapsedTimer slice_;
-    unsigned yieldCalls_ = 0;
-    int eventSlices_ = 0;
-    qint64 longestWorkMs_ = 0;
-    double loopMs_ = 0;
-    bool percentPending_ = false;  // Percent renewed since the bar was last drawn
-    // The clocks as last shown, so captions change only when their text does.
-    int shownElapsed_[3] = {-1, -1, -1};
-    int shownEstimate_[3] = {-1, -1, -1};
     Qt::CursorShape resultPointer_ = Qt::IBeamCursor;  // rtfResp's own pointer when idle
-    QPrinter* printer_ = nullptr;
+    std::unique_ptr<QPrinter> printer_;
     bool printerFromSetup_ = false;  // Print keeps the printer Print Setup chose
     QPointer<QWidget> frmAbout_;
 };
+
+}  // namespace kaldrome

@@ -10,82 +10,98 @@
 #include "mainwindow/form1.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
+#include "uikit/message_box.h"
+
+namespace kaldrome {
 
 namespace {
 
-const QString kSaveTitle = QStringLiteral("Specify File Name to Create");
-const QString kSaveFilter =
+const QString SaveTitle = QStringLiteral("Specify File Name to Create");
+const QString SaveFilter =
     QStringLiteral("Word Document (*.doc)|*.doc|Text (*.txt)|*.txt|Rich Text Format (*.rtf)|*.rtf");
-constexpr int kSaveFilterIndex = 3;
+constexpr int SaveFilterIndex = 3;
 
 }  // namespace
 
+bool Form1::ResultReady() const {
+    // The commands are disabled during a run and before a result exists; this
+    // keeps a stray call from reading limbs that are being multiplied.
+    return run_.Phase() == RunPhase::Idle && !run_.State().DisplayText.empty();
+}
+
 void Form1::mnuCopy_Click() {
-    // The commands are disabled during a run and before a result exists;
-    // this keeps a stray call from reading limbs that are being multiplied.
-    if (running_ || rs_.DisplayText.empty()) return;
-    if (!rs_.PlainTextReady) kaldrome::BuildPlainText(rs_);
-    const std::string document = ComposeResultDocument();
-    const QString error = kaldrome::PutOnClipboard(QGuiApplication::clipboard(), document);
-    if (!error.isEmpty()) kaldrome::ShowExportError(this, error);
+    if (!ResultReady()) return;
+    RunState& rs = run_.State();
+    if (!rs.PlainTextReady) BuildPlainText(rs);
+    const Outcome<void> copied =
+        PutOnClipboard(QGuiApplication::clipboard(), ComposeResultDocument());
+    if (!copied.Ok()) ShowFailure(copied.Error().message);
 }
 
 void Form1::mnuCreateFile_Click() {
-    if (running_ || rs_.DisplayText.empty()) return;
+    if (!ResultReady()) return;
     PrepareSaveDialog();
     // Cancelling ends the command silently, before anything is built.
-    if (!dlgDialogo->ShowSave() || dlgDialogo->FileName.isEmpty()) return;
-    if (!rs_.PlainTextReady) kaldrome::BuildPlainText(rs_);
-    const std::string document = ComposeResultDocument();
-    const QString path = dlgDialogo->FileName;
-    const QString reason = kaldrome::WriteDocumentFile(path, document);
-    if (!reason.isEmpty()) kaldrome::ShowExportError(this, kaldrome::FileErrorText(path, reason));
+    CommonDialog& dialog = *ui_.dlgDialogo;
+    if (!dialog.ShowSave() || dialog.FileName.isEmpty()) return;
+    RunState& rs = run_.State();
+    if (!rs.PlainTextReady) BuildPlainText(rs);
+    const QString path = dialog.FileName;
+    const Outcome<void> written = WriteDocumentFile(path, ComposeResultDocument());
+    if (!written.Ok())
+        ShowStopMessage(this, FileErrorText(path, QString::fromStdString(written.Error().message)));
 }
 
 void Form1::mnuPrint_Click() {
-    if (running_ || rs_.DisplayText.empty()) return;
+    if (!ResultReady()) return;
     if (!Utilities::PrinterInstalled()) {
-        kaldrome::ShowNoPrinterMessage(this);
+        ShowNoPrinterMessage(this);
         return;
     }
     QPrinter& printer = CurrentPrinter();
-    if (!rs_.PlainTextReady) kaldrome::BuildPlainText(rs_);
-    const std::string document = ComposeResultDocument();
-    printer.setDocName(QStringLiteral("Kaldrome%1").arg(rs_.Target));
-    const QString error = kaldrome::PrintDocument(printer, document);
-    if (!error.isEmpty()) kaldrome::ShowExportError(this, error);
+    RunState& rs = run_.State();
+    if (!rs.PlainTextReady) BuildPlainText(rs);
+    printer.setDocName(QStringLiteral("Kaldrome%1").arg(rs.Target));
+    const Outcome<void> printed = PrintDocument(printer, ComposeResultDocument());
+    if (!printed.Ok()) ShowFailure(printed.Error().message);
 }
 
 void Form1::mnuPrintSetup_Click() {
     // Stays available during a run: the run waits inside its yield until the dialog closes.
     if (!Utilities::PrinterInstalled()) {
-        kaldrome::ShowNoPrinterMessage(this);
+        ShowNoPrinterMessage(this);
         return;
     }
     // The dialog opens on the printer that Print would use now.
     QPrinter& printer = CurrentPrinter();
-    dlgDialogo->Flags = kaldrome::CommonDialog::PrintSetupForm;
-    if (dlgDialogo->ShowPrinter(printer)) printerFromSetup_ = true;
+    ui_.dlgDialogo->Flags = CommonDialog::PrintSetupForm;
+    if (ui_.dlgDialogo->ShowPrinter(printer)) printerFromSetup_ = true;
 }
 
 QPrinter& Form1::CurrentPrinter() {
-    // Created on first use (the window deletes it); it follows the system's
-    // default printer unless Print Setup chose one that still exists.
-    if (printer_ == nullptr) printer_ = new QPrinter(QPrinter::HighResolution);
-    printerFromSetup_ = kaldrome::FollowDefaultPrinter(*printer_, printerFromSetup_);
+    // Created on first use; it follows the system's default printer unless
+    // Print Setup chose one that still exists.
+    if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printerFromSetup_ = FollowDefaultPrinter(*printer_, printerFromSetup_);
     return *printer_;
 }
 
 void Form1::PrepareSaveDialog() {
-    dlgDialogo->DialogTitle = kSaveTitle;
-    dlgDialogo->FileName = QStringLiteral("Kaldrome%1").arg(rs_.Target);
-    dlgDialogo->Flags =
-        kaldrome::CommonDialog::OverwritePrompt | kaldrome::CommonDialog::HideReadOnly;
-    dlgDialogo->Filter = kSaveFilter;
-    dlgDialogo->FilterIndex = kSaveFilterIndex;
-    dlgDialogo->CancelError = true;
+    CommonDialog& dialog = *ui_.dlgDialogo;
+    dialog.DialogTitle = SaveTitle;
+    dialog.FileName = QStringLiteral("Kaldrome%1").arg(run_.State().Target);
+    dialog.Flags = CommonDialog::OverwritePrompt | CommonDialog::HideReadOnly;
+    dialog.Filter = SaveFilter;
+    dialog.FilterIndex = SaveFilterIndex;
+    dialog.CancelError = true;
 }
 
 std::string Form1::ComposeResultDocument() const {
-    return kaldrome::ComposeResultDocument(rs_);
+    return kaldrome::ComposeResultDocument(run_.State(), separators_);
 }
+
+void Form1::ShowFailure(const std::string& message) {
+    ShowStopMessage(this, QString::fromStdString(message));
+}
+
+}  // namespace kaldrome

@@ -7,23 +7,27 @@
 #include "commands/open_document.h"
 #include "mainwindow/form1.h"
 
+namespace kaldrome {
+
 void Form1::mnuHelp_Click() {
-    dlgDialogo->HelpFile = kaldrome::HelpFilePath();
-    dlgDialogo->HelpCommand = kaldrome::HelpContents;
-    dlgDialogo->ShowHelp();
+    ui_.dlgDialogo->HelpFile = HelpFilePath();
+    ui_.dlgDialogo->HelpCommand = HelpContents;
+    ui_.dlgDialogo->ShowHelp();
 }
 
 void Form1::mnuWeb_Click() {
-    const QString address = kaldrome::ProductsPageAddress();
+    const QString address = ProductsPageAddress();
     Utilities::OpenDocument(address);
 }
 
 void Form1::mnuAbout_Click() {
     if (!frmAbout_) {
         // No owner: the window centres on the screen, not on the main window.
-        auto* about = new kaldrome::FrmAbout;
+        auto* about = new FrmAbout;
         frmAbout_ = about;
         connect(this, &QObject::destroyed, about, [about] { delete about; });
     }
-    static_cast<kaldrome::FrmAbout*>(frmAbout_.data())->ShowModal();
+    static_cast<FrmAbout*>(frmAbout_.data())->ShowModal();
 }
+
+}  // namespace kaldrome

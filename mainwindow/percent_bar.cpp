@@ -43,8 +43,13 @@ int PercentBar::BarPixels(float p) const {
     return BarPixelsFor(p, DeviceSize(devicePixelRatioF()).width());
 }
 
+void PercentBar::SetSeparators(const NumberSeparators& separators) {
+    // Every percent text has a decimal separator, so the next Draw renders.
+    separators_ = separators;
+}
+
 void PercentBar::Draw(float p) {
-    std::string text = PercentText(p);
+    std::string text = PercentText(p, separators_);
     percent_ = p;
     // The size is checked here as well as on resize events: a hidden widget
     // gets its resize event only when it is shown.

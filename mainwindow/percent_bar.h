@@ -12,6 +12,8 @@
 #include <QWidget>
 #include <string>
 
+#include "base/number_format.h"
+
 namespace kaldrome {
 
 class PercentBar : public QWidget {
@@ -35,6 +37,10 @@ class PercentBar : public QWidget {
     // present size and scale.
     int BarPixels(float p) const;
 
+    // The separators of the text ("." and "," unless set).
+    const NumberSeparators& Separators() const { return separators_; }
+    void SetSeparators(const NumberSeparators& separators);
+
     static constexpr int TextPointSize = 10;
 
   protected:
@@ -46,6 +52,7 @@ class PercentBar : public QWidget {
     QSize DeviceSize(qreal dpr) const;
     static int BarPixelsFor(float p, int deviceWidth);
 
+    NumberSeparators separators_;
     QImage image_;
     int paintCount_ = 0;
     bool drawn_ = false;  // Draw has run at least once

@@ -3,17 +3,18 @@
 #include <QAction>
 #include <QLineEdit>
 
-#include "engine/run_state.h"
+#include "base/run_state.h"
 #include "mainwindow/form1.h"
 
-namespace Utilities {
+namespace kaldrome::Utilities {
 
 namespace {
 
 // The result commands, always switched together and in this order.
-void SetResultMenusEnabled(Form1& form, bool enabled) {
-    for (QAction* item : {form.mnuCopy, form.mnuCreateFile, form.mnuPrint, form.mnuCopy_Pop,
-                          form.mnuCreateFile_Pop, form.mnuPrint_Pop})
+void SetResultMenusEnabled(const Form1& form, bool enabled) {
+    const Form1::Controls& ui = form.Ui();
+    for (QAction* item : {ui.mnuCopy, ui.mnuCreateFile, ui.mnuPrint, ui.mnuCopy_Pop,
+                          ui.mnuCreateFile_Pop, ui.mnuPrint_Pop})
         item->setEnabled(enabled);
 }
 
@@ -25,7 +26,7 @@ void SelectAllText(QLineEdit* box) {
 }
 
 void EnableResultMenus(Form1& form) {
-    if (kaldrome::StopRequested) return;
+    if (StopRequested) return;
     SetResultMenusEnabled(form, true);
 }
 
@@ -33,4 +34,4 @@ void DisableResultMenus(Form1& form) {
     SetResultMenusEnabled(form, false);
 }
 
-}  // namespace Utilities
+}  // namespace kaldrome::Utilities

@@ -1,8 +1,11 @@
 // Small procedures shared by the windows: selection and the result commands.
 #pragma once
 
-class Form1;
 class QLineEdit;
+
+namespace kaldrome {
+
+class Form1;
 
 namespace Utilities {
 
@@ -17,3 +20,5 @@ void EnableResultMenus(Form1& form);
 void DisableResultMenus(Form1& form);
 
 }  // namespace Utilities
+
+}  // namespace kaldrome

@@ -5,15 +5,17 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/run_state.h"
+#include "base/number_format.h"
+#include "base/run_state.h"
 
 namespace kaldrome {
 
 // "Number of digits: " and the count with "#,0": the document's footer, and
 // what the window's digit label shows for a finished result.
-std::string DigitCountLine(int32_t digitCount);
+std::string DigitCountLine(int32_t digitCount, const NumberSeparators& separators);
 
-// Composes the document from rs.Target, rs.PlainText and rs.DigitCount; changes nothing.
-std::string ComposeResultDocument(const RunState& rs);
+// Composes the document from rs.Target, rs.PlainText and rs.DigitCount; changes
+// nothing. The separators group the footer's count.
+std::string ComposeResultDocument(const RunState& rs, const NumberSeparators& separators);
 
 }  // namespace kaldrome

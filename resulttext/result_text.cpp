@@ -8,7 +8,7 @@ namespace kaldrome {
 namespace {
 
 // Prefix by the number of decimal digits of the limb's value (0 for the value 0).
-constexpr std::array<std::string_view, 8> kPrefixes = {
+constexpr std::array<std::string_view, 8> Prefixes = {
     "  0000000", "  000000", "  00000", "  0000", "  000", "  00", "  0", "  ",
 };
 
@@ -23,7 +23,7 @@ int DecimalDigits(int32_t v) {
 
 // Appends FormatGroup(limb) without a temporary string.
 inline void AppendGroup(std::string& text, int32_t limb) {
-    const std::string_view prefix = kPrefixes[static_cast<std::size_t>(DecimalDigits(limb))];
+    const std::string_view prefix = Prefixes[static_cast<std::size_t>(DecimalDigits(limb))];
     text.append(prefix);
     if (limb > 0) {
         char buf[8];
@@ -46,8 +46,8 @@ std::size_t TextLength(int64_t g, int perLine) {
 }
 
 std::string SmallResultText(int32_t target) {
-    static constexpr char kDigit[] = {'1', '1', '2', '6'};
-    return std::string("  000000") + kDigit[target];
+    static constexpr char SmallResultDigits[] = {'1', '1', '2', '6'};
+    return std::string("  000000") + SmallResultDigits[target];
 }
 
 void BreakDisplayLine(RunState& rs) {

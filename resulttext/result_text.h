@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/run_state.h"
+#include "base/run_state.h"
 
 namespace kaldrome {
 

@@ -1,8 +1,10 @@
 // The engine: capacity rule, passes, stop semantics, and limbs against GMP.
 #include <gtest/gtest.h>
 
-#include <stdexcept>
+#include <climits>
+#include <string>
 
+#include "core/compute.h"
 #include "core/gmp_oracle.h"
 #include "engine/factorial_engine.h"
 #include "engine/kernels.h"
@@ -11,6 +13,11 @@
 using namespace kaldrome;
 
 namespace {
+
+// Where limb k of a 1-based array sits in a vector.
+std::size_t Index(int32_t k) {
+    return static_cast<std::size_t>(k - 1);
+}
 
 std::vector<int32_t> LimbsOf(const RunState& rs) {
     std::vector<int32_t> v;
@@ -42,7 +49,14 @@ TEST(ParseTarget, AcceptsOnlyWholeNumbersInRange) {
         {"1234567", std::nullopt},
         {"0x10", std::nullopt},
     };
-    for (const Row& r : rows) EXPECT_EQ(ParseTarget(r.text), r.want) << '"' << r.text << '"';
+    for (const Row& r : rows) {
+        const Outcome<int32_t> got = ParseTarget(r.text);
+        ASSERT_EQ(got.Ok(), r.want.has_value()) << '"' << r.text << '"';
+        if (got.Ok())
+            EXPECT_EQ(got.Value(), *r.want) << '"' << r.text << '"';
+        else
+            EXPECT_FALSE(got.Error().message.empty()) << '"' << r.text << '"';
+    }
 }
 
 TEST(Capacity, FollowsTheThresholdRule) {
@@ -56,20 +70,36 @@ TEST(SeedLimbs, RefusesTargetsOutsideTheRange) {
     for (int32_t n : {-1, 0, 3, 1'000'000, INT32_MAX}) {
         RunState rs;
         rs.Target = n;
-        EXPECT_THROW(SeedLimbs(rs), std::out_of_range) << n;
+        const Outcome<void> seeded = SeedLimbs(rs);
+        ASSERT_FALSE(seeded.Ok()) << n;
+        EXPECT_NE(seeded.Error().message.find(std::to_string(n)), std::string::npos) << n;
+        EXPECT_TRUE(rs.Limbs.Empty()) << n;
     }
+}
+
+TEST(Engine, RefusedTargetsLeaveTheLastResultAlone) {
     RunState rs;
-    EXPECT_THROW(ComputeHeadless(rs, -1), std::out_of_range);
-    EXPECT_THROW(ComputeHeadless(rs, 1'000'000), std::out_of_range);
+    ASSERT_EQ(Compute(rs, 30), RunOutcome::Completed);
+    const std::string display = rs.DisplayText;
+    for (int32_t n : {-1, 1'000'000, INT32_MIN}) {
+        StopRequested = true;
+        const Outcome<RunOutcome> refused = RunFactorial(rs, Engine{}, n);
+        ASSERT_FALSE(refused.Ok()) << n;
+        EXPECT_FALSE(refused.Error().message.empty());
+        EXPECT_EQ(rs.Target, 30);
+        EXPECT_EQ(rs.DisplayText, display);
+        EXPECT_TRUE(StopRequested) << "a refused run does not start";
+    }
+    StopRequested = false;
 }
 
 TEST(Engine, SmallResultsTouchNoLimbs) {
     RunState rs;
-    ComputeHeadless(rs, 20);
+    Compute(rs, 20);
     const auto before = LimbsOf(rs);
     const int32_t limbCount = rs.LimbCount;
     for (int32_t n : {0, 1, 2, 3}) {
-        EXPECT_EQ(ComputeHeadless(rs, n), HeadlessOutcome::SmallResult);
+        EXPECT_EQ(Compute(rs, n), RunOutcome::SmallResult);
         EXPECT_EQ(rs.LimbCount, limbCount);
         EXPECT_EQ(LimbsOf(rs), before);
     }
@@ -89,7 +119,7 @@ TEST(Engine, EndStatesOfSmallRuns) {
     };
     for (const Row& r : rows) {
         RunState rs;
-        EXPECT_EQ(ComputeHeadless(rs, r.n), HeadlessOutcome::Completed);
+        EXPECT_EQ(Compute(rs, r.n), RunOutcome::Completed);
         EXPECT_EQ(rs.Limbs.Capacity(), r.capacity) << r.n;
         EXPECT_EQ(LimbsOf(rs), r.limbs) << r.n;
         EXPECT_EQ(rs.Carry, 0);
@@ -99,7 +129,7 @@ TEST(Engine, EndStatesOfSmallRuns) {
 TEST(Engine, CapacityAtTheThreshold) {
     for (auto [n, c] : {std::pair{8000, 4000}, std::pair{8001, 8001}}) {
         RunState rs;
-        ComputeHeadless(rs, n);
+        Compute(rs, n);
         EXPECT_EQ(rs.Limbs.Capacity(), c);
         EXPECT_EQ(LimbsOf(rs), oracle::FactorialLimbs(static_cast<unsigned long>(n)));
     }
@@ -108,8 +138,8 @@ TEST(Engine, CapacityAtTheThreshold) {
 TEST(Engine, FirstPassEndsOnIndexTwo) {
     RunState rs;
     rs.Target = 4;
-    SeedLimbs(rs);
-    EXPECT_EQ(MultiplyPass(rs, 1, {}), PassOutcome::Completed);
+    ASSERT_TRUE(SeedLimbs(rs).Ok());
+    EXPECT_EQ(Engine{}.MultiplyPass(rs, 1, {}), PassOutcome::Completed);
     EXPECT_EQ(rs.LimbCount, 2);
     EXPECT_EQ(rs.Limbs(1), 1);
     EXPECT_EQ(rs.Carry, 0);
@@ -119,7 +149,7 @@ TEST(Engine, MatchesGmpAcrossASpreadOfN) {
     for (int32_t n :
          {5, 13, 29, 31, 97, 100, 255, 1000, 1234, 3000, 4097, 7997, 9999, 12345, 16385, 20000}) {
         RunState rs;
-        ASSERT_EQ(ComputeHeadless(rs, n), HeadlessOutcome::Completed);
+        ASSERT_EQ(Compute(rs, n), RunOutcome::Completed);
         const auto want = oracle::FactorialLimbs(static_cast<unsigned long>(n));
         ASSERT_EQ(LimbsOf(rs), want) << n;
         EXPECT_EQ(
@@ -144,7 +174,7 @@ TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
         RunState rs;
         int yieldsInPass = 0;
         int32_t passFactor = 0;
-        EngineHooks hooks;
+        RunHooks hooks;
         hooks.beforeFactor = [&] {
             passFactor = rs.Multiplier;
             yieldsInPass = 0;
@@ -153,7 +183,7 @@ TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
             ++yieldsInPass;
             if (passFactor == c.factor && yieldsInPass == c.yieldCount) StopRequested = true;
         };
-        ASSERT_EQ(ComputeHeadless(rs, n, hooks), HeadlessOutcome::Stopped);
+        ASSERT_EQ(Compute(rs, n, hooks), RunOutcome::Stopped);
         EXPECT_EQ(rs.Multiplier, c.factor);
         // The limb step the yield belonged to ran; the stop was seen after it.
         EXPECT_EQ(rs.LimbCount, (c.yieldCount - 1) * YieldStride + 2);
@@ -164,12 +194,12 @@ TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
 
         // Limbs below LimbCount carry the current factor, the ones above do not yet.
         RunState ref;
-        ComputeHeadless(ref, c.factor - 1);
+        Compute(ref, c.factor - 1);
         const auto prev = LimbsOf(ref);
         uint64_t carry = 0;
         for (int32_t k = 1; k < rs.LimbCount; ++k) {
             const uint64_t p =
-                static_cast<uint64_t>(k <= static_cast<int32_t>(prev.size()) ? prev[k - 1] : 0) *
+                static_cast<uint64_t>(k <= static_cast<int32_t>(prev.size()) ? prev[Index(k)] : 0) *
                     static_cast<uint64_t>(c.factor) +
                 carry;
             carry = p / LimbBase;
@@ -177,48 +207,48 @@ TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
         }
         EXPECT_EQ(static_cast<uint64_t>(rs.Carry), carry);
         for (int32_t k = rs.LimbCount; k <= static_cast<int32_t>(prev.size()); ++k)
-            ASSERT_EQ(rs.Limbs(k), prev[k - 1]) << k;
+            ASSERT_EQ(rs.Limbs(k), prev[Index(k)]) << k;
 
         // The next run starts from Limbs(1) = 1 and is exact.
-        ASSERT_EQ(ComputeHeadless(rs, 500), HeadlessOutcome::Completed);
+        ASSERT_EQ(Compute(rs, 500), RunOutcome::Completed);
         EXPECT_FALSE(StopRequested);
         EXPECT_EQ(LimbsOf(rs), oracle::FactorialLimbs(500));
     }
 }
 
 TEST(Engine, StopIsPolledOnlyAfterStepsThatDoNotEndThePass) {
-    EngineHooks stopNow;
+    RunHooks stopNow;
     stopNow.yield = [] { StopRequested = true; };
 
     // A pass whose first step ends it (the number 0, LimbCount 1): the request is not seen.
     RunState a;
     a.Target = 4;
-    SeedLimbs(a);
+    ASSERT_TRUE(SeedLimbs(a).Ok());
     a.Limbs(1) = 0;
     StopRequested = false;
-    EXPECT_EQ(MultiplyPass(a, 7, stopNow), PassOutcome::Completed);
+    EXPECT_EQ(Engine{}.MultiplyPass(a, 7, stopNow), PassOutcome::Completed);
     EXPECT_EQ(a.LimbCount, 1);
 
     // A first step that does not end the pass: seen right after it.
     RunState b;
     b.Target = 4;
-    SeedLimbs(b);
+    ASSERT_TRUE(SeedLimbs(b).Ok());
     StopRequested = false;
-    ASSERT_EQ(MultiplyPass(b, 1, {}), PassOutcome::Completed);
+    ASSERT_EQ(Engine{}.MultiplyPass(b, 1, {}), PassOutcome::Completed);
     EXPECT_EQ(b.LimbCount, 2);
-    EXPECT_EQ(MultiplyPass(b, 2, stopNow), PassOutcome::Stopped);
+    EXPECT_EQ(Engine{}.MultiplyPass(b, 2, stopNow), PassOutcome::Stopped);
     EXPECT_EQ(b.LimbCount, 2);
     EXPECT_EQ(b.Limbs(1), 2);
 
     // In a whole run: Stop in the first yield of the last pass of 10! is seen.
     RunState c;
     int32_t factor = 0;
-    EngineHooks hooks;
+    RunHooks hooks;
     hooks.beforeFactor = [&] { factor = c.Multiplier; };
     hooks.yield = [&] {
         if (factor == 10) StopRequested = true;
     };
-    EXPECT_EQ(ComputeHeadless(c, 10, hooks), HeadlessOutcome::Stopped);
+    EXPECT_EQ(Compute(c, 10, hooks), RunOutcome::Stopped);
     EXPECT_EQ(c.Multiplier, 10);
     EXPECT_EQ(c.LimbCount, 2);
     StopRequested = false;
@@ -228,10 +258,10 @@ TEST(Engine, YieldsAtEveryPassAndEveryStride) {
     RunState rs;
     uint64_t yields = 0;
     int32_t passes = 0;
-    EngineHooks hooks;
+    RunHooks hooks;
     hooks.beforeFactor = [&] { ++passes; };
     hooks.yield = [&] { ++yields; };
-    ComputeHeadless(rs, 3000, hooks);
+    Compute(rs, 3000, hooks);
     EXPECT_EQ(passes, 3000);
     EXPECT_EQ(yields, 3000u);  // every pass is shorter than one stride
 }
@@ -239,7 +269,7 @@ TEST(Engine, YieldsAtEveryPassAndEveryStride) {
 TEST(Engine, LimbCountAndDigitsOfTheLargestN) {
     if (std::getenv("KALDROME_SKIP_LARGE")) GTEST_SKIP() << "KALDROME_SKIP_LARGE set";
     RunState rs;
-    ASSERT_EQ(ComputeHeadless(rs, 999'999), HeadlessOutcome::Completed);
+    ASSERT_EQ(Compute(rs, 999'999), RunOutcome::Completed);
     EXPECT_EQ(rs.Limbs.Capacity(), 999'999);
     EXPECT_EQ(rs.LimbCount, 795'101);
     EXPECT_EQ(rs.DigitCount, 5'565'703);
@@ -247,4 +277,40 @@ TEST(Engine, LimbCountAndDigitsOfTheLargestN) {
     BuildPlainText(rs);
     EXPECT_EQ(rs.PlainText.size(), 7'354'683u);
     EXPECT_EQ(LimbsOf(rs), oracle::FactorialLimbs(999'999));
+}
+
+TEST(EngineDeathTest, BrokenPreconditionsStopTheProgram) {
+#if !KALDROME_ASSERTS
+    GTEST_SKIP() << "assertions are compiled out of this build";
+#else
+    // Each starts from a seeded array for 4! (capacity 2).
+    const struct {
+        const char* what;
+        void (*act)(RunState&);
+    } rows[] = {
+        {"a pass with factor 0", [](RunState& rs) { Engine{}.MultiplyPass(rs, 0, {}); }},
+        {"a pass with a factor past 999,999",
+         [](RunState& rs) { Engine{}.MultiplyPass(rs, 1'000'000, {}); }},
+        {"a pass on an array never seeded",
+         [](RunState& rs) {
+             rs.Limbs = Limbs{};
+             Engine{}.MultiplyPass(rs, 2, {});
+         }},
+        {"a pass that would run past the capacity",
+         [](RunState& rs) {
+             rs.Limbs(1) = LimbBase - 1;
+             rs.Limbs(2) = LimbBase - 1;
+             rs.LimbCount = 2;
+             Engine{}.MultiplyPass(rs, 999'999, {});
+         }},
+        {"limb index 0", [](RunState& rs) { rs.Limbs(0) = 1; }},
+        {"a limb index past the capacity", [](RunState& rs) { rs.Limbs(3) = 1; }},
+    };
+    for (const auto& r : rows) {
+        RunState rs;
+        rs.Target = 4;
+        ASSERT_TRUE(SeedLimbs(rs).Ok());
+        EXPECT_DEATH(r.act(rs), "assertion failed") << r.what;
+    }
+#endif
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/compute.h"
 #include "core/gmp_oracle.h"
 #include "engine/factorial_engine.h"
 #include "engine/kernels.h"
@@ -19,7 +20,7 @@ namespace {
 constexpr KernelKind AllKinds[] = {KernelKind::Reference, KernelKind::Portable, KernelKind::Avx2,
                                    KernelKind::Avx512};
 
-constexpr uint32_t Base = 10'000'000;
+constexpr auto Base = static_cast<uint32_t>(LimbBase);
 constexpr int32_t Guard = 7'654'321;  // what the limbs around a block hold
 
 std::vector<KernelKind> SupportedKinds() {
@@ -92,7 +93,8 @@ void CheckKernel(const NamedKernel& named, const std::vector<int32_t>& limbs, ui
     const uint32_t carryOut = kernel(store.data() + Front, limbs.size(), factor, carry);
 
     const Product want = GmpProduct(limbs, factor, carry);
-    const std::vector<int32_t> got(store.begin() + Front, store.begin() + Front + limbs.size());
+    const auto first = store.begin() + static_cast<std::ptrdiff_t>(Front);
+    const std::vector<int32_t> got(first, first + static_cast<std::ptrdiff_t>(limbs.size()));
     const std::string where = named.name + ", " + what + ", n " + std::to_string(limbs.size()) +
                               ", factor " + std::to_string(factor) + ", carry " +
                               std::to_string(carry);
@@ -146,14 +148,14 @@ TEST(Kernels, EveryKindReportsWhetherThisCpuRunsIt) {
     }
 }
 
-TEST(Kernels, ForcingAnUnsupportedKindKeepsTheActiveOne) {
-    const KernelKind before = ActiveKernel();
+TEST(Kernels, AnEngineKeepsItsKernelWhenAskedForOneThisCpuCannotRun) {
+    EXPECT_EQ(Engine{}.Kernel(), BestKernel());
     for (KernelKind k : AllKinds) {
-        SetActiveKernel(KernelKind::Reference);
-        SetActiveKernel(k);
-        EXPECT_EQ(ActiveKernel(), KernelSupported(k) ? k : KernelKind::Reference) << KernelName(k);
+        Engine engine;
+        ASSERT_TRUE(engine.SetKernel(KernelKind::Reference));
+        EXPECT_EQ(engine.SetKernel(k), KernelSupported(k)) << KernelName(k);
+        EXPECT_EQ(engine.Kernel(), KernelSupported(k) ? k : KernelKind::Reference) << KernelName(k);
     }
-    SetActiveKernel(before);
 }
 
 TEST(Kernels, NamesParseBackToTheirKinds) {
@@ -203,7 +205,7 @@ TEST(Kernels, QuotientEstimatesAreOffByAtMostOneOnTheirSide) {
             for (uint64_t limb : limbs) {
                 const uint64_t q = limb * factor / Base;
                 const uint64_t estimate = row.estimate(limb, static_cast<uint32_t>(factor));
-                ASSERT_TRUE(estimate == q || estimate == q + row.off)
+                ASSERT_TRUE(estimate == q || estimate == q + static_cast<uint64_t>(row.off))
                     << row.name << ": factor " << factor << ", limb " << limb;
             }
         }
@@ -297,18 +299,47 @@ TEST(Kernels, ExtremeFactorsAndCarriesOnEdgeLimbs) {
 // The whole engine with each kernel forced, against GMP; these runs hit the
 // zero limbs at the bottom and passes of every length up to a few thousand.
 TEST(Kernels, WholeRunsWithEachKernelMatchGmp) {
-    const KernelKind before = ActiveKernel();
     for (KernelKind kind : SupportedKinds()) {
-        SetActiveKernel(kind);
-        ASSERT_EQ(ActiveKernel(), kind);
+        Engine engine;
+        ASSERT_TRUE(engine.SetKernel(kind));
         for (int32_t n : {4, 11, 30, 31, 200, 1000, 2999, 4321}) {
             RunState rs;
-            ASSERT_EQ(ComputeHeadless(rs, n), HeadlessOutcome::Completed);
+            ASSERT_EQ(Compute(rs, n, {}, engine), RunOutcome::Completed);
             std::vector<int32_t> limbs(rs.Limbs.Data(), rs.Limbs.Data() + rs.LimbCount);
             ASSERT_EQ(limbs, oracle::FactorialLimbs(static_cast<unsigned long>(n)))
                 << KernelName(kind) << ", N " << n;
             EXPECT_EQ(rs.Carry, 0);
         }
     }
-    SetActiveKernel(before);
+}
+
+// A broken precondition stops a Debug or sanitized build at once, where it
+// would otherwise corrupt the number without a sign.
+TEST(KernelsDeathTest, BrokenPreconditionsStopTheProgram) {
+#if !KALDROME_ASSERTS
+    GTEST_SKIP() << "assertions are compiled out of this build";
+#else
+    struct Row {
+        const char* what;
+        int32_t limb;  // one limb among valid ones
+        uint32_t factor;
+        uint32_t carry;
+    };
+    const Row rows[] = {
+        {"factor 0", 5, 0, 0},
+        {"factor 1,000,000", 5, 1'000'000, 0},
+        {"carry 1,000,000", 5, 2, 1'000'000},
+        {"a limb of 10^7", LimbBase, 2, 0},
+        {"a negative limb", -1, 2, 0},
+    };
+    for (const NamedKernel& kernel : SupportedKernels()) {
+        for (const Row& r : rows) {
+            std::vector<int32_t> limbs(40, 5);
+            limbs[21] = r.limb;
+            EXPECT_DEATH(kernel.kernel(limbs.data(), limbs.size(), r.factor, r.carry),
+                         "assertion failed")
+                << kernel.name << ", " << r.what;
+        }
+    }
+#endif
 }

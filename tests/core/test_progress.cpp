@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "base/number_format.h"
 #include "engine/progress.h"
-#include "resulttext/number_format.h"
 
 using namespace kaldrome;
 
@@ -17,12 +17,7 @@ namespace {
 
 constexpr int32_t MaxHours = std::numeric_limits<int32_t>::max();
 
-// Every test starts and ends with the program's default separators.
-class Progress : public ::testing::Test {
-  protected:
-    void SetUp() override { SetSeparators(NumberSeparators{}); }
-    void TearDown() override { SetSeparators(NumberSeparators{}); }
-};
+const NumberSeparators English{",", "."};
 
 RunState RunOf(int32_t target, int32_t factor) {
     RunState rs;
@@ -33,7 +28,7 @@ RunState RunOf(int32_t target, int32_t factor) {
 
 }  // namespace
 
-TEST_F(Progress, SplitClockRoundsInSinglePrecision) {
+TEST(Progress, SplitClockRoundsInSinglePrecision) {
     struct Row {
         const char* name;
         float t;
@@ -63,7 +58,7 @@ TEST_F(Progress, SplitClockRoundsInSinglePrecision) {
     }
 }
 
-TEST_F(Progress, SplitClockKeepsTheSingleIntermediates) {
+TEST(Progress, SplitClockKeepsTheSingleIntermediates) {
     // The minutes real of 3,725 s in singles is 2.08333254, not 2.0833333 (doubles).
     const ClockParts c = SplitClock(3725.0f);
     EXPECT_EQ(c.hoursReal, 1.03472221f);
@@ -71,7 +66,7 @@ TEST_F(Progress, SplitClockKeepsTheSingleIntermediates) {
     EXPECT_NE(static_cast<double>(c.minutesReal), (3725.0 / 3600.0 - 1.0) * 60.0);
 }
 
-TEST_F(Progress, SplitClockComponentsStayInRangeAndAddUp) {
+TEST(Progress, SplitClockComponentsStayInRangeAndAddUp) {
     std::mt19937 gen(12345);
     std::uniform_real_distribution<float> small(0.0f, 200000.0f);
     std::uniform_real_distribution<float> large(0.0f, 7.7e12f);
@@ -95,7 +90,7 @@ TEST_F(Progress, SplitClockComponentsStayInRangeAndAddUp) {
     }
 }
 
-TEST_F(Progress, SplitClockGuardsHoursBeyondThe32BitRange) {
+TEST(Progress, SplitClockGuardsHoursBeyondThe32BitRange) {
     const float largestInRange = 7.73094061e12f;  // its hours are 2,147,483,520
     struct Row {
         const char* name;
@@ -119,7 +114,7 @@ TEST_F(Progress, SplitClockGuardsHoursBeyondThe32BitRange) {
     }
 }
 
-TEST_F(Progress, FormatClockUsesTheNumberPatterns) {
+TEST(Progress, FormatClockUsesTheNumberPatterns) {
     struct Row {
         const char* name;
         const char* group;
@@ -139,12 +134,12 @@ TEST_F(Progress, FormatClockUsesTheNumberPatterns) {
         {"largest hours", ",", ".", MaxHours, 59, 59, "2,147,483,647: 59: 59"},
     };
     for (const Row& r : rows) {
-        SetSeparators(NumberSeparators{r.group, r.decimal});
-        EXPECT_EQ(FormatClock(r.h, r.m, r.s), r.want) << r.name;
+        EXPECT_EQ(FormatClock(r.h, r.m, r.s, NumberSeparators{r.group, r.decimal}), r.want)
+            << r.name;
     }
 }
 
-TEST_F(Progress, RenewElapsedSplitsIntoTheElapsedFields) {
+TEST(Progress, RenewElapsedSplitsIntoTheElapsedFields) {
     struct Row {
         const char* name;
         float elapsed;
@@ -172,7 +167,7 @@ TEST_F(Progress, RenewElapsedSplitsIntoTheElapsedFields) {
     }
 }
 
-TEST_F(Progress, RenewEstimateScalesBySquaresInSingles) {
+TEST(Progress, RenewEstimateScalesBySquaresInSingles) {
     struct Row {
         const char* name;
         int32_t n, i;
@@ -205,7 +200,7 @@ TEST_F(Progress, RenewEstimateScalesBySquaresInSingles) {
     }
 }
 
-TEST_F(Progress, EstimateBeyondTheHoursRangeReadsAsVeryLong) {
+TEST(Progress, EstimateBeyondTheHoursRangeReadsAsVeryLong) {
     // N = 999,999 at factor 4: the hours pass 2^31 once about 124 s have elapsed.
     struct Row {
         const char* name;
@@ -222,7 +217,7 @@ TEST_F(Progress, EstimateBeyondTheHoursRangeReadsAsVeryLong) {
         RunState rs = RunOf(999999, 4);
         rs.ElapsedSeconds = r.elapsed;
         RenewEstimate(rs);
-        const std::string text = FormatClock(rs.EstimatedH, rs.EstimatedM, rs.EstimatedS);
+        const std::string text = FormatClock(rs.EstimatedH, rs.EstimatedM, rs.EstimatedS, English);
         EXPECT_GT(rs.EstimatedH, 2000000000) << r.name;
         if (r.clamped) {
             EXPECT_EQ(rs.EstimatedH, MaxHours) << r.name;
@@ -235,7 +230,7 @@ TEST_F(Progress, EstimateBeyondTheHoursRangeReadsAsVeryLong) {
     }
 }
 
-TEST_F(Progress, EstimateDueFollowsTheMinutesOfTheLastEstimate) {
+TEST(Progress, EstimateDueFollowsTheMinutesOfTheLastEstimate) {
     struct Row {
         const char* name;
         int32_t minutes, i;
@@ -262,7 +257,7 @@ TEST_F(Progress, EstimateDueFollowsTheMinutesOfTheLastEstimate) {
     }
 }
 
-TEST_F(Progress, EstimateCadenceOverARun) {
+TEST(Progress, EstimateCadenceOverARun) {
     // A run of N = 1,000 whose elapsed time is chosen so that each estimate
     // gives a wanted total: the cadence must follow the estimate's minutes
     // (not its hours) and switch back to the short period at a multiple of 178.
@@ -309,7 +304,7 @@ TEST_F(Progress, EstimateCadenceOverARun) {
     EXPECT_EQ(seen, (std::vector<int32_t>{4, 178, 180, 184, 188, 192, 196, 200}));
 }
 
-TEST_F(Progress, PercentAndItsText) {
+TEST(Progress, PercentAndItsText) {
     struct Row {
         const char* name;
         int32_t n, i;
@@ -331,13 +326,13 @@ TEST_F(Progress, PercentAndItsText) {
         RunState rs = RunOf(r.n, r.i);
         RenewPercent(rs);
         EXPECT_EQ(rs.Percent, r.percent) << r.name;
-        EXPECT_EQ(PercentText(rs.Percent), r.want) << r.name;
+        EXPECT_EQ(PercentText(rs.Percent, English), r.want) << r.name;
     }
 }
 
-TEST_F(Progress, PercentTextUsesTheDecimalSeparator) {
-    SetSeparators(NumberSeparators{".", ","});
-    EXPECT_EQ(PercentText(42.857143f), "42,86%");
-    EXPECT_EQ(PercentText(0.1f), ",10%");
-    EXPECT_EQ(PercentText(100.0f), "100,00%");
+TEST(Progress, PercentTextUsesTheDecimalSeparator) {
+    const NumberSeparators german{".", ","};
+    EXPECT_EQ(PercentText(42.857143f, german), "42,86%");
+    EXPECT_EQ(PercentText(0.1f, german), ",10%");
+    EXPECT_EQ(PercentText(100.0f, german), "100,00%");
 }

@@ -1,9 +1,10 @@
 // Result texts, digit counts and the result document, byte for byte.
 #include <gtest/gtest.h>
 
+#include "base/number_format.h"
+#include "core/compute.h"
 #include "core/gmp_oracle.h"
 #include "engine/factorial_engine.h"
-#include "resulttext/number_format.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
 
@@ -28,9 +29,11 @@ std::string Expand(std::string_view s) {
     return out;
 }
 
+const NumberSeparators English{",", "."};
+
 RunState Finished(int32_t n) {
     RunState rs;
-    ComputeHeadless(rs, n);
+    Compute(rs, n);
     if (!rs.PlainTextReady) BuildPlainText(rs);
     return rs;
 }
@@ -94,7 +97,7 @@ TEST(ResultText, KnownTextsByteForByte) {
     };
     for (const TextRow& r : rows) {
         RunState rs;
-        ComputeHeadless(rs, r.n);
+        Compute(rs, r.n);
         EXPECT_EQ(rs.DisplayText, Expand(r.display)) << r.n;
         EXPECT_EQ(rs.PlainTextReady, r.ready) << r.n;
         EXPECT_EQ(rs.DigitCount, r.digits) << r.n;
@@ -121,7 +124,7 @@ TEST(ResultText, MatchesGmpAndTheLengthFormulas) {
 
 TEST(ResultText, RepeatedBuildsAreIdenticalAndLeaveTheDisplayAlone) {
     RunState rs;
-    ComputeHeadless(rs, 777);
+    Compute(rs, 777);
     const std::string display = rs.DisplayText;
     BuildPlainText(rs);
     const std::string first = rs.PlainText;
@@ -145,24 +148,19 @@ TEST(NumberFormat, PatternsWithBothSeparatorSets) {
         {de, 1234, 1, "1.234"}, {de, 999999, 1, "999.999"}, {en, -1234, 1, "-1,234"},
     };
     for (const Row& r : rows) {
-        SetSeparators(r.seps);
-        EXPECT_EQ(FormatGrouped(r.value, r.minDigits), r.want) << r.value;
+        EXPECT_EQ(FormatGrouped(r.value, r.seps, r.minDigits), r.want) << r.value;
     }
-    SetSeparators(en);
     EXPECT_EQ(FormatMinDigits(5), "05");
     EXPECT_EQ(FormatMinDigits(60), "60");
     const std::pair<double, const char*> decimals[] = {
         {0.1f, ".10"}, {42.857143f, "42.86"}, {100.0f, "100.00"},  {100.0f / 999999.0f, ".00"},
         {0.0, ".00"},  {1.005, "1.00"},       {99.995f, "100.00"},
     };
-    for (auto [v, want] : decimals) EXPECT_EQ(FormatTwoDecimals(v), want) << v;
-    SetSeparators(de);
-    EXPECT_EQ(FormatTwoDecimals(42.857143f), "42,86");
-    SetSeparators(en);
+    for (auto [v, want] : decimals) EXPECT_EQ(FormatTwoDecimals(v, en), want) << v;
+    EXPECT_EQ(FormatTwoDecimals(42.857143f, de), "42,86");
 }
 
 TEST(ResultDocument, KnownDocumentsByteForByte) {
-    SetSeparators({",", "."});
     const std::pair<int32_t, const char*> rows[] = {
         {0, "0!=⏎··0000001⏎Number·of·digits:·1"},
         {1, "1!=⏎··0000001⏎Number·of·digits:·1"},
@@ -176,7 +174,8 @@ TEST(ResultDocument, KnownDocumentsByteForByte) {
          "50!=⏎··0000030··4140932··0171337··8043612··6081660··6476884··4377641··5689605⏎"
          "··1200000··0000000⏎Number·of·digits:·65"},
     };
-    for (auto [n, want] : rows) EXPECT_EQ(ComposeResultDocument(Finished(n)), Expand(want)) << n;
+    for (auto [n, want] : rows)
+        EXPECT_EQ(ComposeResultDocument(Finished(n), English), Expand(want)) << n;
 }
 
 TEST(ResultDocument, FooterGroupsWithTheLocaleHeaderNever) {
@@ -189,19 +188,17 @@ TEST(ResultDocument, FooterGroupsWithTheLocaleHeaderNever) {
          "568"},
     };
     for (const auto& [seps, footer] : rows) {
-        SetSeparators(seps);
-        const std::string doc = ComposeResultDocument(rs);
+        const std::string doc = ComposeResultDocument(rs, seps);
         EXPECT_EQ(doc.substr(0, 8), "1000!=\r\n");
         EXPECT_EQ(doc.substr(doc.size() - std::string(footer).size()), footer);
     }
-    SetSeparators({",", "."});
 }
 
 TEST(ResultDocument, ComposingChangesNothing) {
     RunState rs = Finished(321);
     const std::string plain = rs.PlainText;
-    const std::string first = ComposeResultDocument(rs);
-    EXPECT_EQ(ComposeResultDocument(rs), first);
+    const std::string first = ComposeResultDocument(rs, English);
+    EXPECT_EQ(ComposeResultDocument(rs, English), first);
     EXPECT_EQ(rs.PlainText, plain);
     EXPECT_FALSE(rs.PlainTextReady);
 }

@@ -65,25 +65,26 @@ QSet<QRgb> Colours(const QImage& image) {
 // Pixels of one colour, and how many separate 4-connected shapes they make.
 int CountShapes(const QImage& image, QRgb colour, int* pixels) {
     const int w = image.width(), h = image.height();
-    std::vector<char> seen(size_t(w) * h, 0);
+    std::vector<char> seen(static_cast<size_t>(w * h), 0);
+    auto at = [w](int x, int y) { return static_cast<size_t>(y * w + x); };
     int shapes = 0;
     *pixels = 0;
     for (int y0 = 0; y0 < h; ++y0)
         for (int x0 = 0; x0 < w; ++x0) {
             if (image.pixel(x0, y0) != colour) continue;
             ++*pixels;
-            if (seen[size_t(y0) * w + x0]) continue;
+            if (seen[at(x0, y0)]) continue;
             ++shapes;
             std::vector<QPoint> stack{{x0, y0}};
-            seen[size_t(y0) * w + x0] = 1;
+            seen[at(x0, y0)] = 1;
             while (!stack.empty()) {
                 const QPoint p = stack.back();
                 stack.pop_back();
                 for (const QPoint d : {QPoint(1, 0), QPoint(-1, 0), QPoint(0, 1), QPoint(0, -1)}) {
                     const QPoint q = p + d;
                     if (q.x() < 0 || q.y() < 0 || q.x() >= w || q.y() >= h) continue;
-                    if (seen[size_t(q.y()) * w + q.x()] || image.pixel(q) != colour) continue;
-                    seen[size_t(q.y()) * w + q.x()] = 1;
+                    if (seen[at(q.x(), q.y())] || image.pixel(q) != colour) continue;
+                    seen[at(q.x(), q.y())] = 1;
                     stack.push_back(q);
                 }
             }

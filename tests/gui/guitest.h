@@ -1,75 +1,133 @@
-// Shared helpers for the window tests (Qt Test, offscreen platform).
-//
-// ModalWatchdog: a modal dialog or a popup menu left open would block a test
-// forever inside its own event loop. The watchdog closes any that stays open
-// longer than its patience, and records it, so the test fails instead of
-// hanging. Tests that open a menu on purpose close it well within the patience.
+// Shared helpers for the window tests (Qt Test, offscreen platform): the one
+// driver for modal dialogs and pop-up menus, typing a number into the window,
+// files, headless runs, and child runs of the test program.
 #pragma once
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHash>
+#include <QLineEdit>
 #include <QPointer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
-#include <QTest>
 #include <QTimer>
 #include <QWidget>
-
+#include <QtTest>
 #include <functional>
+#include <vector>
+
+#include "base/outcome.h"
+#include "engine/run_sequence.h"
+#include "mainwindow/form1.h"
 
 namespace guitest {
 
-class ModalWatchdog : public QObject {
+// Drives the modal dialogs and pop-up menus a test brings up, so that none can
+// block a test for ever inside its own event loop.
+//
+// Each modal dialog that settles (seen on two polls in a row: one seen only
+// once may be on its way out) goes to the next step, in order. A step acts
+// without blocking (closing through queued calls), so that a dialog it opens
+// in turn reaches the next step. Whatever else stays open longer than
+// patienceMs (tests open menus and dialogs of their own, and close them in
+// time) is closed and counts as a failure; so do steps still waiting after
+// deadlineMs, when every modal dialog is closed.
+class DialogDriver : public QObject {
   public:
-    explicit ModalWatchdog(int patienceMs = 3000, QObject* parent = nullptr)
-        : QObject(parent), patienceMs_(patienceMs) {
-        timer_.setInterval(50);
+    using Step = std::function<void(QWidget*, QStringList&)>;
+
+    explicit DialogDriver(int patienceMs = 3000, int deadlineMs = 15000)
+        : patienceMs_(patienceMs), deadlineMs_(deadlineMs) {
+        timer_.setInterval(20);
         QObject::connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
         timer_.start();
         clock_.start();
     }
 
-    // Everything the watchdog had to close, as "class 'objectName'".
-    const QStringList& Closed() const { return closed_; }
+    DialogDriver& Then(Step step) {
+        steps_.push_back(std::move(step));
+        return *this;
+    }
+
+    // Stops watching; true when every step ran and nothing went wrong.
+    bool Finish() {
+        timer_.stop();
+        return failures.isEmpty() && next_ == steps_.size();
+    }
+    QString Report() const {
+        return QStringLiteral("%1 of %2 dialog steps done; %3")
+            .arg(next_)
+            .arg(steps_.size())
+            .arg(failures.join(QStringLiteral("; ")));
+    }
+
+    QStringList failures;
 
   private:
     void Poll() {
-        QWidget* open = QApplication::activePopupWidget();
-        if (!open) open = QApplication::activeModalWidget();
-        if (!open) {
-            seen_.clear();
-            return;
-        }
         const qint64 now = clock_.elapsed();
-        const auto it = seen_.constFind(open);
-        if (it == seen_.constEnd()) {
-            seen_.insert(open, now);
+        if (!gaveUp_ && next_ < steps_.size() && now > deadlineMs_) {
+            failures << QStringLiteral("deadline passed at step %1").arg(next_ + 1);
+            gaveUp_ = true;  // the steps left are not run
+            CloseAllModal();
             return;
         }
-        if (now - it.value() < patienceMs_) return;
-        closed_ << QStringLiteral("%1 '%2'").arg(open->metaObject()->className(),
-                                                 open->objectName());
-        seen_.remove(open);
-        if (auto* dialog = qobject_cast<QDialog*>(open))
+        QWidget* popup = QApplication::activePopupWidget();
+        QWidget* open = popup ? popup : QApplication::activeModalWidget();
+        if (open != current_) {  // a new one, or none: watched from now on
+            current_ = open;
+            since_ = now;
+            return;
+        }
+        if (!open) return;
+        if (!popup && open != acted_ && !gaveUp_ && next_ < steps_.size()) {
+            acted_ = open;
+            since_ = now;
+            steps_[next_++](open, failures);
+            return;
+        }
+        if (now - since_ < patienceMs_) return;
+        failures << QStringLiteral("left open: %1 '%2' \"%3\"")
+                        .arg(QLatin1String(open->metaObject()->className()), open->objectName(),
+                             open->windowTitle());
+        current_ = nullptr;
+        Close(open);
+    }
+
+    static void Close(QWidget* w) {
+        if (auto* dialog = qobject_cast<QDialog*>(w))
             dialog->reject();
         else
-            open->close();
+            w->close();
+    }
+
+    static void CloseAllModal() {
+        for (int i = 0; i < 20; ++i) {
+            QWidget* w = QApplication::activeModalWidget();
+            if (w == nullptr) return;
+            Close(w);
+            QCoreApplication::processEvents();
+        }
     }
 
     int patienceMs_;
+    int deadlineMs_;
     QTimer timer_;
     QElapsedTimer clock_;
-    QHash<QWidget*, qint64> seen_;
-    QStringList closed_;
+    std::vector<Step> steps_;
+    std::size_t next_ = 0;
+    bool gaveUp_ = false;
+    QPointer<QWidget> current_;
+    qint64 since_ = 0;
+    QPointer<QWidget> acted_;
 };
 
-// Fails the current test when the watchdog had to close anything.
-#define GUITEST_VERIFY_NO_STRAY_WINDOWS(dog)                                      \
-    QVERIFY2((dog).Closed().isEmpty(), qPrintable(QStringLiteral("left open: ") + \
-                                                  (dog).Closed().join(QStringLiteral(", "))))
+// Fails the current test when a step is missing or anything had to be closed.
+#define GUITEST_VERIFY_DIALOGS(driver) QVERIFY2((driver).Finish(), qPrintable((driver).Report()))
 
 // Shows a top-level widget and waits until it is the active window, so that
 // focus and keyboard events behave as for a user.
@@ -84,6 +142,48 @@ inline bool ShowActive(QWidget* window) {
 // from one of the run's yields.
 inline void After(int ms, QObject* context, std::function<void()> fn) {
     QTimer::singleShot(ms, context, std::move(fn));
+}
+
+// Types text into the window's number box as a user does, replacing what is
+// there, and presses Enter; returns when the run that starts (if any) is over.
+inline void EnterNumber(const kaldrome::Form1& w, const QString& text) {
+    QLineEdit* box = w.Ui().txtN;
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, text);
+    QTest::keyClick(box, Qt::Key_Return);
+}
+
+// A file's bytes; "<unreadable>" when it cannot be read.
+inline QByteArray ReadBytes(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return QByteArray("<unreadable>");
+    return f.readAll();
+}
+
+// Replaces the file's contents with bytes; false when that failed.
+inline bool WriteBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// Every entry of a folder, hidden ones included, by name.
+inline QStringList Entries(const QString& dir) {
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// The message of a failed step; empty when it worked.
+inline QString FailureOf(const kaldrome::Outcome<void>& outcome) {
+    return outcome.Ok() ? QString() : QString::fromStdString(outcome.Error().message);
+}
+
+// The run of n! without a window, for a valid n (anything else fails the test).
+inline kaldrome::RunState Computed(int32_t n) {
+    kaldrome::RunState rs;
+    const kaldrome::Outcome<kaldrome::RunOutcome> outcome =
+        kaldrome::RunFactorial(rs, kaldrome::Engine{}, n);
+    if (!outcome.Ok()) QTest::qFail(outcome.Error().message.c_str(), __FILE__, __LINE__);
+    return rs;
 }
 
 // Child runs of the test program itself, for behaviour that ends the process

@@ -2,8 +2,8 @@
 // document; the save and printer dialogs behind dlgDialogo; the messages for
 // a missing printer and for failed exports.
 //
-// Every dialog the code opens is driven by a DialogDriver, whose deadline
-// fails the test and closes the dialog rather than let it hang the run.
+// Every dialog the code opens is driven by guitest's DialogDriver, whose
+// deadline fails the test and closes the dialog rather than let it hang the run.
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -41,109 +41,24 @@
 #include <QPushButton>
 #include "commands/common_dialog.h"
 
+#include "base/number_format.h"
 #include "commands/exports.h"
 #include "engine/factorial_engine.h"
 #include "gui/guitest.h"
 #include "mainwindow/form1.h"
-#include "resulttext/number_format.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
+
+using kaldrome::Form1;
 
 using kaldrome::CommonDialog;
 
 namespace {
 
 // ---------------------------------------------------------------------------
-// Driving modal dialogs.
+// Steps for the dialog driver.
 
-// Runs one step per modal widget that comes up, in order. A step acts on the
-// widget without blocking (closing through queued calls), so that a dialog it
-// opens in turn can be driven by the next step. Past the deadline every modal
-// widget still open is rejected and the failure recorded.
-class DialogDriver : public QObject {
-  public:
-    using Step = std::function<void(QWidget*, QStringList&)>;
-
-    explicit DialogDriver(int deadlineMs = 15000) : deadlineMs_(deadlineMs) {
-        timer_.setInterval(20);
-        connect(&timer_, &QTimer::timeout, this, &DialogDriver::Tick);
-    }
-
-    DialogDriver& Then(Step step) {
-        steps_.push_back(std::move(step));
-        return *this;
-    }
-
-    void Start() {
-        clock_.start();
-        timer_.start();
-    }
-
-    // Stops watching; true when all steps were done and nothing went wrong.
-    bool Finish() {
-        timer_.stop();
-        return failures.isEmpty() && next_ == steps_.size();
-    }
-    QString Report() const {
-        return QStringLiteral("%1 of %2 dialog steps done; %3")
-            .arg(next_)
-            .arg(steps_.size())
-            .arg(failures.join(QStringLiteral("; ")));
-    }
-
-    QStringList failures;
-
-  private:
-    void Tick() {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (clock_.elapsed() > deadlineMs_) {
-            if (modal != nullptr || next_ < steps_.size())
-                failures << QStringLiteral("deadline passed at step %1").arg(next_ + 1);
-            timer_.stop();
-            CloseAllModal();
-            return;
-        }
-        // Act only on a dialog seen on two ticks in a row: one seen only once may
-        // be on its way out, within the same pass of the event loop.
-        const bool settled = modal != nullptr && modal == seen_;
-        seen_ = modal;
-        if (!settled || modal == acted_) return;
-        acted_ = modal;
-        if (next_ >= steps_.size()) {
-            failures << QStringLiteral("unexpected dialog \"%1\"").arg(modal->windowTitle());
-            Reject(modal);
-            return;
-        }
-        steps_[next_++](modal, failures);
-    }
-
-    static void Reject(QWidget* w) {
-        if (auto* d = qobject_cast<QDialog*>(w))
-            QMetaObject::invokeMethod(d, &QDialog::reject, Qt::QueuedConnection);
-        else
-            QMetaObject::invokeMethod(w, &QWidget::close, Qt::QueuedConnection);
-    }
-
-    static void CloseAllModal() {
-        for (int i = 0; i < 20; ++i) {
-            QWidget* w = QApplication::activeModalWidget();
-            if (w == nullptr) return;
-            if (auto* d = qobject_cast<QDialog*>(w))
-                d->reject();
-            else
-                w->close();
-            QCoreApplication::processEvents();
-        }
-    }
-
-    QTimer timer_;
-    QElapsedTimer clock_;
-    int deadlineMs_;
-    std::vector<Step> steps_;
-    std::size_t next_ = 0;
-    QPointer<QWidget> acted_;
-    QPointer<QWidget> seen_;
-};
+using guitest::DialogDriver;
 
 template <typename T>
 T* Expect(QWidget* w, QStringList& failures, const char* what) {
@@ -200,39 +115,22 @@ DialogDriver::Step AnswerBox(std::function<void(QMessageBox*, QStringList&)> che
 // ---------------------------------------------------------------------------
 // Documents and files.
 
-std::string DocumentFor(int32_t n) {
-    kaldrome::RunState rs;
-    kaldrome::ComputeHeadless(rs, n);
+// The default separators, or those with another thousands separator.
+kaldrome::NumberSeparators GroupedWith(const QString& group) {
+    kaldrome::NumberSeparators separators;
+    if (!group.isNull()) separators.group = group.toStdString();
+    return separators;
+}
+
+std::string DocumentFor(int32_t n, const kaldrome::NumberSeparators& separators = {}) {
+    kaldrome::RunState rs = guitest::Computed(n);
     if (!rs.PlainTextReady) kaldrome::BuildPlainText(rs);
-    return kaldrome::ComposeResultDocument(rs);
+    return kaldrome::ComposeResultDocument(rs, separators);
 }
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return QByteArray("<unreadable>");
-    return f.readAll();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-QStringList Entries(const QString& dir) {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-// Keeps the separators of a row for its duration.
-class SeparatorScope {
-  public:
-    explicit SeparatorScope(const QString& group) : saved_(kaldrome::Separators()) {
-        if (!group.isNull()) kaldrome::SetSeparators({group.toStdString(), saved_.decimal});
-    }
-    ~SeparatorScope() { kaldrome::SetSeparators(saved_); }
-
-  private:
-    kaldrome::NumberSeparators saved_;
-};
+using guitest::Entries;
+using guitest::ReadBytes;
+using guitest::WriteBytes;
 
 // Lowers the file size limit for its duration: writes past it fail with
 // "File too large", as on a full disk, even for root.
@@ -294,12 +192,9 @@ void UsePdf(QPrinter& printer, const QString& path) {
 // Types n into the number box and presses Enter, as a user does; true when the
 // run finished with the result commands enabled.
 bool RunWindow(Form1& w, int n) {
-    w.txtN->setFocus();
-    w.txtN->selectAll();
-    QTest::keyClicks(w.txtN, QString::number(n));
-    QTest::keyClick(w.txtN, Qt::Key_Return);
-    return QTest::qWaitFor([&] { return !w.Running(); }, 60000) && w.mnuCopy->isEnabled() &&
-           w.mnuCreateFile->isEnabled() && w.mnuPrint->isEnabled();
+    guitest::EnterNumber(w, QString::number(n));
+    return QTest::qWaitFor([&] { return !w.Running(); }, 60000) && w.Ui().mnuCopy->isEnabled() &&
+           w.Ui().mnuCreateFile->isEnabled() && w.Ui().mnuPrint->isEnabled();
 }
 
 // The examples of the documents, with "·" for a space and "⏎" for CR LF.
@@ -332,7 +227,7 @@ void CheckSaveSettings(QWidget* w, QStringList& f, const QString& proposed, bool
           "proposed name " + (edit ? edit->text() : QString()));
 }
 
-const QString kNoPrinterText =
+const QString NoPrinterText =
     QStringLiteral("You don't have any Printer installed!\nPlease install one.");
 
 }  // namespace
@@ -413,15 +308,13 @@ void ExportsTest::fileBytes() {
     QFETCH(QString, group);
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, expected);
-    SeparatorScope separators(group);
-
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Kaldrome%1").arg(n));
-    if (!before.isNull()) QVERIFY(WriteAll(path, before));
+    if (!before.isNull()) QVERIFY(WriteBytes(path, before));
 
-    const std::string document = DocumentFor(n);
-    QCOMPARE(kaldrome::WriteDocumentFile(path, document), QString());
-    const QByteArray bytes = ReadAll(path);
+    const std::string document = DocumentFor(n, GroupedWith(group));
+    QCOMPARE(guitest::FailureOf(kaldrome::WriteDocumentFile(path, document)), QString());
+    const QByteArray bytes = ReadBytes(path);
 
     if (!expected.isNull()) QCOMPARE(bytes, expected);
     if (!group.isNull()) {
@@ -440,8 +333,8 @@ void ExportsTest::fileBytes() {
     QCOMPARE(Entries(dir.path()), QStringList{QFileInfo(path).fileName()});
 
     // Writing the same result again gives the same bytes.
-    QCOMPARE(kaldrome::WriteDocumentFile(path, document), QString());
-    QCOMPARE(ReadAll(path), bytes);
+    QCOMPARE(guitest::FailureOf(kaldrome::WriteDocumentFile(path, document)), QString());
+    QCOMPARE(ReadBytes(path), bytes);
 }
 
 void ExportsTest::fileWriteFailure_data() {
@@ -464,7 +357,7 @@ void ExportsTest::fileWriteFailure() {
     if (kind == "missing") {
         path = dir.filePath(QStringLiteral("no/such/folder/Kaldrome10"));
     } else if (kind == "notdir") {
-        QVERIFY(WriteAll(dir.filePath(QStringLiteral("plain")), old));
+        QVERIFY(WriteBytes(dir.filePath(QStringLiteral("plain")), old));
         path = dir.filePath(QStringLiteral("plain/Kaldrome10"));
     } else if (kind == "isdir") {
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Kaldrome10")));
@@ -473,7 +366,7 @@ void ExportsTest::fileWriteFailure() {
         path = QStringLiteral("/proc/Kaldrome10");
     } else if (kind == "full" || kind == "readonly") {
         path = dir.filePath(QStringLiteral("Kaldrome1000.txt"));
-        QVERIFY(WriteAll(path, old));
+        QVERIFY(WriteBytes(path, old));
     }
     if (kind != "proc") watched = dir.path();
     const QStringList entriesBefore = watched.isEmpty() ? QStringList() : Entries(watched);
@@ -482,19 +375,19 @@ void ExportsTest::fileWriteFailure() {
     QString reason;
     if (kind == "full") {
         FileSizeLimit limit(16);
-        reason = kaldrome::WriteDocumentFile(path, document);
+        reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
     } else if (kind == "readonly") {
         QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        reason = kaldrome::WriteDocumentFile(path, document);
+        reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
         QFile::setPermissions(
             dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     } else {
-        reason = kaldrome::WriteDocumentFile(path, document);
+        reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
     }
 
     QVERIFY2(!reason.isEmpty(), "a failed write must be reported");
     if (kind == "full" || kind == "readonly" || kind == "notdir")
-        QCOMPARE(ReadAll(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
+        QCOMPARE(ReadBytes(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
     if (kind == "isdir") QVERIFY(QFileInfo(path).isDir());
     if (kind == "missing") QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("no"))));
     if (!watched.isEmpty()) QCOMPARE(Entries(watched), entriesBefore);  // no temporary file left
@@ -515,14 +408,14 @@ void ExportsTest::clipboardPlainTextOnly() {
     rich->setText(QStringLiteral("old"));
     cb->setMimeData(rich);
     const std::string document = DocumentFor(1000);
-    QCOMPARE(kaldrome::PutOnClipboard(cb, document), QString());
+    QCOMPARE(guitest::FailureOf(kaldrome::PutOnClipboard(cb, document)), QString());
     QCOMPARE(cb->text(), QString::fromStdString(document));
     QVERIFY(!cb->mimeData()->hasHtml());
     QCOMPARE(cb->mimeData()->formats(), QStringList{QStringLiteral("text/plain")});
 }
 
 void ExportsTest::clipboardMissing() {
-    QVERIFY(!kaldrome::PutOnClipboard(nullptr, DocumentFor(10)).isEmpty());
+    QVERIFY(!guitest::FailureOf(kaldrome::PutOnClipboard(nullptr, DocumentFor(10))).isEmpty());
 }
 
 // --- dlgDialogo as save dialog --------------------------------------------------
@@ -586,7 +479,7 @@ void ExportsTest::saveDialog() {
 
     QTemporaryDir dir;
     const QString typedPath = typed.isEmpty() ? QString() : dir.filePath(typed);
-    if (existing) QVERIFY(WriteAll(typedPath, "old"));
+    if (existing) QVERIFY(WriteBytes(typedPath, "old"));
 
     QWidget owner;
     CommonDialog dlg(&owner);
@@ -625,13 +518,12 @@ void ExportsTest::saveDialog() {
             if (overwrite == QMessageBox::No) driver.Then(CancelFileDialog());
         }
     }
-    driver.Start();
     const bool result = dlg.ShowSave();
-    QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
+    GUITEST_VERIFY_DIALOGS(driver);
     QCOMPARE(result, expectResult);
     QCOMPARE(dlg.FileName, expectName == QStringLiteral("<typed>") ? typedPath : expectName);
     // The dialog writes nothing itself.
-    if (existing) QCOMPARE(ReadAll(typedPath), QByteArray("old"));
+    if (existing) QCOMPARE(ReadBytes(typedPath), QByteArray("old"));
     if (!existing && !typedPath.isEmpty()) QVERIFY(!QFileInfo::exists(typedPath));
 }
 
@@ -678,9 +570,8 @@ void ExportsTest::printerDialog() {
         else
             QMetaObject::invokeMethod(pd, &QDialog::reject, Qt::QueuedConnection);
     });
-    driver.Start();
     const bool result = dlg.ShowPrinter(printer);
-    QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
+    GUITEST_VERIFY_DIALOGS(driver);
     QCOMPARE(result, accept);
     // The dialog prints nothing.
     QVERIFY(!QFileInfo::exists(pdf));
@@ -756,7 +647,7 @@ void ExportsTest::printToPdf() {
     QPrinter printer(QPrinter::HighResolution);
     UsePdf(printer, pdf);
     printer.setPageSize(QPageSize(QPageSize::A4));
-    QCOMPARE(kaldrome::PrintDocument(printer, document), QString());
+    QCOMPARE(guitest::FailureOf(kaldrome::PrintDocument(printer, document)), QString());
 
     QString error;
     const QList<QStringList> pages = PdfPages(pdf, &error);
@@ -783,7 +674,7 @@ void ExportsTest::printFailure() {
     // A printer that cannot take the job (here: its output folder is gone).
     QPrinter printer(QPrinter::HighResolution);
     UsePdf(printer, tmp_.filePath(QStringLiteral("gone/away/out.pdf")));
-    QVERIFY(!kaldrome::PrintDocument(printer, DocumentFor(41)).isEmpty());
+    QVERIFY(!guitest::FailureOf(kaldrome::PrintDocument(printer, DocumentFor(41))).isEmpty());
     QVERIFY(!QFileInfo::exists(tmp_.filePath(QStringLiteral("gone"))));
 }
 
@@ -845,20 +736,19 @@ void ExportsTest::windowCopy() {
     QFETCH(int, n);
     QFETCH(QString, group);
     QFETCH(QString, expected);
-    SeparatorScope separators(group);
-    guitest::ModalWatchdog dog;
-    Form1 w;
+    DialogDriver dog;
+    Form1 w(GroupedWith(group));
     QVERIFY(guitest::ShowActive(&w));
     QVERIFY(RunWindow(w, n));
 
     const bool ready = w.State().PlainTextReady;
     QCOMPARE(ready, n <= 3);
     const std::string plainBefore = w.State().PlainText;
-    const QString screen = w.rtfResp->toPlainText();
+    const QString screen = w.Ui().rtfResp->toPlainText();
 
     QClipboard* cb = QGuiApplication::clipboard();
     cb->setText(QStringLiteral("something else"));
-    w.mnuCopy->trigger();
+    w.Ui().mnuCopy->trigger();
     const QString first = cb->text();
     if (!expected.isNull()) QCOMPARE(first, expected);
     if (!group.isNull()) {
@@ -869,15 +759,15 @@ void ExportsTest::windowCopy() {
     // Composing leaves the run's texts as they were; only a build for n > 3 fills PlainText.
     QCOMPARE(w.State().PlainTextReady, ready);
     if (ready) QCOMPARE(w.State().PlainText, plainBefore);
-    QCOMPARE(w.rtfResp->toPlainText(), screen);
+    QCOMPARE(w.Ui().rtfResp->toPlainText(), screen);
 
     // The twin, and a second copy, give the same document.
     cb->clear();
-    w.mnuCopy_Pop->trigger();
+    w.Ui().mnuCopy_Pop->trigger();
     QCOMPARE(cb->text(), first);
     w.mnuCopy_Click();
     QCOMPARE(cb->text(), first);
-    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+    GUITEST_VERIFY_DIALOGS(dog);
 }
 
 void ExportsTest::windowCommandsWithoutResult_data() {
@@ -892,28 +782,25 @@ void ExportsTest::windowCommandsWithoutResult_data() {
 void ExportsTest::windowCommandsWithoutResult() {
     QFETCH(QString, command);
     QFETCH(bool, afterStop);
-    Form1 w;
+    Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     if (afterStop) {
         // Stop as soon as the run hands the window its first slice of events.
-        guitest::After(0, &w, [&] { w.cmdStop->click(); });
-        w.txtN->setFocus();
-        QTest::keyClicks(w.txtN, QStringLiteral("999999"));
-        QTest::keyClick(w.txtN, Qt::Key_Return);
+        guitest::After(0, &w, [&] { w.Ui().cmdStop->click(); });
+        guitest::EnterNumber(w, QStringLiteral("999999"));
         QVERIFY(QTest::qWaitFor([&] { return !w.Running(); }, 60000));
         QVERIFY(w.State().DisplayText.empty());
     }
     QClipboard* cb = QGuiApplication::clipboard();
     cb->setText(QStringLiteral("untouched"));
-    DialogDriver driver(1500);  // any dialog at all is a failure
-    driver.Start();
+    DialogDriver driver(0);  // any dialog at all is a failure
     // Called directly, as a stray shortcut or driver would: nothing to export, nothing happens.
     if (command == "copy")
         w.mnuCopy_Click();
     else
         w.mnuCreateFile_Click();
     QTest::qWait(200);
-    QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
+    GUITEST_VERIFY_DIALOGS(driver);
     QCOMPARE(cb->text(), QStringLiteral("untouched"));
 }
 
@@ -929,17 +816,17 @@ void ExportsTest::windowSaveSettings_data() {
 void ExportsTest::windowSaveSettings() {
     QFETCH(int, n);
     QFETCH(bool, leftovers);
-    Form1 w;
+    Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     QVERIFY(RunWindow(w, n));
     if (leftovers) {
         // What Print Setup and Help leave in the shared object.
-        w.dlgDialogo->Flags = CommonDialog::PrintSetupForm;
-        w.dlgDialogo->DialogTitle = QStringLiteral("Print Setup");
-        w.dlgDialogo->FileName = QStringLiteral("/elsewhere/other.doc");
-        w.dlgDialogo->Filter = QStringLiteral("All (*)|*");
-        w.dlgDialogo->FilterIndex = 1;
-        w.dlgDialogo->CancelError = false;
+        w.Ui().dlgDialogo->Flags = CommonDialog::PrintSetupForm;
+        w.Ui().dlgDialogo->DialogTitle = QStringLiteral("Print Setup");
+        w.Ui().dlgDialogo->FileName = QStringLiteral("/elsewhere/other.doc");
+        w.Ui().dlgDialogo->Filter = QStringLiteral("All (*)|*");
+        w.Ui().dlgDialogo->FilterIndex = 1;
+        w.Ui().dlgDialogo->CancelError = false;
     }
     const bool ready = w.State().PlainTextReady;
     const std::string plain = w.State().PlainText;
@@ -950,18 +837,17 @@ void ExportsTest::windowSaveSettings() {
         CheckSaveSettings(dlg, f, proposed);
         CancelFileDialog()(dlg, f);
     });
-    driver.Start();
     const QString cwd = QDir::currentPath();
     const QStringList before = Entries(cwd);
-    w.mnuCreateFile->trigger();
-    QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
+    w.Ui().mnuCreateFile->trigger();
+    GUITEST_VERIFY_DIALOGS(driver);
     // Cancelled: nothing built, nothing written.
     QCOMPARE(Entries(cwd), before);
     QCOMPARE(w.State().PlainTextReady, ready);
     QCOMPARE(w.State().PlainText, plain);
-    QCOMPARE(w.dlgDialogo->Flags, CommonDialog::OverwritePrompt | CommonDialog::HideReadOnly);
-    QCOMPARE(w.dlgDialogo->FilterIndex, 3);
-    QVERIFY(w.dlgDialogo->CancelError);
+    QCOMPARE(w.Ui().dlgDialogo->Flags, CommonDialog::OverwritePrompt | CommonDialog::HideReadOnly);
+    QCOMPARE(w.Ui().dlgDialogo->FilterIndex, 3);
+    QVERIFY(w.Ui().dlgDialogo->CancelError);
 }
 
 void ExportsTest::windowCreateFile_data() {
@@ -993,23 +879,22 @@ void ExportsTest::windowCreateFile() {
 
     QTemporaryDir dir;
     const QString path = dir.filePath(typed);
-    if (!existing.isNull()) QVERIFY(WriteAll(path, existing));
-    Form1 w;
+    if (!existing.isNull()) QVERIFY(WriteBytes(path, existing));
+    Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     QVERIFY(RunWindow(w, n));
-    w.mnuCopy->trigger();
+    w.Ui().mnuCopy->trigger();
     const QString copied = QGuiApplication::clipboard()->text();
 
     DialogDriver driver;
     driver.Then(TypeAndSave(path));
     if (!existing.isNull())
         driver.Then(AnswerBox([](QMessageBox*, QStringList&) {}, QMessageBox::Yes));
-    driver.Start();
-    (twin ? w.mnuCreateFile_Pop : w.mnuCreateFile)->trigger();
-    QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
-    QCOMPARE(w.dlgDialogo->FileName, path);
+    (twin ? w.Ui().mnuCreateFile_Pop : w.Ui().mnuCreateFile)->trigger();
+    GUITEST_VERIFY_DIALOGS(driver);
+    QCOMPARE(w.Ui().dlgDialogo->FileName, path);
 
-    const QByteArray bytes = ReadAll(path);
+    const QByteArray bytes = ReadBytes(path);
     QCOMPARE(bytes, expected.isNull() ? (copied + QStringLiteral("\r\n")).toLocal8Bit() : expected);
     if (!expected.isNull()) QCOMPARE(bytes, (copied + QStringLiteral("\r\n")).toLocal8Bit());
     QCOMPARE(Entries(dir.path()), QStringList{typed});
@@ -1018,10 +903,9 @@ void ExportsTest::windowCreateFile() {
     QFile::remove(path);
     DialogDriver again;
     again.Then(TypeAndSave(path));
-    again.Start();
-    w.mnuCreateFile->trigger();
-    QVERIFY2(again.Finish(), qPrintable(again.Report()));
-    QCOMPARE(ReadAll(path), bytes);
+    w.Ui().mnuCreateFile->trigger();
+    GUITEST_VERIFY_DIALOGS(again);
+    QCOMPARE(ReadBytes(path), bytes);
 }
 
 void ExportsTest::windowCreateFileFailure_data() {
@@ -1039,15 +923,15 @@ void ExportsTest::windowCreateFileFailure() {
         path = dir.filePath(QStringLiteral("gone/Kaldrome1000"));
     } else {
         path = dir.filePath(QStringLiteral("Kaldrome1000.txt"));
-        QVERIFY(WriteAll(path, old));
+        QVERIFY(WriteBytes(path, old));
     }
     const QStringList before = Entries(dir.path());
 
-    Form1 w;
+    Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     QVERIFY(RunWindow(w, 1000));
-    const QString screen = w.rtfResp->toPlainText();
-    const QString digits = w.lblDigitos->text();
+    const QString screen = w.Ui().rtfResp->toPlainText();
+    const QString digits = w.Ui().lblDigitos->text();
 
     DialogDriver driver;
     driver.Then(TypeAndSave(path));
@@ -1064,31 +948,29 @@ void ExportsTest::windowCreateFileFailure() {
             Check(f, box->standardButtons() == QMessageBox::Ok, "OK");
         },
         QMessageBox::Ok));
-    driver.Start();
     if (kind == "full") {
         FileSizeLimit limit(64);
-        w.mnuCreateFile->trigger();
+        w.Ui().mnuCreateFile->trigger();
     } else {
-        w.mnuCreateFile->trigger();
+        w.Ui().mnuCreateFile->trigger();
     }
-    QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
+    GUITEST_VERIFY_DIALOGS(driver);
 
     // The result stays, the old file stays, nothing half-written is left.
-    QCOMPARE(w.rtfResp->toPlainText(), screen);
-    QCOMPARE(w.lblDigitos->text(), digits);
-    QVERIFY(w.mnuCreateFile->isEnabled());
+    QCOMPARE(w.Ui().rtfResp->toPlainText(), screen);
+    QCOMPARE(w.Ui().lblDigitos->text(), digits);
+    QVERIFY(w.Ui().mnuCreateFile->isEnabled());
     QCOMPARE(Entries(dir.path()), before);
     if (kind != "missing")
-        QCOMPARE(ReadAll(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
+        QCOMPARE(ReadBytes(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
 
     // And the next Create File works.
     const QString good = dir.filePath(QStringLiteral("after.txt"));
     DialogDriver next;
     next.Then(TypeAndSave(good));
-    next.Start();
-    w.mnuCreateFile->trigger();
-    QVERIFY2(next.Finish(), qPrintable(next.Report()));
-    QVERIFY(ReadAll(good).endsWith("Number of digits: 2,568\r\n"));
+    w.Ui().mnuCreateFile->trigger();
+    GUITEST_VERIFY_DIALOGS(next);
+    QVERIFY(ReadBytes(good).endsWith("Number of digits: 2,568\r\n"));
 }
 
 void ExportsTest::windowNoPrinter_data() {
@@ -1104,11 +986,11 @@ void ExportsTest::windowNoPrinter_data() {
 void ExportsTest::windowNoPrinter() {
     QFETCH(QString, command);
     QFETCH(bool, withResult);
-    QVERIFY(!Utilities::PrinterInstalled());
-    Form1 w;
+    QVERIFY(!kaldrome::Utilities::PrinterInstalled());
+    Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     if (withResult) QVERIFY(RunWindow(w, 50));
-    const int flags = w.dlgDialogo->Flags;
+    const int flags = w.Ui().dlgDialogo->Flags;
     const std::string plain = w.State().PlainText;
 
     auto* item = w.findChild<QAction*>(command);
@@ -1118,22 +1000,21 @@ void ExportsTest::windowNoPrinter() {
     driver.Then(AnswerBox(
         [](QMessageBox* box, QStringList& f) {
             Check(f, box->windowTitle() == QStringLiteral("Kaldrome"), "title");
-            Check(f, box->text() == kNoPrinterText, "text " + box->text());
+            Check(f, box->text() == NoPrinterText, "text " + box->text());
             Check(f, box->icon() == QMessageBox::Critical, "stop icon");
             Check(f, box->standardButtons() == QMessageBox::Ok, "one OK button");
         },
         QMessageBox::Ok));
-    driver.Start();
     item->trigger();
-    QVERIFY2(driver.Finish(), qPrintable(driver.Report()));
+    GUITEST_VERIFY_DIALOGS(driver);
     // Nothing else happened: no printer made, no settings changed, nothing built.
     QCOMPARE(w.Printer(), nullptr);
-    QCOMPARE(w.dlgDialogo->Flags, flags);
+    QCOMPARE(w.Ui().dlgDialogo->Flags, flags);
     QCOMPARE(w.State().PlainText, plain);
 
     // Copy still works.
     if (withResult) {
-        w.mnuCopy->trigger();
+        w.Ui().mnuCopy->trigger();
         QVERIFY(
             QGuiApplication::clipboard()->text().startsWith(QStringLiteral("50!=\r\n  0000030")));
     }

@@ -25,7 +25,9 @@
 #include "guitest.h"
 #include "mainwindow/form1.h"
 #include "mainwindow/percent_bar.h"
-#include "mainwindow/program_icon.h"
+#include "uikit/program_icon.h"
+
+using kaldrome::Form1;
 
 namespace {
 
@@ -187,7 +189,7 @@ class Form1LayoutTest : public QObject {
 
     void resultBoxShowsAWholeLine() {
         // A display line is 45 characters; it must fit without horizontal scrolling.
-        QPlainTextEdit* box = w_->rtfResp;
+        QPlainTextEdit* box = w_->Ui().rtfResp;
         QVERIFY(QFontInfo(box->font()).fixedPitch());
         const QString line = "  0402387  2600770  9377354  3702433  9230039";
         QCOMPARE(line.size(), 45);
@@ -202,7 +204,7 @@ class Form1LayoutTest : public QObject {
     }
 
     void resultBox() {
-        QPlainTextEdit* box = w_->rtfResp;
+        QPlainTextEdit* box = w_->Ui().rtfResp;
         QVERIFY(box->isReadOnly());
         QCOMPARE(box->lineWrapMode(), QPlainTextEdit::NoWrap);
         QCOMPARE(box->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
@@ -243,11 +245,11 @@ class Form1LayoutTest : public QObject {
 
     void percentBarAndRule() {
         // The bar's background is yellow before anything is drawn.
-        const QImage bar = w_->picPercentBar->grab().toImage();
+        const QImage bar = w_->Ui().picPercentBar->grab().toImage();
         QCOMPARE(QColor(bar.pixel(bar.width() / 2, bar.height() / 2)), QColor(255, 255, 0));
-        QCOMPARE(w_->picPercentBar->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(w_->Ui().picPercentBar->focusPolicy(), Qt::NoFocus);
         // A thin rule along the top of the client area, past its right edge.
-        QFrame* line = w_->Line1;
+        QFrame* line = w_->Ui().Line1;
         QCOMPARE(line->objectName(), QString("Line1"));
         QCOMPARE(line->frameShape(), QFrame::HLine);
         QCOMPARE(line->geometry().topLeft(), QPoint(0, 0));
@@ -258,7 +260,7 @@ class Form1LayoutTest : public QObject {
         // The common dialog is an object of the window, not a widget on it.
         auto* dialog = w_->findChild<kaldrome::CommonDialog*>("dlgDialogo");
         QVERIFY(dialog);
-        QCOMPARE(dialog, w_->dlgDialogo);
+        QCOMPARE(dialog, w_->Ui().dlgDialogo);
     }
 
     void tabOrder_data() {
@@ -284,7 +286,9 @@ class Form1LayoutTest : public QObject {
         QCOMPARE(QApplication::focusWidget(), w_->findChild<QWidget*>(to));
     }
 
-    void focusAtStart() { QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w_->txtN)); }
+    void focusAtStart() {
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w_->Ui().txtN));
+    }
 
     void menuBar_data() {
         QTest::addColumn<QString>("menu");
@@ -348,12 +352,12 @@ class Form1LayoutTest : public QObject {
     void menuBarHoldsThreeMenus() {
         const QList<QAction*> top = w_->menuBar()->actions();
         QCOMPARE(top.size(), 3);
-        QCOMPARE(top.at(0), w_->mnuFile->menuAction());
-        QCOMPARE(top.at(1), w_->mnuEdit->menuAction());
-        QCOMPARE(top.at(2), w_->mnuAyuda->menuAction());
-        QCOMPARE(w_->mnuFile->actions().size(), 3);
-        QCOMPARE(w_->mnuEdit->actions().size(), 1);
-        QCOMPARE(w_->mnuAyuda->actions().size(), 5);
+        QCOMPARE(top.at(0), w_->Ui().mnuFile->menuAction());
+        QCOMPARE(top.at(1), w_->Ui().mnuEdit->menuAction());
+        QCOMPARE(top.at(2), w_->Ui().mnuAyuda->menuAction());
+        QCOMPARE(w_->Ui().mnuFile->actions().size(), 3);
+        QCOMPARE(w_->Ui().mnuEdit->actions().size(), 1);
+        QCOMPARE(w_->Ui().mnuAyuda->actions().size(), 5);
         for (QAction* a : top) QVERIFY(a->text() != "PopUpMenu");
     }
 
@@ -389,7 +393,7 @@ class Form1LayoutTest : public QObject {
         QFETCH(QString, item);
         QFETCH(QString, caption);
         QFETCH(bool, separator);
-        QMenu* menu = w_->mnuPopUpMenu;
+        QMenu* menu = w_->Ui().mnuPopUpMenu;
         QCOMPARE(menu->objectName(), QString("mnuPopUpMenu"));
         QCOMPARE(menu->title(), QString("PopUpMenu"));
         QCOMPARE(menu->actions().size(), 10);
@@ -494,7 +498,7 @@ class Form1LayoutTest : public QObject {
 
     void numberBoxHoldsSixCharacters() {
         QFETCH(QString, how);
-        QLineEdit* box = w_->txtN;
+        QLineEdit* box = w_->Ui().txtN;
         box->setFocus();
         const QString seven = "1234567";
         if (how == "typed") {

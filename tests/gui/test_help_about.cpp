@@ -16,15 +16,18 @@
 #include <QTextBrowser>
 #include <QTextEdit>
 #include <QtTest>
+#include <memory>
 
+#include "base/run_state.h"
 #include "commands/common_dialog.h"
 #include "commands/frm_about.h"
 #include "commands/help_viewer.h"
 #include "commands/open_document.h"
-#include "engine/run_state.h"
 #include "gui/guitest.h"
 #include "mainwindow/form1.h"
-#include "mainwindow/program_icon.h"
+#include "uikit/program_icon.h"
+
+using kaldrome::Form1;
 
 using guitest::After;
 using kaldrome::FrmAbout;
@@ -32,21 +35,17 @@ using kaldrome::HelpViewer;
 
 namespace {
 
-const QString kProductsUrl = QStringLiteral("http://www.orvanesoftware.com/Products.htm");
+const QString ProductsUrl = QStringLiteral("http://www.orvanesoftware.com/Products.htm");
 
 QString ShippedHelp() {
     return qEnvironmentVariable("KALDROME_HELP_DIR") + "/kaldrome.hlp";
 }
 
-QString ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+QString ReadText(const QString& path) {
+    return QString::fromUtf8(guitest::ReadBytes(path));
 }
 
-bool Write(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
+using guitest::WriteBytes;
 
 // Top of the block that carries the named anchor, in document coordinates; -1 if absent.
 int AnchorTop(QTextBrowser* b, const QString& name) {
@@ -119,6 +118,7 @@ class HelpAboutTest : public QObject {
     void contentsLinks();
     void helpCommand_data();
     void helpCommand();
+    void helpViewerGoesWithTheWindow();
 
     void openDocument_data();
     void openDocument();
@@ -139,8 +139,18 @@ class HelpAboutTest : public QObject {
     void commandsDuringRun();
 
   private:
+    // The help command of a common dialog of the test's own, as the window uses it.
+    HelpViewer* ShowHelp(const QString& path) {
+        if (!dialog_) dialog_ = std::make_unique<kaldrome::CommonDialog>(nullptr);
+        dialog_->HelpFile = path;
+        dialog_->HelpCommand = kaldrome::HelpContents;
+        dialog_->ShowHelp();
+        return dialog_->HelpWindow();
+    }
+
     QTemporaryDir tmp_;
     UrlCatcher catcher_;
+    std::unique_ptr<kaldrome::CommonDialog> dialog_;
 };
 
 void HelpAboutTest::initTestCase() {
@@ -156,7 +166,7 @@ void HelpAboutTest::cleanupTestCase() {
 }
 
 void HelpAboutTest::cleanup() {
-    delete HelpViewer::Instance();
+    dialog_.reset();
     catcher_.urls.clear();
 }
 
@@ -167,7 +177,7 @@ void HelpAboutTest::viewerOpensAtContents_data() {
     QTest::addColumn<QByteArray>("file");  // empty: the shipped help file
     QTest::addColumn<QString>("title");
     QString shippedTitle;
-    const auto m = QRegularExpression("<title>(.*)</title>").match(ReadAll(ShippedHelp()));
+    const auto m = QRegularExpression("<title>(.*)</title>").match(ReadText(ShippedHelp()));
     if (m.hasMatch()) shippedTitle = m.captured(1);
     QTest::newRow("shipped help file") << QByteArray() << shippedTitle;
     QByteArray preface;
@@ -187,9 +197,9 @@ void HelpAboutTest::viewerOpensAtContents() {
     QFETCH(QString, title);
     QVERIFY(!title.isEmpty());
     QString path = ShippedHelp();
-    if (!file.isEmpty()) QVERIFY(Write(path = tmp_.filePath("h.hlp"), file));
+    if (!file.isEmpty()) QVERIFY(WriteBytes(path = tmp_.filePath("h.hlp"), file));
 
-    HelpViewer* v = HelpViewer::ShowHelp(path, kaldrome::HelpContents);
+    HelpViewer* v = ShowHelp(path);
     QVERIFY(QTest::qWaitForWindowExposed(v));
     QVERIFY2(v->LoadError().isEmpty(), qPrintable(v->LoadError()));
     QVERIFY(!v->isModal() && QApplication::activeModalWidget() == nullptr);
@@ -220,11 +230,12 @@ void HelpAboutTest::viewerReportsBadFile() {
     QFETCH(QString, phrase);
     const QString path = tmp_.filePath("bad-" + kind + ".hlp");
     if (kind == "folder") QVERIFY(QDir().mkpath(path));
-    if (kind == "empty") QVERIFY(Write(path, {}));
-    if (kind == "binary") QVERIFY(Write(path, QByteArray("\x3f\x5f\x03\x00\xff\xfe\x80\x81", 8)));
-    if (kind == "foreign") QVERIFY(Write(path, "<html><body><p>Other help</p></body></html>"));
+    if (kind == "empty") QVERIFY(WriteBytes(path, {}));
+    if (kind == "binary")
+        QVERIFY(WriteBytes(path, QByteArray("\x3f\x5f\x03\x00\xff\xfe\x80\x81", 8)));
+    if (kind == "foreign") QVERIFY(WriteBytes(path, "<html><body><p>Other help</p></body></html>"));
 
-    HelpViewer* v = HelpViewer::ShowHelp(path, kaldrome::HelpContents);
+    HelpViewer* v = ShowHelp(path);
     QVERIFY(v->isVisible());
     QVERIFY2(v->LoadError().contains(phrase), qPrintable(v->LoadError()));
     QVERIFY(v->LoadError().contains(QFileInfo(path).fileName()));
@@ -251,14 +262,14 @@ void HelpAboutTest::viewerRereadsFile() {
     QFETCH(QByteArray, second);
     const QString path = tmp_.filePath("changing.hlp");
     QFile::remove(path);
-    if (!first.isEmpty()) QVERIFY(Write(path, first));
-    HelpViewer* v = HelpViewer::ShowHelp(path, kaldrome::HelpContents);
+    if (!first.isEmpty()) QVERIFY(WriteBytes(path, first));
+    HelpViewer* v = ShowHelp(path);
     QCOMPARE(v->LoadError().isEmpty(), !first.isEmpty());
     v->Browser()->setSource(QUrl("#nowhere"));  // wander off before asking again
 
     QFile::remove(path);
-    if (!second.isEmpty()) QVERIFY(Write(path, second));
-    QCOMPARE(HelpViewer::ShowHelp(path, kaldrome::HelpContents), v);  // the same window
+    if (!second.isEmpty()) QVERIFY(WriteBytes(path, second));
+    QCOMPARE(ShowHelp(path), v);  // the same window
     if (second.isEmpty()) {
         QVERIFY(v->LoadError().contains("could not be found"));
     } else {
@@ -272,7 +283,7 @@ void HelpAboutTest::viewerRereadsFile() {
 
 void HelpAboutTest::contentsLinks_data() {
     QTest::addColumn<QString>("topic");
-    const QString text = ReadAll(ShippedHelp());
+    const QString text = ReadText(ShippedHelp());
     const QString contents = text.section(QStringLiteral("<hr>"), 0, 0);
     QStringList seen;
     auto it = QRegularExpression("href=\"#([^\"]+)\"").globalMatch(contents);
@@ -287,7 +298,7 @@ void HelpAboutTest::contentsLinks_data() {
 
 void HelpAboutTest::contentsLinks() {
     QFETCH(QString, topic);
-    HelpViewer* v = HelpViewer::ShowHelp(ShippedHelp(), kaldrome::HelpContents);
+    HelpViewer* v = ShowHelp(ShippedHelp());
     QVERIFY(QTest::qWaitForWindowExposed(v));
     QTextBrowser* b = v->Browser();
     QVERIFY2(AnchorTop(b, topic) > 0, "every topic named in the contents exists");
@@ -319,12 +330,13 @@ void HelpAboutTest::helpCommand() {
     QVERIFY(guitest::ShowActive(&form));
 
     if (how == "F1") QTest::keyClick(&form, Qt::Key_F1);
-    if (how == "menu") form.mnuHelp->trigger();
-    if (how == "popup") form.mnuHelp_Pop->trigger();
+    if (how == "menu") form.Ui().mnuHelp->trigger();
+    if (how == "popup") form.Ui().mnuHelp_Pop->trigger();
 
-    QCOMPARE(form.dlgDialogo->HelpFile, QCoreApplication::applicationDirPath() + "/kaldrome.hlp");
-    QCOMPARE(form.dlgDialogo->HelpCommand, 3);
-    HelpViewer* v = HelpViewer::Instance();
+    QCOMPARE(form.Ui().dlgDialogo->HelpFile,
+             QCoreApplication::applicationDirPath() + "/kaldrome.hlp");
+    QCOMPARE(form.Ui().dlgDialogo->HelpCommand, 3);
+    HelpViewer* v = form.Ui().dlgDialogo->HelpWindow();
     QVERIFY(v && v->isVisible());
     QCOMPARE(v->LoadError().isEmpty(), present);
     if (present) QCOMPARE(v->Browser()->source().fragment(), QStringLiteral("contents"));
@@ -333,10 +345,23 @@ void HelpAboutTest::helpCommand() {
     // The main window carries on: a run still starts and finishes.
     QVERIFY(form.isVisible() && QApplication::activeModalWidget() == nullptr);
     QVERIFY(guitest::ShowActive(&form));
-    form.txtN->setFocus();
-    QTest::keyClicks(form.txtN, "5");
-    QTest::keyClick(form.txtN, Qt::Key_Return);
-    QCOMPARE(form.rtfResp->toPlainText(), QStringLiteral("  0000120"));
+    guitest::EnterNumber(form, "5");
+    QCOMPARE(form.Ui().rtfResp->toPlainText(), QStringLiteral("  0000120"));
+}
+
+void HelpAboutTest::helpViewerGoesWithTheWindow() {
+    HelpBesideProgram file(true);
+    QPointer<HelpViewer> viewer;
+    {
+        Form1 form;
+        form.Ui().mnuHelp->trigger();
+        viewer = form.Ui().dlgDialogo->HelpWindow();
+        QVERIFY(viewer && viewer->isVisible());
+        form.Ui().mnuHelp_Pop->trigger();
+        QCOMPARE(form.Ui().dlgDialogo->HelpWindow(),
+                 viewer.data());  // raised again, not a second one
+    }
+    QVERIFY(viewer.isNull());
 }
 
 // ---------------------------------------------------------------------------
@@ -345,7 +370,7 @@ void HelpAboutTest::helpCommand() {
 void HelpAboutTest::openDocument_data() {
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("expected");  // empty: nothing may be opened
-    QTest::newRow("products page gets http") << kaldrome::ProductsPageAddress() << kProductsUrl;
+    QTest::newRow("products page gets http") << kaldrome::ProductsPageAddress() << ProductsUrl;
     QTest::newRow("full address kept") << "https://orvanesoftware.com/a?b=1"
                                        << "https://orvanesoftware.com/a?b=1";
     QTest::newRow("surrounding spaces dropped") << "  www.orvanesoftware.com/x.htm "
@@ -361,7 +386,7 @@ void HelpAboutTest::openDocument_data() {
 void HelpAboutTest::openDocument() {
     QFETCH(QString, target);
     QFETCH(QString, expected);
-    const QString result = Utilities::OpenDocument(target);
+    const QString result = kaldrome::Utilities::OpenDocument(target);
     if (expected.isEmpty()) {
         QVERIFY(catcher_.urls.isEmpty());
         QVERIFY2(result.startsWith("not an address"), qPrintable(result));
@@ -383,10 +408,10 @@ void HelpAboutTest::webCommands_data() {
 void HelpAboutTest::webCommands() {
     QFETCH(QString, how);
     QFETCH(int, opened);
-    guitest::ModalWatchdog dog;
+    guitest::DialogDriver dog;
     Form1 form;
-    if (how == "menu") form.mnuWeb->trigger();
-    if (how == "popup") form.mnuWeb_Pop->trigger();
+    if (how == "menu") form.Ui().mnuWeb->trigger();
+    if (how == "popup") form.Ui().mnuWeb_Pop->trigger();
     if (how.startsWith("picture")) {
         After(100, &form, [&] {
             auto* about = qobject_cast<FrmAbout*>(form.About());
@@ -395,10 +420,10 @@ void HelpAboutTest::webCommands() {
             if (how == "picture-right") QTest::mouseClick(pic, Qt::RightButton);
             about->cmdContinue->click();
         });
-        form.mnuAbout->trigger();
+        form.Ui().mnuAbout->trigger();
     }
-    QCOMPARE(catcher_.urls, QList<QUrl>(opened, QUrl(kProductsUrl)));
-    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+    QCOMPARE(catcher_.urls, QList<QUrl>(opened, QUrl(ProductsUrl)));
+    GUITEST_VERIFY_DIALOGS(dog);
 }
 
 // ---------------------------------------------------------------------------
@@ -444,7 +469,7 @@ void HelpAboutTest::aboutControls() {
 }
 
 void HelpAboutTest::aboutFrame() {
-    guitest::ModalWatchdog dog;
+    guitest::DialogDriver dog;
     FrmAbout about;
     After(100, &about, [&] {
         QCOMPARE(QApplication::activeModalWidget(), &about);
@@ -472,7 +497,7 @@ void HelpAboutTest::aboutFrame() {
     QCOMPARE(hand.shape(), Qt::BitmapCursor);
     QCOMPARE(hand.pixmap().size(), QSize(32, 32));
     QCOMPARE(qAlpha(hand.pixmap().toImage().pixel(hand.hotSpot())), 255);  // on the fingertip
-    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+    GUITEST_VERIFY_DIALOGS(dog);
 }
 
 void HelpAboutTest::aboutText_data() {
@@ -533,7 +558,7 @@ void HelpAboutTest::aboutKeys() {
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(bool, closes);
-    guitest::ModalWatchdog dog;
+    guitest::DialogDriver dog;
     FrmAbout about;
     QWidget* target = nullptr;
     bool open = true;
@@ -551,7 +576,7 @@ void HelpAboutTest::aboutKeys() {
     QCOMPARE(target, about.cmdContinue);
     QCOMPARE(open, !closes);
     QCOMPARE(continued, closes);
-    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+    GUITEST_VERIFY_DIALOGS(dog);
 }
 
 void HelpAboutTest::aboutReloads_data() {
@@ -564,7 +589,7 @@ void HelpAboutTest::aboutReloads_data() {
 
 void HelpAboutTest::aboutReloads() {
     QFETCH(QString, meddle);
-    guitest::ModalWatchdog dog;
+    guitest::DialogDriver dog;
     Form1 form;
     QString firstHtml;
     After(100, &form, [&] {
@@ -579,7 +604,7 @@ void HelpAboutTest::aboutReloads() {
         if (meddle == "helpfile") kaldrome::SetApplicationHelpFile("/elsewhere/other.hlp");
         about->cmdContinue->click();
     });
-    form.mnuAbout->trigger();
+    form.Ui().mnuAbout->trigger();
     auto* about = qobject_cast<FrmAbout*>(form.About());
     QVERIFY(about && !about->isVisible());
     QVERIFY(meddle != "type" || about->rtfAbout->toPlainText().contains("typed here"));
@@ -590,13 +615,13 @@ void HelpAboutTest::aboutReloads() {
         QCOMPARE(QApplication::focusWidget(), about->cmdContinue);
         about->cmdContinue->click();
     });
-    form.mnuAbout_Pop->trigger();
+    form.Ui().mnuAbout_Pop->trigger();
     QCOMPARE(form.About(), about);  // created once, shown again
     QCOMPARE(secondHtml, firstHtml);
     QVERIFY(firstHtml.contains("Kaldrome"));
     QCOMPARE(about->lblWarning->text(), kaldrome::LegalNotice());
     QCOMPARE(kaldrome::ApplicationHelpFile(), kaldrome::HelpFilePath());
-    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+    GUITEST_VERIFY_DIALOGS(dog);
 }
 
 // ---------------------------------------------------------------------------
@@ -613,7 +638,7 @@ void HelpAboutTest::commandsDuringRun_data() {
 void HelpAboutTest::commandsDuringRun() {
     QFETCH(QString, command);
     QFETCH(bool, holds);
-    guitest::ModalWatchdog dog(6000);
+    guitest::DialogDriver dog(6000);
     HelpBesideProgram file(true);
     Form1 form;
     QVERIFY(guitest::ShowActive(&form));
@@ -625,27 +650,25 @@ void HelpAboutTest::commandsDuringRun() {
     After(400, &form, [&] {
         before = factor();
         if (command == "about") {
-            After(300, &form, [&] { heldFrom = factor(), clockFrom = form.lblTime->text(); });
+            After(300, &form, [&] { heldFrom = factor(), clockFrom = form.Ui().lblTime->text(); });
             After(1500, &form, [&] {
-                heldTo = factor(), clockTo = form.lblTime->text();
+                heldTo = factor(), clockTo = form.Ui().lblTime->text();
                 qobject_cast<FrmAbout*>(form.About())->cmdContinue->click();
             });
-            form.mnuAbout->trigger();
+            form.Ui().mnuAbout->trigger();
         }
-        if (command == "help") form.mnuHelp->trigger();
-        if (command == "web") form.mnuWeb->trigger();
+        if (command == "help") form.Ui().mnuHelp->trigger();
+        if (command == "web") form.Ui().mnuWeb->trigger();
         returnedAtOnce = QApplication::activeModalWidget() == nullptr;
         const int resumedFrom = factor();
         After(500, &form, [&, resumedFrom] {
             after = factor() - resumedFrom;
-            form.cmdStop->click();
+            form.Ui().cmdStop->click();
         });
     });
-    After(15000, &form, [&] { form.cmdStop->click(); });  // never let a run outlast the test
+    After(15000, &form, [&] { form.Ui().cmdStop->click(); });  // never let a run outlast the test
 
-    form.txtN->setFocus();
-    QTest::keyClicks(form.txtN, "400000");
-    QTest::keyClick(form.txtN, Qt::Key_Return);  // returns when the run has stopped
+    guitest::EnterNumber(form, "400000");  // returns when the run has stopped
 
     QVERIFY2(before > 0, "the command came during the run");
     QVERIFY(returnedAtOnce);
@@ -655,9 +678,9 @@ void HelpAboutTest::commandsDuringRun() {
         QCOMPARE(heldTo, heldFrom);
         QCOMPARE(clockTo, clockFrom);
     }
-    if (command == "help") QVERIFY(HelpViewer::Instance()->isVisible());
-    if (command == "web") QCOMPARE(catcher_.urls, QList<QUrl>{QUrl(kProductsUrl)});
-    GUITEST_VERIFY_NO_STRAY_WINDOWS(dog);
+    if (command == "help") QVERIFY(form.Ui().dlgDialogo->HelpWindow()->isVisible());
+    if (command == "web") QCOMPARE(catcher_.urls, QList<QUrl>{QUrl(ProductsUrl)});
+    GUITEST_VERIFY_DIALOGS(dog);
 }
 
 QTEST_MAIN(HelpAboutTest)

@@ -9,10 +9,13 @@
 #include <cmath>
 #include <vector>
 
+#include "base/number_format.h"
 #include "engine/progress.h"
+#include "mainwindow/form1.h"
 #include "mainwindow/percent_bar.h"
-#include "mainwindow/system_locale.h"
-#include "resulttext/number_format.h"
+#include "uikit/system_locale.h"
+
+using kaldrome::Form1;
 
 using kaldrome::PercentBar;
 
@@ -76,9 +79,6 @@ class TestPercentBar : public QObject {
     Q_OBJECT
 
   private slots:
-    void init() { kaldrome::SetSeparators(kaldrome::NumberSeparators{}); }
-    void cleanup() { kaldrome::SetSeparators(kaldrome::NumberSeparators{}); }
-
     void colours_data();
     void colours();
     void barFollowsThePercent_data();
@@ -295,6 +295,7 @@ void TestPercentBar::unchangedDrawIsCheap() {
     bar.Draw(40.0f);
     const int count = bar.PaintCount();
     constexpr int Calls = 200000;
+    const kaldrome::NumberSeparators separators;
     std::vector<double> drawNs, clockNs;
     volatile std::size_t sink = 0;
     for (int round = 0; round < 5; ++round) {
@@ -304,7 +305,7 @@ void TestPercentBar::unchangedDrawIsCheap() {
         drawNs.push_back(static_cast<double>(timer.nsecsElapsed()) / Calls);
         timer.restart();
         for (int k = 0; k < Calls; ++k)
-            sink = sink + kaldrome::FormatClock(k & 1023, k % 60, 7).size();
+            sink = sink + kaldrome::FormatClock(k & 1023, k % 60, 7, separators).size();
         clockNs.push_back(static_cast<double>(timer.nsecsElapsed()) / Calls);
     }
     QCOMPARE(bar.PaintCount(), count);
@@ -340,19 +341,31 @@ void TestPercentBar::separatorsFor() {
     QCOMPARE(QString::fromStdString(s.decimal), decimal);
 
     // The patterns of the program pick them up.
-    kaldrome::SetSeparators(s);
-    QCOMPARE(Q(kaldrome::FormatClock(1111, 6, 40)), "1" + group + "111: 06: 40");
-    QCOMPARE(Q(kaldrome::PercentText(42.857143f)), "42" + decimal + "86%");
+    QCOMPARE(Q(kaldrome::FormatClock(1111, 6, 40, s)), "1" + group + "111: 06: 40");
+    QCOMPARE(Q(kaldrome::PercentText(42.857143f, s)), "42" + decimal + "86%");
+
+    // So does a bar given them: its text differs from the default one's exactly
+    // when the decimal separator does.
+    PercentBar bar, plain;
+    for (PercentBar* b : {&bar, &plain}) b->resize(BarWidth, BarHeight);
+    bar.SetSeparators(s);
+    bar.Draw(42.857143f);
+    plain.Draw(42.857143f);
+    QCOMPARE(bar.Image() != plain.Image(), decimal != ".");
 }
 
 void TestPercentBar::systemSeparators() {
     // main() runs this test under a German locale.
     QCOMPARE(QLocale::system().name(), QString("de_DE"));
-    kaldrome::InstallSystemSeparators();
-    QCOMPARE(Q(kaldrome::Separators().group), QString("."));
-    QCOMPARE(Q(kaldrome::Separators().decimal), QString(","));
-    QCOMPARE(Q(kaldrome::FormatClock(4000, 0, 0)), QString("4.000: 00: 00"));
-    QCOMPARE(Q(kaldrome::PercentText(0.1f)), QString(",10%"));
+    const kaldrome::NumberSeparators system = kaldrome::SystemSeparators();
+    QCOMPARE(Q(system.group), QString("."));
+    QCOMPARE(Q(system.decimal), QString(","));
+    QCOMPARE(Q(kaldrome::FormatClock(4000, 0, 0, system)), QString("4.000: 00: 00"));
+    QCOMPARE(Q(kaldrome::PercentText(0.1f, system)), QString(",10%"));
+    // The window takes them at start, and hands them to its percent bar.
+    Form1 w;
+    QCOMPARE(Q(w.Separators().group), QString("."));
+    QCOMPARE(Q(w.Ui().picPercentBar->Separators().decimal), QString(","));
 }
 
 int main(int argc, char** argv) {

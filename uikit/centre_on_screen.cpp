@@ -1,4 +1,4 @@
-#include "desktop/centre_on_screen.h"
+#include "uikit/centre_on_screen.h"
 
 #include <QEvent>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "mainwindow/program_icon.h"
+#include "uikit/program_icon.h"
 
 #include <QPixmap>
 #include <QVector>

@@ -1,4 +1,4 @@
-#include "mainwindow/system_locale.h"
+#include "uikit/system_locale.h"
 
 namespace kaldrome {
 
@@ -13,8 +13,8 @@ NumberSeparators SeparatorsFor(const QLocale& locale) {
     return separators;
 }
 
-void InstallSystemSeparators() {
-    SetSeparators(SeparatorsFor(QLocale::system()));
+NumberSeparators SystemSeparators() {
+    return SeparatorsFor(QLocale::system());
 }
 
 }  // namespace kaldrome

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/check.h"
+
 namespace kaldrome {
 
 inline constexpr int32_t LimbBase = 10'000'000;
@@ -29,8 +31,14 @@ class Limbs {
     int32_t Capacity() const { return capacity_; }
     bool Empty() const { return capacity_ == 0; }
 
-    int32_t& operator()(int32_t k) { return store_[static_cast<std::size_t>(k) - 1]; }
-    int32_t operator()(int32_t k) const { return store_[static_cast<std::size_t>(k) - 1]; }
+    int32_t& operator()(int32_t k) {
+        KALDROME_ASSERT(k >= 1 && k <= capacity_);
+        return store_[static_cast<std::size_t>(k) - 1];
+    }
+    int32_t operator()(int32_t k) const {
+        KALDROME_ASSERT(k >= 1 && k <= capacity_);
+        return store_[static_cast<std::size_t>(k) - 1];
+    }
 
     // Pointer to limb 1; limb k is at Data()[k - 1].
     int32_t* Data() { return store_.data(); }

@@ -1,4 +1,4 @@
-#include "engine/run_state.h"
+#include "base/run_state.h"
 
 namespace kaldrome {
 

@@ -1,24 +1,9 @@
-#include "resulttext/number_format.h"
+#include "base/number_format.h"
 
 #include <cmath>
 #include <cstdlib>
-#include <utility>
 
 namespace kaldrome {
-
-namespace {
-NumberSeparators& Current() {
-    static NumberSeparators separators;
-    return separators;
-}
-}  // namespace
-
-const NumberSeparators& Separators() {
-    return Current();
-}
-void SetSeparators(NumberSeparators separators) {
-    Current() = std::move(separators);
-}
 
 std::string FormatMinDigits(int64_t value, int minDigits) {
     const bool negative = value < 0;
@@ -29,10 +14,10 @@ std::string FormatMinDigits(int64_t value, int minDigits) {
     return negative ? "-" + digits : digits;
 }
 
-std::string FormatGrouped(int64_t value, int minDigits) {
+std::string FormatGrouped(int64_t value, const NumberSeparators& separators, int minDigits) {
     std::string plain = FormatMinDigits(value, minDigits);
     const std::size_t start = (!plain.empty() && plain[0] == '-') ? 1 : 0;
-    const std::string& sep = Separators().group;
+    const std::string& sep = separators.group;
     std::string out = plain.substr(0, start);
     const std::size_t n = plain.size() - start;
     for (std::size_t i = 0; i < n; ++i) {
@@ -42,14 +27,14 @@ std::string FormatGrouped(int64_t value, int minDigits) {
     return out;
 }
 
-std::string FormatTwoDecimals(double value) {
+std::string FormatTwoDecimals(double value, const NumberSeparators& separators) {
     const bool negative = value < 0;
     const auto hundredths = static_cast<long long>(std::llround(std::fabs(value) * 100.0));
     const long long whole = hundredths / 100;
     const long long frac = hundredths % 100;
     std::string out = negative && hundredths != 0 ? "-" : "";
     if (whole != 0) out += std::to_string(whole);
-    out += Separators().decimal;
+    out += separators.decimal;
     out += static_cast<char>('0' + frac / 10);
     out += static_cast<char>('0' + frac % 10);
     return out;

@@ -3,7 +3,7 @@
 
 #include <QLocale>
 
-#include "resulttext/number_format.h"
+#include "base/number_format.h"
 
 namespace kaldrome {
 
@@ -11,7 +11,7 @@ namespace kaldrome {
 // locale defines no grouping (the C/POSIX locale).
 NumberSeparators SeparatorsFor(const QLocale& locale);
 
-// Hands the separators of QLocale::system() to every number pattern.
-void InstallSystemSeparators();
+// The separators of the user's locale, QLocale::system().
+NumberSeparators SystemSeparators();
 
 }  // namespace kaldrome

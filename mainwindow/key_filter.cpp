@@ -1,0 +1,112 @@
+#include "mainwindow/key_filter.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+
+#include "mainwindow/form1.h"
+
+namespace kaldrome {
+
+int KeyAsciiOf(const QKeyEvent* key) {
+    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return 0;
+    switch (key->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return 13;
+        case Qt::Key_Backspace:
+            return 8;
+        case Qt::Key_Escape:
+            return 27;
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+        case Qt::Key_Delete:
+            return 0;
+        default:
+            break;
+    }
+    const QString text = key->text();
+    if (text.isEmpty() || !text.at(0).isPrint()) return 0;
+    return text.at(0).unicode();
+}
+
+bool KeyFilter::MenusOwnKeys(const QWidget* target) const {
+    const QMenuBar* bar = form_.menuBar();
+    return QApplication::activePopupWidget() != nullptr || target == bar ||
+           bar->isAncestorOf(target) || bar->hasFocus();
+}
+
+bool KeyFilter::TakesBackShortcut(const QKeyEvent* key) const {
+    const Form1::Controls& ui = form_.Ui();
+    const QKeySequence pressed(key->keyCombination());
+    for (const QAction* item :
+         {ui.mnuCreateFile, ui.mnuPrintSetup, ui.mnuPrint, ui.mnuCopy, ui.mnuHelp})
+        if (item->isEnabled() && item->shortcut() == pressed) return true;
+    return false;
+}
+
+bool KeyFilter::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride &&
+        type != QEvent::InputMethod && type != QEvent::MouseButtonPress &&
+        type != QEvent::MouseButtonRelease)
+        return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != &form_) return false;
+    const Form1::Controls& ui = form_.Ui();
+
+    switch (type) {
+        case QEvent::KeyPress: {
+            if (MenusOwnKeys(widget)) break;
+            int keyAscii = KeyAsciiOf(static_cast<QKeyEvent*>(event));
+            if (keyAscii == 0) break;  // not a character: navigation, shortcuts
+            form_.Form_KeyPress(keyAscii);
+            if (keyAscii == 0) return true;
+            if (widget == ui.txtN) {
+                form_.txtN_KeyPress(keyAscii);
+                if (keyAscii == 0) return true;
+            }
+            break;
+        }
+        case QEvent::ShortcutOverride:
+            if (MenusOwnKeys(widget)) break;
+            if (TakesBackShortcut(static_cast<QKeyEvent*>(event))) {
+                event->ignore();  // not claimed: the shortcut goes to the menu command
+                return true;
+            }
+            break;
+        case QEvent::InputMethod: {
+            // Composed text passes the same filter as typed keys.
+            const QString text = static_cast<QInputMethodEvent*>(event)->commitString();
+            for (QChar c : text) {
+                if (!IsDigitKey(c.unicode())) {
+                    form_.bell_.Ring();
+                    return true;
+                }
+            }
+            break;
+        }
+        case QEvent::MouseButtonPress:
+            if (watched == ui.rtfResp->viewport()) {
+                auto* mouse = static_cast<QMouseEvent*>(event);
+                form_.rtfResp_MouseDown(mouse->button(), mouse->globalPosition().toPoint());
+                if (mouse->button() == Qt::RightButton) return true;
+            }
+            break;
+        case QEvent::MouseButtonRelease:
+            if (watched == ui.rtfResp->viewport() &&
+                static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+                form_.rtfResp_Click();
+            break;
+        default:
+            break;
+    }
+    return false;
+}
+
+}  // namespace kaldrome

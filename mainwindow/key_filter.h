@@ -1,0 +1,43 @@
+// The main window's key preview: an application-wide event filter that sees
+// every key and result-box click meant for the window's own widgets before
+// they do, and hands them to Form1's handlers (Form_KeyPress, txtN_KeyPress,
+// rtfResp_MouseDown, rtfResp_Click).
+#pragma once
+
+#include <QObject>
+
+class QKeyEvent;
+class QWidget;
+
+namespace kaldrome {
+
+class Form1;
+
+// The classic key code of a character key: 13 Enter, 8 Backspace, 27 Escape,
+// the character's code for a printable one; 0 for keys that are not characters
+// (navigation, function keys, Ctrl/Alt combinations).
+int KeyAsciiOf(const QKeyEvent* key);
+
+inline bool IsDigitKey(int keyAscii) {
+    return keyAscii >= '0' && keyAscii <= '9';
+}
+
+class KeyFilter : public QObject {
+  public:
+    explicit KeyFilter(Form1& form) : form_(form) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    // While a menu is open or the menu bar is in keyboard mode, keys drive the
+    // menus, and their access letters must arrive untouched.
+    bool MenusOwnKeys(const QWidget* target) const;
+    // A line edit or text box claims Ctrl+C (and some other Ctrl keys) for
+    // itself; while the menu command is enabled, the menu has it.
+    bool TakesBackShortcut(const QKeyEvent* key) const;
+
+    Form1& form_;
+};
+
+}  // namespace kaldrome
