@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <thread>
 
+#include "engine/grouped_loop.h"
 #include "engine/kernels.h"
+#include "engine/pass_pool.h"
 
 namespace kaldrome {
 
@@ -53,14 +56,41 @@ inline bool LimbStep(RunState& rs, int32_t* limbs, int32_t j, uint32_t factor) {
 
 }  // namespace
 
-Engine::Engine() : kernel_(BestKernel()), multiply_(KernelFor(kernel_)) {}
+Engine::Engine()
+    : kernel_(BestKernel()), multiply_(KernelFor(kernel_)), group_(GroupKernelFor(kernel_)) {}
+
+Engine::~Engine() = default;
+Engine::Engine(Engine&&) noexcept = default;
+Engine& Engine::operator=(Engine&&) noexcept = default;
 
 bool Engine::SetKernel(KernelKind kind) {
     const MulKernel function = KernelFor(kind);
-    if (function == nullptr) return false;
+    const GroupKernel group = GroupKernelFor(kind);
+    if (function == nullptr || group == nullptr) return false;
     kernel_ = kind;
     multiply_ = function;
+    group_ = group;
     return true;
+}
+
+bool Engine::SetLoop(const LoopSettings& settings) {
+    if (settings.factorsPerPass < 0 || settings.factorsPerPass > MaxFactorsPerPass ||
+        settings.threads < 0 || settings.threads > MaxThreads || settings.parallelThreshold < 1 ||
+        settings.yieldStride < 1)
+        return false;
+    // A pool of another size is started afresh when next needed.
+    if (pool_ && settings.threads != loop_.threads) pool_.reset();
+    loop_ = settings;
+    return true;
+}
+
+int32_t Engine::FactorsPerPass() const {
+    return loop_.factorsPerPass > 0 ? loop_.factorsPerPass : DefaultFactorsPerPass(kernel_);
+}
+
+int Engine::Threads() const {
+    if (loop_.threads > 0) return loop_.threads;
+    return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, MaxThreads);
 }
 
 PassOutcome Engine::MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks) const {
@@ -113,6 +143,16 @@ PassOutcome Engine::MultiplyPass(RunState& rs, int32_t factor, const EngineHooks
 }
 
 LoopOutcome Engine::RunFactorLoop(RunState& rs, const EngineHooks& hooks) const {
+    const int threads = Threads();
+    if (FactorsPerPass() > 1 || threads > 1) {
+        GroupedLoopConfig config{group_, FactorsPerPass(), nullptr, loop_};
+        // Helpers only for a number that can grow long enough to split.
+        if (threads > 1 && rs.Limbs.Capacity() >= loop_.parallelThreshold) {
+            if (!pool_) pool_ = std::make_unique<PassPool>(threads);
+            config.pool = pool_.get();
+        }
+        return RunGroupedFactorLoop(rs, hooks, config);
+    }
     const int32_t limit = rs.Target;
     for (rs.Multiplier = 1; rs.Multiplier <= limit; ++rs.Multiplier) {
         if (hooks.beforeFactor) hooks.beforeFactor();

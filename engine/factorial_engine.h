@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string_view>
 
 #include "base/outcome.h"
@@ -38,28 +39,81 @@ int32_t CapacityFor(int32_t target);
 // nothing, for a target outside 4..999,999: the capacity rule has no meaning there.
 Outcome<void> SeedLimbs(RunState& rs);
 
-// How a run multiplies: the kernel, looked up once when it is chosen. The
-// window and the bench own one each; tests make one per kernel. Later settings
-// of the multiplication belong here too.
+// 18 factors below 10^6 always fit a multiplier's 16 limbs.
+inline constexpr int32_t MaxFactorsPerPass = 18;
+
+// The most threads, and so segments, one pass is cut into.
+inline constexpr int MaxThreads = 16;
+
+// Limbs between yields of the grouped loop. The slowest kernel with a 16-limb
+// multiplier works through them in a few milliseconds, the fastest in about a
+// tenth of one, and a pass split over threads pays its hand-over once per stride.
+inline constexpr int32_t GroupYieldStride = 1 << 18;
+
+// Blocks shorter than this stay on the calling thread: a pass split in two
+// breaks even at about 4,096 limbs and gains 1.4x at 8,192, and whole runs of
+// 30,000! and 100,000! did best from here. Above it the pool's SplitChooser
+// still decides, by timing, whether splitting pays.
+inline constexpr int32_t DefaultParallelThreshold = 8'192;
+
+// How the factor loop is cut up. The window keeps the defaults; the bench and
+// the tests choose.
+struct LoopSettings {
+    int32_t factorsPerPass = 0;  // 1..MaxFactorsPerPass; 0: the kernel's own
+    int threads = 0;             // 1..MaxThreads, the calling thread included; 0: one per core
+    // Blocks from this many limbs on are split over the threads where timing
+    // shows it pays; with alwaysSplit, always.
+    int32_t parallelThreshold = DefaultParallelThreshold;
+    bool alwaysSplit = false;
+    int32_t yieldStride = GroupYieldStride;
+};
+
+class PassPool;
+
+// How a run multiplies: the kernel, looked up once when it is chosen, how many
+// factors go into one pass, and the threads a long pass is split over. The
+// window and the bench own one each; tests make one per setting. The helper
+// threads start with the first run long enough to use them and are joined
+// when the engine goes, so none outlives its owner.
 class Engine {
   public:
-    // Starts with the fastest kernel this CPU runs.
+    // Starts with the fastest kernel this CPU runs, its factors per pass, and
+    // one thread per core.
     Engine();
+    ~Engine();
+    Engine(Engine&&) noexcept;
+    Engine& operator=(Engine&&) noexcept;
 
     KernelKind Kernel() const { return kernel_; }
     // Chooses kind; false, keeping the kernel it had, when this CPU cannot run it.
     bool SetKernel(KernelKind kind);
 
-    // Multiplies rs.Limbs in place by factor; Stopped when a stop request was seen.
+    const LoopSettings& Loop() const { return loop_; }
+    // False, keeping the settings it had, for a value out of its range.
+    bool SetLoop(const LoopSettings& settings);
+    // The settings in force: the kernel's factors per pass, the thread count.
+    int32_t FactorsPerPass() const;
+    int Threads() const;
+
+    // Multiplies rs.Limbs in place by one factor, the plain factor-by-factor
+    // pass; Stopped when a stop request was seen.
     PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks) const;
 
-    // For Multiplier = 1..Target: beforeFactor, then MultiplyPass. On completion
-    // LimbCount is decreased to S, the number of significant limbs.
+    // For Multiplier = 1..Target: beforeFactor, then the multiplication. With
+    // one factor per pass on one thread, a MultiplyPass per factor; otherwise
+    // the grouped loop (engine/grouped_loop.h), with the same hooks in the
+    // same order. On completion LimbCount is decreased to S, the number of
+    // significant limbs, and the record is the same either way.
     LoopOutcome RunFactorLoop(RunState& rs, const EngineHooks& hooks) const;
 
   private:
     KernelKind kernel_;
     MulKernel multiply_;
+    GroupKernel group_;
+    LoopSettings loop_;
+    // Started by the first run that needs it (hence mutable: a run does not
+    // change how the engine multiplies).
+    mutable std::unique_ptr<PassPool> pool_;
 };
 
 // Sets the twelve clock fields, ElapsedSeconds through EstimatedS, to 0.

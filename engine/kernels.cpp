@@ -44,9 +44,14 @@ struct KernelEntry {
     KernelKind kind;
     std::string_view name;
     MulKernel function;  // nullptr where this CPU cannot run the kernel
+    GroupKernel group;   // likewise
+    // What kaldrome-bench measured best (README, Performance): every vector
+    // kernel still gains at the 18 that fit the multiplier; the portable one
+    // levels off from 14, where its old limbs no longer fit the registers.
+    int32_t factorsPerPass;
 };
 
-constexpr std::size_t KernelKinds = 4;
+constexpr std::size_t KernelKinds = std::size(AllKernelKinds);
 
 // Every kernel, in the order of KernelKind (slowest first).
 const std::array<KernelEntry, KernelKinds>& KernelTable() {
@@ -60,18 +65,25 @@ const std::array<KernelEntry, KernelKinds>& KernelTable() {
         const bool avx512 =
             __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
             __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+        const bool ifma = avx512 && __builtin_cpu_supports("avx512ifma");
         return std::array<KernelEntry, KernelKinds>{{
-            {KernelKind::Reference, "reference", &MulLimbsReference},
-            {KernelKind::Portable, "portable", X86V2() ? &MulLimbsPortableV2 : &MulLimbsPortable},
-            {KernelKind::Avx2, "avx2", avx2 ? &MulLimbsAvx2 : nullptr},
-            {KernelKind::Avx512, "avx512", avx512 ? &MulLimbsAvx512 : nullptr},
+            {KernelKind::Reference, "reference", &MulLimbsReference, &MulGroupReference, 18},
+            {KernelKind::Portable, "portable", X86V2() ? &MulLimbsPortableV2 : &MulLimbsPortable,
+             &MulGroupPortable, 14},
+            {KernelKind::Avx2, "avx2", avx2 ? &MulLimbsAvx2 : nullptr,
+             avx2 ? &MulGroupAvx2 : nullptr, 18},
+            {KernelKind::Avx512, "avx512", avx512 ? &MulLimbsAvx512 : nullptr,
+             avx512 ? &MulGroupAvx512 : nullptr, 18},
+            {KernelKind::Avx512Ifma, "avx512ifma", ifma ? &MulLimbsAvx512 : nullptr,
+             ifma ? &MulGroupAvx512Ifma : nullptr, 18},
         }};
 #else
         return std::array<KernelEntry, KernelKinds>{{
-            {KernelKind::Reference, "reference", &MulLimbsReference},
-            {KernelKind::Portable, "portable", &MulLimbsPortable},
-            {KernelKind::Avx2, "avx2", nullptr},
-            {KernelKind::Avx512, "avx512", nullptr},
+            {KernelKind::Reference, "reference", &MulLimbsReference, &MulGroupReference, 18},
+            {KernelKind::Portable, "portable", &MulLimbsPortable, &MulGroupPortable, 14},
+            {KernelKind::Avx2, "avx2", nullptr, nullptr, 18},
+            {KernelKind::Avx512, "avx512", nullptr, nullptr, 18},
+            {KernelKind::Avx512Ifma, "avx512ifma", nullptr, nullptr, 18},
         }};
 #endif
     }();
@@ -92,6 +104,14 @@ bool KernelSupported(KernelKind kind) {
 
 MulKernel KernelFor(KernelKind kind) {
     return EntryFor(kind).function;
+}
+
+GroupKernel GroupKernelFor(KernelKind kind) {
+    return EntryFor(kind).group;
+}
+
+int32_t DefaultFactorsPerPass(KernelKind kind) {
+    return EntryFor(kind).factorsPerPass;
 }
 
 std::string_view KernelName(KernelKind kind) {

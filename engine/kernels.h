@@ -13,12 +13,19 @@
 
 #include "base/check.h"
 #include "base/run_state.h"
+#include "engine/kernels_multi.h"
 
 namespace kaldrome {
 
 using MulKernel = uint32_t (*)(int32_t* limbs, std::size_t n, uint32_t factor, uint32_t carry);
 
-enum class KernelKind { Reference, Portable, Avx2, Avx512 };
+// Each kind has a single-factor kernel and a grouped one (kernels_multi.h).
+// IFMA only speeds up the grouped kernel; its single-factor kernel is AVX-512's.
+enum class KernelKind { Reference, Portable, Avx2, Avx512, Avx512Ifma };
+
+inline constexpr KernelKind AllKernelKinds[] = {KernelKind::Reference, KernelKind::Portable,
+                                                KernelKind::Avx2, KernelKind::Avx512,
+                                                KernelKind::Avx512Ifma};
 
 // What every kernel may rely on (see above). The limbs are only walked in
 // Debug and sanitized builds.
@@ -39,15 +46,19 @@ inline void CheckKernelArguments([[maybe_unused]] const int32_t* limbs,
 uint32_t MulLimbsReference(int32_t* limbs, std::size_t n, uint32_t factor, uint32_t carry);
 
 // Whether this CPU can run the kernel, and the kernel itself (nullptr if not),
-// from one table filled once from the CPU's features.
+// from one table filled once from the CPU's features: the single-factor
+// kernel, the grouped one, and the factors per pass measured best for it.
 bool KernelSupported(KernelKind kind);
 MulKernel KernelFor(KernelKind kind);
+GroupKernel GroupKernelFor(KernelKind kind);
+int32_t DefaultFactorsPerPass(KernelKind kind);
 std::string_view KernelName(KernelKind kind);
 
 // The fastest kernel this CPU supports.
 KernelKind BestKernel();
 
-// The kind named "reference", "portable", "avx2" or "avx512"; false for any other name.
+// The kind named "reference", "portable", "avx2", "avx512" or "avx512ifma";
+// false for any other name.
 bool ParseKernelName(std::string_view name, KernelKind& kind);
 
 // The faster kernels split each limb's product without the serial carry:

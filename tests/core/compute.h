@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/kernels.h"
 #include "engine/run_sequence.h"
 
 namespace kaldrome {
@@ -16,6 +17,17 @@ inline RunOutcome Compute(RunState& rs, int32_t n, const RunHooks& hooks = {},
         return RunOutcome::Stopped;
     }
     return outcome.Value();
+}
+
+// The plain loop: one factor to a pass, on the calling thread.
+inline Engine FactorByFactor(KernelKind kind = BestKernel()) {
+    Engine engine;
+    EXPECT_TRUE(engine.SetKernel(kind));
+    LoopSettings loop;
+    loop.factorsPerPass = 1;
+    loop.threads = 1;
+    EXPECT_TRUE(engine.SetLoop(loop));
+    return engine;
 }
 
 }  // namespace kaldrome

@@ -166,9 +166,11 @@ struct StopAt {
     int32_t yieldCount;  // which yield of that pass sets the flag (1 = the pass's first)
 };
 
+// The factor-by-factor loop's stop; the grouped loop's is in test_grouped_loop.
 TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
     // From about 28,000 on a pass spans more than one yield stride.
     const int32_t n = 31'000;
+    const Engine plain = FactorByFactor();
     const StopAt cases[] = {{50, 1}, {30'000, 1}, {30'000, 2}};
     for (const StopAt& c : cases) {
         RunState rs;
@@ -183,7 +185,7 @@ TEST(Engine, StopLeavesTheStoppedStateAndTheNextRunStartsAfresh) {
             ++yieldsInPass;
             if (passFactor == c.factor && yieldsInPass == c.yieldCount) StopRequested = true;
         };
-        ASSERT_EQ(Compute(rs, n, hooks), RunOutcome::Stopped);
+        ASSERT_EQ(Compute(rs, n, hooks, plain), RunOutcome::Stopped);
         EXPECT_EQ(rs.Multiplier, c.factor);
         // The limb step the yield belonged to ran; the stop was seen after it.
         EXPECT_EQ(rs.LimbCount, (c.yieldCount - 1) * YieldStride + 2);
@@ -248,7 +250,7 @@ TEST(Engine, StopIsPolledOnlyAfterStepsThatDoNotEndThePass) {
     hooks.yield = [&] {
         if (factor == 10) StopRequested = true;
     };
-    EXPECT_EQ(Compute(c, 10, hooks), RunOutcome::Stopped);
+    EXPECT_EQ(Compute(c, 10, hooks, FactorByFactor()), RunOutcome::Stopped);
     EXPECT_EQ(c.Multiplier, 10);
     EXPECT_EQ(c.LimbCount, 2);
     StopRequested = false;
@@ -261,7 +263,7 @@ TEST(Engine, YieldsAtEveryPassAndEveryStride) {
     RunHooks hooks;
     hooks.beforeFactor = [&] { ++passes; };
     hooks.yield = [&] { ++yields; };
-    Compute(rs, 3000, hooks);
+    Compute(rs, 3000, hooks, FactorByFactor());
     EXPECT_EQ(passes, 3000);
     EXPECT_EQ(yields, 3000u);  // every pass is shorter than one stride
 }

@@ -17,15 +17,12 @@ using namespace kaldrome;
 
 namespace {
 
-constexpr KernelKind AllKinds[] = {KernelKind::Reference, KernelKind::Portable, KernelKind::Avx2,
-                                   KernelKind::Avx512};
-
 constexpr auto Base = static_cast<uint32_t>(LimbBase);
 constexpr int32_t Guard = 7'654'321;  // what the limbs around a block hold
 
 std::vector<KernelKind> SupportedKinds() {
     std::vector<KernelKind> kinds;
-    for (KernelKind k : AllKinds)
+    for (KernelKind k : AllKernelKinds)
         if (KernelSupported(k)) kinds.push_back(k);
     return kinds;
 }
@@ -123,21 +120,25 @@ TEST(Kernels, EveryKindReportsWhetherThisCpuRunsIt) {
     const bool avx2 = __builtin_cpu_supports("avx2");
     const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                         __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+    const bool ifma = avx512 && __builtin_cpu_supports("avx512ifma");
 #else
-    const bool avx2 = false, avx512 = false;
+    const bool avx2 = false, avx512 = false, ifma = false;
 #endif
     const struct {
         KernelKind kind;
         bool cpuHasIt;
     } rows[] = {
-        {KernelKind::Reference, true},
-        {KernelKind::Portable, true},
-        {KernelKind::Avx2, avx2},
-        {KernelKind::Avx512, avx512},
+        {KernelKind::Reference, true}, {KernelKind::Portable, true},   {KernelKind::Avx2, avx2},
+        {KernelKind::Avx512, avx512},  {KernelKind::Avx512Ifma, ifma},
     };
+    static_assert(std::size(rows) == std::size(AllKernelKinds));
     for (const auto& r : rows) {
         EXPECT_EQ(KernelSupported(r.kind), r.cpuHasIt) << KernelName(r.kind);
         EXPECT_EQ(KernelFor(r.kind) != nullptr, r.cpuHasIt) << KernelName(r.kind);
+        // Both kernels of a kind, or neither: the engine takes them together.
+        EXPECT_EQ(GroupKernelFor(r.kind) != nullptr, r.cpuHasIt) << KernelName(r.kind);
+        EXPECT_GE(DefaultFactorsPerPass(r.kind), 1) << KernelName(r.kind);
+        EXPECT_LE(DefaultFactorsPerPass(r.kind), MaxFactorsPerPass) << KernelName(r.kind);
     }
     EXPECT_TRUE(KernelSupported(BestKernel()));
     // No faster kernel that the CPU runs is passed over.
@@ -150,7 +151,7 @@ TEST(Kernels, EveryKindReportsWhetherThisCpuRunsIt) {
 
 TEST(Kernels, AnEngineKeepsItsKernelWhenAskedForOneThisCpuCannotRun) {
     EXPECT_EQ(Engine{}.Kernel(), BestKernel());
-    for (KernelKind k : AllKinds) {
+    for (KernelKind k : AllKernelKinds) {
         Engine engine;
         ASSERT_TRUE(engine.SetKernel(KernelKind::Reference));
         EXPECT_EQ(engine.SetKernel(k), KernelSupported(k)) << KernelName(k);
@@ -159,12 +160,12 @@ TEST(Kernels, AnEngineKeepsItsKernelWhenAskedForOneThisCpuCannotRun) {
 }
 
 TEST(Kernels, NamesParseBackToTheirKinds) {
-    for (KernelKind k : AllKinds) {
+    for (KernelKind k : AllKernelKinds) {
         KernelKind parsed = k == KernelKind::Reference ? KernelKind::Avx512 : KernelKind::Reference;
         EXPECT_TRUE(ParseKernelName(KernelName(k), parsed));
         EXPECT_EQ(parsed, k);
     }
-    for (const char* bad : {"", "best", "AVX2", "avx", "avx5120", " portable"}) {
+    for (const char* bad : {"", "best", "AVX2", "avx", "avx5120", " portable", "ifma"}) {
         KernelKind parsed = KernelKind::Portable;
         EXPECT_FALSE(ParseKernelName(bad, parsed)) << '"' << bad << '"';
         EXPECT_EQ(parsed, KernelKind::Portable);

@@ -1,0 +1,229 @@
+// The pass pool: every part of every job runs once and is finished when Run()
+// returns, the helpers take part, an idle pool uses no CPU, and no helper
+// thread outlives the pool.
+#include <gtest/gtest.h>
+
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "engine/pass_pool.h"
+
+using namespace kaldrome;
+
+namespace {
+
+int ThreadsOfThisProcess() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/task"))
+        ++n;
+    return n;
+}
+
+double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+void BusyFor(std::chrono::microseconds d) {
+    const auto until = std::chrono::steady_clock::now() + d;
+    while (std::chrono::steady_clock::now() < until) {
+    }
+}
+
+}  // namespace
+
+// Plain (not atomic) writes in the parts must all be visible once Run()
+// returns, job after job, with fewer, as many and more parts than threads.
+TEST(PassPool, EveryPartRunsOnceAndIsDoneWhenRunReturns) {
+    for (int threads = 1; threads <= 4; ++threads) {
+        PassPool pool(threads);
+        EXPECT_EQ(pool.Threads(), threads);
+        for (int parts = 0; parts <= 6; ++parts) {
+            std::vector<int> runs(static_cast<std::size_t>(parts), 0);
+            std::vector<long> values(static_cast<std::size_t>(parts), 0);
+            for (int job = 1; job <= 2000; ++job) {
+                auto task = [&](int part) {
+                    ++runs[static_cast<std::size_t>(part)];
+                    values[static_cast<std::size_t>(part)] = job * 10L + part;
+                };
+                pool.Run(parts, task);
+                for (int part = 0; part < parts; ++part) {
+                    ASSERT_EQ(runs[static_cast<std::size_t>(part)], job)
+                        << threads << " threads, " << parts << " parts, part " << part;
+                    ASSERT_EQ(values[static_cast<std::size_t>(part)], job * 10L + part);
+                }
+            }
+        }
+    }
+}
+
+// Each part waits until every part has started: the job can only finish if
+// the helpers run their parts at the same time as the caller, each on its
+// own thread. (Bounded, so that a pool that fails this fails the test.)
+TEST(PassPool, PartsRunAtTheSameTimeOnEveryThread) {
+    for (int threads = 2; threads <= 4; ++threads) {
+        PassPool pool(threads);
+        for (int job = 0; job < 20; ++job) {
+            std::atomic<int> started{0};
+            std::atomic<bool> timedOut{false};
+            std::vector<std::thread::id> ids(static_cast<std::size_t>(threads));
+            auto task = [&](int part) {
+                ids[static_cast<std::size_t>(part)] = std::this_thread::get_id();
+                started.fetch_add(1);
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                while (started.load() < threads) {
+                    if (std::chrono::steady_clock::now() > until) {
+                        timedOut = true;
+                        return;
+                    }
+                    std::this_thread::yield();
+                }
+            };
+            pool.Run(threads, task);
+            ASSERT_FALSE(timedOut) << threads << " threads, job " << job;
+            EXPECT_EQ(std::set<std::thread::id>(ids.begin(), ids.end()).size(),
+                      static_cast<std::size_t>(threads));
+            // The caller took one of them.
+            EXPECT_EQ(std::count(ids.begin(), ids.end(), std::this_thread::get_id()), 1);
+        }
+        EXPECT_EQ(pool.SharedJobs(), 20u);
+        EXPECT_EQ(pool.Jobs(), 20u);
+    }
+}
+
+// Helpers spin for a moment after a job, then block: over a quarter of a
+// second of idleness they use next to no CPU, and they still wake for the
+// next job.
+TEST(PassPool, IdleHelpersUseNoCpuAndWakeForTheNextJob) {
+    PassPool pool(3);
+    int total = 0;
+    auto task = [&](int) { BusyFor(std::chrono::microseconds(50)); };
+    for (int round = 0; round < 3; ++round) {
+        for (int job = 0; job < 50; ++job) pool.Run(3, task);
+        const double before = ProcessCpuSeconds();
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        const double used = ProcessCpuSeconds() - before;
+        EXPECT_LT(used, 0.025) << "CPU seconds while idle, round " << round;
+        std::vector<int> parts(3, 0);
+        auto count = [&](int part) { ++parts[static_cast<std::size_t>(part)]; };
+        pool.Run(3, count);
+        EXPECT_EQ(parts, std::vector<int>({1, 1, 1}));
+        total += parts[0] + parts[1] + parts[2];
+    }
+    EXPECT_EQ(total, 9);
+}
+
+TEST(PassPool, NoHelperOutlivesThePool) {
+    const int before = ThreadsOfThisProcess();
+    for (int threads : {1, 2, 4}) {
+        {
+            PassPool pool(threads);
+            EXPECT_EQ(ThreadsOfThisProcess(), before + threads - 1);
+            auto task = [](int) {};
+            pool.Run(threads, task);
+        }
+        EXPECT_EQ(ThreadsOfThisProcess(), before) << threads << " threads";
+    }
+}
+
+// The choice between splitting and not, fed with made-up times per limb.
+namespace {
+
+// Feeds `blocks` blocks of `limbs` limbs taking `splitNs` or `aloneNs` per
+// limb as chosen; returns how many were split.
+int Feed(SplitChooser& chooser, int blocks, std::size_t limbs, double splitNs, double aloneNs) {
+    int split = 0;
+    for (int k = 0; k < blocks; ++k) {
+        const bool s = chooser.ShouldSplit(limbs, false);
+        split += s;
+        chooser.Record(s, limbs, static_cast<double>(limbs) * (s ? splitNs : aloneNs) * 1e-9);
+    }
+    return split;
+}
+
+}  // namespace
+
+TEST(SplitChooser, TriesBothThenTakesTheFasterAndNowAndThenTheOther) {
+    struct Row {
+        double splitNs, aloneNs;
+        int wantSplit;  // of 640 blocks: both tried once, then every 64th the other way
+    };
+    const Row rows[] = {
+        {0.4, 0.7, 640 - 1 - 9},  // split faster: all but the first try and 9 explorations
+        {0.9, 0.7, 1 + 9},        // alone faster
+    };
+    for (const Row& r : rows) {
+        SplitChooser chooser;
+        EXPECT_EQ(Feed(chooser, 640, 50'000, r.splitNs, r.aloneNs), r.wantSplit)
+            << r.splitNs << " against " << r.aloneNs;
+    }
+}
+
+TEST(SplitChooser, FollowsAChangeEitherWay) {
+    SplitChooser chooser;
+    const std::size_t limbs = 100'000;
+    Feed(chooser, 200, limbs, 0.4, 0.7);
+    // The other core gets busy: splitting now costs more than not.
+    EXPECT_LE(Feed(chooser, 200, limbs, 1.2, 0.7), 10);
+    // ... and falls free again: seen at the next try, within 64 blocks; from
+    // then on only the tries of the other way are not split.
+    Feed(chooser, 64, limbs, 0.4, 0.7);
+    EXPECT_GE(Feed(chooser, 100, limbs, 0.4, 0.7), 100 - 2);
+}
+
+TEST(SplitChooser, OnePreemptedBlockDoesNotTurnItAround) {
+    SplitChooser chooser;
+    const std::size_t limbs = 100'000;
+    Feed(chooser, 10, limbs, 0.4, 0.7);
+    ASSERT_TRUE(chooser.ShouldSplit(limbs, false));
+    chooser.Record(true, limbs, static_cast<double>(limbs) * 100e-9);  // 250 times too long
+    int split = 0;
+    for (int k = 0; k < 20; ++k) split += chooser.ShouldSplit(limbs, false);
+    EXPECT_GE(split, 19);
+}
+
+TEST(SplitChooser, LengthClassesLearnApart) {
+    SplitChooser chooser;
+    // Short blocks do not gain from splitting, long ones do.
+    for (int k = 0; k < 10; ++k) {
+        Feed(chooser, 10, 8'000, 1.0, 0.7);
+        Feed(chooser, 10, 200'000, 0.4, 0.7);
+    }
+    EXPECT_LE(Feed(chooser, 50, 8'000, 1.0, 0.7), 1);
+    EXPECT_GE(Feed(chooser, 50, 200'000, 0.4, 0.7), 49);
+}
+
+// A split block that woke the helpers is slow, but the next one finds them
+// awake: the first is not counted, and the next one is split to be counted.
+TEST(SplitChooser, ABlockThatWokeTheHelpersIsNotCounted) {
+    SplitChooser chooser;
+    const std::size_t limbs = 100'000;
+    const double slow = 2.0, fast = 0.4, alone = 0.7;  // ns per limb
+    auto block = [&](bool asleep, double splitNs) {
+        const bool s = chooser.ShouldSplit(limbs, asleep);
+        chooser.Record(s, limbs, static_cast<double>(limbs) * (s ? splitNs : alone) * 1e-9);
+        return s;
+    };
+    // First block: split, helpers asleep, slow: not counted; split again.
+    EXPECT_TRUE(block(true, slow));
+    EXPECT_TRUE(block(false, fast));
+    EXPECT_FALSE(block(false, fast));  // the other way, once
+    for (int k = 0; k < 30; ++k) EXPECT_TRUE(block(false, fast)) << k;
+    // After a pause the helpers sleep again: the slow block does not count,
+    // splitting goes on.
+    EXPECT_TRUE(block(true, slow));
+    for (int k = 0; k < 20; ++k) EXPECT_TRUE(block(false, fast)) << k;
+    // Helpers that do not wake up in time (the other core is busy): every
+    // second block counts, and within a few blocks splitting stops.
+    for (int k = 0; k < 5; ++k) block(true, slow);
+    for (int k = 0; k < 5; ++k) EXPECT_FALSE(block(true, slow)) << k;
+}
