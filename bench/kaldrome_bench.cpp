@@ -1,15 +1,18 @@
 // kaldrome-bench N [options]: computes N! through the engine the window uses,
-// without a window, and reports how fast the multiplication kernel is.
+// without a window, and reports how fast it is with each thread count.
 //
-//   --kernel reference|portable|avx2|avx512|best   kernel to run (default best)
+//   --kernel reference|portable|avx2|avx512|avx512ifma|best   kernel (default best)
+//   --factors K          factors per pass, 1..18 (default: the kernel's own)
+//   --threads T[,T...]   thread counts to time, 1..16 each (default 1,2)
 //   --reps R             repetitions for the medians (default 3)
 //   --ref-steps S        limb steps the reference loop is timed on (default 1e9)
 //
-// The ratio to the reference loop is measured in the same run: both kernels
-// compute the same prefix of the factor loop (M! for the largest M <= N whose
-// run takes at most S limb steps), alternately, R times each; the ratio is the
-// quotient of the medians. Whole runs of N are repeated R times unless one
-// takes longer than 20 s.
+// Every thread count is timed in the same run, the repetitions interleaved.
+// The ratio to the reference loop (the plain scalar loop, one factor per pass,
+// one thread) is measured in the same run too, on a prefix of the factor loop:
+// M! for the largest M <= N whose run takes at most S limb steps. The ns per
+// limb step count the steps of the factor-by-factor loop, so that figures for
+// different factors per pass compare.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -28,9 +31,11 @@ using namespace kaldrome;
 namespace {
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: kaldrome-bench N [--kernel reference|portable|avx2|avx512|best]\n"
-                 "                        [--reps R] [--ref-steps S]   (0 <= N <= 999999)\n");
+    std::fprintf(
+        stderr,
+        "usage: kaldrome-bench N [--kernel reference|portable|avx2|avx512|avx512ifma|best]\n"
+        "                        [--factors K] [--threads T[,T...]] [--reps R]\n"
+        "                        [--ref-steps S]   (0 <= N <= 999999)\n");
     return 2;
 }
 
@@ -42,13 +47,6 @@ double Median(std::vector<double> v) {
 
 double Seconds(std::chrono::steady_clock::time_point from) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
-}
-
-// An engine on kind, which the caller has checked this CPU runs.
-Engine EngineWith(KernelKind kind) {
-    Engine engine;
-    engine.SetKernel(kind);
-    return engine;
 }
 
 // One headless run of n; its wall time.
@@ -77,6 +75,29 @@ int32_t PrefixFor(int32_t n, double steps) {
     return lo;
 }
 
+// "1,2,4" into {1, 2, 4}; false for anything outside low..high.
+bool ParseList(std::string_view text, int low, int high, std::vector<int>& out) {
+    out.clear();
+    while (!text.empty()) {
+        const std::size_t comma = text.find(',');
+        const Outcome<int32_t> value = ParseTarget(text.substr(0, comma));
+        if (!value.Ok() || value.Value() < low || value.Value() > high) return false;
+        out.push_back(value.Value());
+        text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+    }
+    return !out.empty();
+}
+
+Engine EngineWith(KernelKind kind, int32_t factors, int threads) {
+    Engine engine;
+    engine.SetKernel(kind);
+    LoopSettings loop;
+    loop.factorsPerPass = factors;
+    loop.threads = threads;
+    engine.SetLoop(loop);
+    return engine;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -88,12 +109,15 @@ int main(int argc, char** argv) {
     }
     const int32_t n = parsed.Value();
     KernelKind kernel = BestKernel();
+    int32_t factors = 0;
+    std::vector<int> threads = {1, 2};
     int reps = 3;
     double refSteps = 1e9;
     for (int i = 2; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (i + 1 >= argc) return Usage();
         const std::string_view value = argv[++i];
+        std::vector<int> list;
         if (arg == "--kernel") {
             if (value != "best" && !ParseKernelName(value, kernel)) return Usage();
             if (!KernelSupported(kernel)) {
@@ -101,9 +125,13 @@ int main(int argc, char** argv) {
                              std::string(value).c_str());
                 return 2;
             }
-        } else if (arg == "--reps") {
-            reps = std::atoi(std::string(value).c_str());
-            if (reps < 1 || reps > 99) return Usage();
+        } else if (arg == "--factors" && ParseList(value, 1, MaxFactorsPerPass, list) &&
+                   list.size() == 1) {
+            factors = list[0];
+        } else if (arg == "--threads" && ParseList(value, 1, MaxThreads, list)) {
+            threads = list;
+        } else if (arg == "--reps" && ParseList(value, 1, 99, list) && list.size() == 1) {
+            reps = list[0];
         } else if (arg == "--ref-steps") {
             refSteps = std::atof(std::string(value).c_str());
             if (!(refSteps >= 0)) return Usage();
@@ -112,33 +140,34 @@ int main(int argc, char** argv) {
         }
     }
 
-    const Engine chosen = EngineWith(kernel);
-    const Engine reference = EngineWith(KernelKind::Reference);
+    std::vector<Engine> engines;
+    for (int t : threads) engines.push_back(EngineWith(kernel, factors, t));
+    const Engine reference = EngineWith(KernelKind::Reference, 1, 1);
+    const std::size_t ways = engines.size();
 
     // The ratio to the reference loop, on a prefix of the factor loop.
     int32_t prefix = 0;
-    double ratio = 0, refPrefixSeconds = 0, kernelPrefixSeconds = 0;
+    double refSeconds = 0;
+    std::vector<double> prefixSeconds(ways, 0);
     if (n >= 4) {
         prefix = PrefixFor(n, refSteps);
-        std::vector<double> refTimes, kernelTimes;
+        std::vector<double> refTimes;
+        std::vector<std::vector<double>> times(ways);
         RunState scratch;
         for (int r = 0; r < reps; ++r) {
             refTimes.push_back(TimedRun(scratch, prefix, reference));
-            kernelTimes.push_back(TimedRun(scratch, prefix, chosen));
+            for (std::size_t w = 0; w < ways; ++w)
+                times[w].push_back(TimedRun(scratch, prefix, engines[w]));
         }
-        refPrefixSeconds = Median(refTimes);
-        kernelPrefixSeconds = Median(kernelTimes);
-        ratio = refPrefixSeconds / kernelPrefixSeconds;
+        refSeconds = Median(refTimes);
+        for (std::size_t w = 0; w < ways; ++w) prefixSeconds[w] = Median(times[w]);
     }
 
-    // Whole runs of N with the chosen kernel.
+    // Whole runs of N, the thread counts taking turns.
     RunState rs;
-    std::vector<double> wall;
-    for (int r = 0; r < reps; ++r) {
-        wall.push_back(TimedRun(rs, n, chosen));
-        if (wall.back() > 20.0) break;
-    }
-    const double seconds = Median(wall);
+    std::vector<std::vector<double>> wall(ways);
+    for (int r = 0; r < reps; ++r)
+        for (std::size_t w = 0; w < ways; ++w) wall[w].push_back(TimedRun(rs, n, engines[w]));
 
     // The display text once more, timed on its own (the runs above include it).
     std::vector<double> render;
@@ -159,16 +188,27 @@ int main(int argc, char** argv) {
 
     const uint64_t steps = n >= 4 ? CountLimbSteps(n) : 0;  // N <= 3 runs no pass
     std::printf("N              %d\n", n);
-    std::printf("kernel         %s\n", std::string(KernelName(chosen.Kernel())).c_str());
-    std::printf("wall time      %.3f s   (median of %zu)\n", seconds, wall.size());
-    std::printf("limb steps     %llu\n", static_cast<unsigned long long>(steps));
-    std::printf("ns per step    %.3f\n", steps ? seconds * 1e9 / static_cast<double>(steps) : 0.0);
+    std::printf("kernel         %s, %d factors per pass\n", std::string(KernelName(kernel)).c_str(),
+                engines[0].FactorsPerPass());
+    std::printf("limb steps     %llu   (of the factor-by-factor loop)\n",
+                static_cast<unsigned long long>(steps));
+    std::printf("threads       ");
+    for (int t : threads) std::printf(" %9d", t);
+    std::printf("\nwall time     ");
+    for (const auto& w : wall) std::printf(" %7.3f s", Median(w));
+    std::printf("   (medians of %d)\nns per step   ", reps);
+    for (const auto& w : wall)
+        std::printf(" %9.4f", steps ? Median(w) * 1e9 / static_cast<double>(steps) : 0.0);
+    std::printf("\nvs first      ");
+    for (const auto& w : wall) std::printf(" %8.2fx", Median(wall[0]) / Median(w));
     if (n >= 4) {
-        std::printf("vs reference   %.2fx   (%d! : reference %.3f s, %s %.3f s, medians of %d)\n",
-                    ratio, prefix, refPrefixSeconds, std::string(KernelName(kernel)).c_str(),
-                    kernelPrefixSeconds, reps);
+        std::printf("\nvs reference  ");
+        for (double s : prefixSeconds) std::printf(" %8.1fx", refSeconds / s);
+        std::printf("   (%d!: reference loop %.3f s, medians of %d)\n", prefix, refSeconds, reps);
         std::printf("render time    %.4f s   (display text, %zu characters)\n", Median(render),
                     rs.DisplayText.size());
+    } else {
+        std::printf("\n");
     }
     std::printf("digits         %d\n", rs.DigitCount);
     return 0;

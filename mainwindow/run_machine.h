@@ -79,7 +79,6 @@ class RunMachine {
     RunPhase phase_ = RunPhase::Idle;
     RunClock clock_;
     QElapsedTimer slice_;
-    unsigned yieldCalls_ = 0;
     bool percentPending_ = false;  // Percent renewed since the bar was last drawn
     // The clocks as last shown, so that the view hears only of changes.
     int32_t shownElapsed_[3] = {-1, -1, -1};

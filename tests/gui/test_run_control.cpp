@@ -46,6 +46,16 @@ namespace {
 // machine; every test that uses it stops it.
 const QString LongRun = "999999";
 
+// CPU time of every thread of the process but this one (the window's), in
+// milliseconds: what the engine's helper threads use.
+double OtherThreadsCpuMs() {
+    timespec process{}, self{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &process);
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &self);
+    return double(process.tv_sec - self.tv_sec) * 1e3 +
+           double(process.tv_nsec - self.tv_nsec) / 1e6;
+}
+
 QString Shown(const std::string& displayText) {
     return QString::fromStdString(displayText).replace("\r\n", "\n");
 }
@@ -428,6 +438,19 @@ class RunControlTest : public QObject {
         QVERIFY(!w_->Running());
     }
 
+    // After a run long enough to start the engine's helper threads, they rest:
+    // an idle window uses no CPU.
+    void idleWindowUsesNoCpu() {
+        Run("30000");
+        QCOMPARE(w_->State().DigitCount, 121'288);
+        QTest::qWait(50);  // a helper spins for at most 50 microseconds, then blocks
+        const double before = OtherThreadsCpuMs();
+        QTest::qWait(400);
+        const double used = OtherThreadsCpuMs() - before;
+        // A helper that kept spinning would use 400 ms.
+        QVERIFY2(used < 10, qPrintable(QString::number(used)));
+    }
+
     void stopDuringRun_data() {
         QTest::addColumn<bool>("byAccessKey");
         QTest::newRow("Stop clicked") << false;
@@ -551,10 +574,11 @@ class RunControlTest : public QObject {
         QCOMPARE(w_->State().Target, 999999);
         QVERIFY(!w_->Running());
         // The engine's state is still the long run's: a nested run of 5 would
-        // have made a 2-limb array and left LimbCount at 1. (Where in a pass the
-        // stop lands depends on timing, so LimbCount itself can be as low as 2.)
+        // have made a 2-limb array and ended on factor 5. (Where in a pass the
+        // stop lands depends on timing, and with several factors to a pass it
+        // may land before the pass's first limb, so LimbCount tells nothing.)
         QCOMPARE(w_->State().Limbs.Capacity(), 999999);
-        QVERIFY(w_->State().LimbCount >= 2);
+        QVERIFY(w_->State().Multiplier > 5);
     }
 
     // ---- what holds a run still ---------------------------------------------
@@ -577,7 +601,9 @@ class RunControlTest : public QObject {
             bool runningAtOpen = false, openAtFirst = false, openAtSecond = false;
             int32_t atFirst = -1, atSecond = -2, afterClose = -3;
             float percentFirst = -1, percentSecond = -2;
+            double othersFirst = 0, othersSecond = 0;  // CPU time of the other threads, ms
         } seen;
+        // The engine's helper threads must not compute (nor spin) while the run is held.
         // Where large runs are left out (the sanitized build), the run is
         // stopped once it has gone on, instead of computing all of 150,000!.
         const bool whole = qEnvironmentVariableIsEmpty("KALDROME_SKIP_LARGE");
@@ -591,11 +617,13 @@ class RunControlTest : public QObject {
             seen.openAtFirst = isOpen();
             seen.atFirst = w_->State().Multiplier;
             seen.percentFirst = w_->State().Percent;
+            seen.othersFirst = OtherThreadsCpuMs();
         });
         guitest::After(700, w_.get(), [&] {
             seen.openAtSecond = isOpen();
             seen.atSecond = w_->State().Multiplier;
             seen.percentSecond = w_->State().Percent;
+            seen.othersSecond = OtherThreadsCpuMs();
         });
         guitest::After(750, w_.get(), [&] {
             if (what == "alt")
@@ -635,6 +663,9 @@ class RunControlTest : public QObject {
         QCOMPARE(seen.atSecond, seen.atFirst);
         QCOMPARE(seen.percentSecond, seen.percentFirst);
         QVERIFY(seen.percentFirst > 0 && seen.percentFirst < 100);
+        // 540 ms held; a helper spins for at most 50 microseconds before it blocks.
+        QVERIFY2(seen.othersSecond - seen.othersFirst < 20,
+                 qPrintable(QString::number(seen.othersSecond - seen.othersFirst)));
         // It went on where it stood, and completed.
         QVERIFY(clock.elapsed() >= 750);
         QVERIFY(!w_->menuBar()->hasFocus());
