@@ -32,6 +32,7 @@ Outcome<RunOutcome> RunMachine::Run(RunView& view) {
         for (int32_t& part : shownEstimate_) part = -1;
         stats_ = RunStats{};
         percentPending_ = false;
+        clockFresh_ = false;
         slice_.start();
         loop.start();
     };
@@ -40,7 +41,10 @@ Outcome<RunOutcome> RunMachine::Run(RunView& view) {
         if (EstimateDue(rs_)) UpdateEstimate(view);
         UpdatePercent();
     };
-    hooks.yield = [&] { YieldToEvents(view); };
+    hooks.yield = [&] {
+        clockFresh_ = false;
+        YieldToEvents(view);
+    };
     hooks.loopEnded = [&] { stats_.loopMs = static_cast<double>(loop.nsecsElapsed()) / 1e6; };
 
     const Outcome<RunOutcome> outcome = RunFactorial(rs_, engine_, rs_.Target, hooks);
@@ -56,6 +60,11 @@ void RunMachine::RequestQuit() {
 }
 
 void RunMachine::UpdateElapsedClock(RunView& view) {
+    // The factors of one pass get their progress steps back to back, with no
+    // work between them (the engine yields once they are done): the clock read
+    // for the first serves them all, and the fields it sets stay as they are.
+    if (clockFresh_) return;
+    clockFresh_ = true;
     RenewElapsed(rs_, clock_.Seconds());
     // A large run renews its clocks a million times; captions change far less.
     if (Changed(shownElapsed_, rs_.ElapsedH, rs_.ElapsedM, rs_.ElapsedS))

@@ -80,6 +80,7 @@ class RunMachine {
     RunClock clock_;
     QElapsedTimer slice_;
     bool percentPending_ = false;  // Percent renewed since the bar was last drawn
+    bool clockFresh_ = false;      // no work since the elapsed clock was last read
     // The clocks as last shown, so that the view hears only of changes.
     int32_t shownElapsed_[3] = {-1, -1, -1};
     int32_t shownEstimate_[3] = {-1, -1, -1};
