@@ -4,9 +4,12 @@
 // segmented passes whose carries ripple across segment borders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/compute.h"
@@ -351,6 +354,75 @@ TEST(GroupedLoop, StopEndsThePassAtTheYieldThatSawIt) {
         ASSERT_EQ(Compute(rs, 500, {}, engine), RunOutcome::Completed);
         EXPECT_FALSE(StopRequested);
         EXPECT_EQ(LimbsOf(rs), oracle::FactorialLimbs(500));
+    }
+}
+
+// While the caller's yield runs (the window holds the run there while a menu
+// is open), no thread touches the limbs: they read the same before and after
+// a pause inside the yield, with passes split over two and four threads.
+TEST(GroupedLoop, NoThreadComputesWhileTheYieldRuns) {
+    for (int threads : {2, 4}) {
+        LoopSettings loop = SplitAlways(threads, MaxFactorsPerPass, 2000);
+        loop.parallelThreshold = 512;
+        const Engine engine = EngineWith(BestKernel(), loop);
+        RunState rs;
+        int yields = 0, changed = 0;
+        std::vector<int32_t> before;
+        RunHooks hooks;
+        hooks.yield = [&] {
+            if (++yields % 97 != 0) return;
+            before.assign(rs.Limbs.Data(), rs.Limbs.Data() + rs.Limbs.Capacity());
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+            changed += !std::equal(before.begin(), before.end(), rs.Limbs.Data());
+        };
+        ASSERT_EQ(Compute(rs, 20'000, hooks, engine), RunOutcome::Completed);
+        EXPECT_GT(yields, 97 * 5);
+        EXPECT_EQ(changed, 0) << threads << " threads";
+        EXPECT_EQ(LimbsOf(rs), oracle::FactorialLimbs(20'000));
+    }
+}
+
+// Settings out of range are refused and change nothing; the defaults are the
+// kernel's factors per pass and one thread per core.
+TEST(Engine, LoopSettingsInRangeOnly) {
+    struct Row {
+        int32_t factors;
+        int threads;
+        int32_t threshold, stride;
+        bool accepted;
+    };
+    const Row rows[] = {
+        {0, 0, 1, 1, true},
+        {1, 1, 8'192, 1 << 18, true},
+        {MaxFactorsPerPass, MaxThreads, 1, 1, true},
+        {-1, 1, 1, 1, false},
+        {MaxFactorsPerPass + 1, 1, 1, 1, false},
+        {1, -1, 1, 1, false},
+        {1, MaxThreads + 1, 1, 1, false},
+        {1, 1, 0, 1, false},
+        {1, 1, 1, 0, false},
+    };
+    for (const Row& r : rows) {
+        Engine engine;
+        const int cores =
+            std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, MaxThreads);
+        EXPECT_EQ(engine.FactorsPerPass(), DefaultFactorsPerPass(engine.Kernel()));
+        EXPECT_EQ(engine.Threads(), cores);
+        LoopSettings loop;
+        loop.factorsPerPass = r.factors;
+        loop.threads = r.threads;
+        loop.parallelThreshold = r.threshold;
+        loop.yieldStride = r.stride;
+        const std::string where = std::to_string(r.factors) + " per pass, " +
+                                  std::to_string(r.threads) + " threads, " +
+                                  std::to_string(r.threshold) + ", " + std::to_string(r.stride);
+        EXPECT_EQ(engine.SetLoop(loop), r.accepted) << where;
+        const int32_t factors = r.accepted ? r.factors : 0;
+        EXPECT_EQ(engine.Loop().factorsPerPass, factors) << where;
+        EXPECT_EQ(engine.FactorsPerPass(),
+                  factors > 0 ? factors : DefaultFactorsPerPass(engine.Kernel()))
+            << where;
+        EXPECT_EQ(engine.Threads(), r.accepted && r.threads > 0 ? r.threads : cores) << where;
     }
 }
 
