@@ -4,6 +4,7 @@
 //   --kernel reference|portable|avx2|avx512|avx512ifma|best   kernel (default best)
 //   --factors K          factors per pass, 1..18 (default: the kernel's own)
 //   --threads T[,T...]   thread counts to time, 1..16 each (default 1,2)
+//   --threshold L        limbs from which a block may be split over the threads
 //   --reps R             repetitions for the medians (default 3)
 //   --ref-steps S        limb steps the reference loop is timed on (default 1e9)
 //
@@ -34,8 +35,8 @@ int Usage() {
     std::fprintf(
         stderr,
         "usage: kaldrome-bench N [--kernel reference|portable|avx2|avx512|avx512ifma|best]\n"
-        "                        [--factors K] [--threads T[,T...]] [--reps R]\n"
-        "                        [--ref-steps S]   (0 <= N <= 999999)\n");
+        "                        [--factors K] [--threads T[,T...]] [--threshold L]\n"
+        "                        [--reps R] [--ref-steps S]   (0 <= N <= 999999)\n");
     return 2;
 }
 
@@ -88,12 +89,13 @@ bool ParseList(std::string_view text, int low, int high, std::vector<int>& out) 
     return !out.empty();
 }
 
-Engine EngineWith(KernelKind kind, int32_t factors, int threads) {
+Engine EngineWith(KernelKind kind, int32_t factors, int threads, int32_t threshold) {
     Engine engine;
     engine.SetKernel(kind);
     LoopSettings loop;
     loop.factorsPerPass = factors;
     loop.threads = threads;
+    loop.parallelThreshold = threshold;
     engine.SetLoop(loop);
     return engine;
 }
@@ -110,6 +112,7 @@ int main(int argc, char** argv) {
     const int32_t n = parsed.Value();
     KernelKind kernel = BestKernel();
     int32_t factors = 0;
+    int32_t threshold = DefaultParallelThreshold;
     std::vector<int> threads = {1, 2};
     int reps = 3;
     double refSteps = 1e9;
@@ -130,6 +133,9 @@ int main(int argc, char** argv) {
             factors = list[0];
         } else if (arg == "--threads" && ParseList(value, 1, MaxThreads, list)) {
             threads = list;
+        } else if (arg == "--threshold" && ParseList(value, 1, MaxTarget, list) &&
+                   list.size() == 1) {
+            threshold = list[0];
         } else if (arg == "--reps" && ParseList(value, 1, 99, list) && list.size() == 1) {
             reps = list[0];
         } else if (arg == "--ref-steps") {
@@ -141,15 +147,16 @@ int main(int argc, char** argv) {
     }
 
     std::vector<Engine> engines;
-    for (int t : threads) engines.push_back(EngineWith(kernel, factors, t));
-    const Engine reference = EngineWith(KernelKind::Reference, 1, 1);
+    for (int t : threads) engines.push_back(EngineWith(kernel, factors, t, threshold));
+    const Engine reference = EngineWith(KernelKind::Reference, 1, 1, threshold);
     const std::size_t ways = engines.size();
 
     // The ratio to the reference loop, on a prefix of the factor loop.
     int32_t prefix = 0;
     double refSeconds = 0;
     std::vector<double> prefixSeconds(ways, 0);
-    if (n >= 4) {
+    const bool compared = n >= 4 && refSteps >= 1;
+    if (compared) {
         prefix = PrefixFor(n, refSteps);
         std::vector<double> refTimes;
         std::vector<std::vector<double>> times(ways);
@@ -201,15 +208,15 @@ int main(int argc, char** argv) {
         std::printf(" %9.4f", steps ? Median(w) * 1e9 / static_cast<double>(steps) : 0.0);
     std::printf("\nvs first      ");
     for (const auto& w : wall) std::printf(" %8.2fx", Median(wall[0]) / Median(w));
-    if (n >= 4) {
+    if (compared) {
         std::printf("\nvs reference  ");
         for (double s : prefixSeconds) std::printf(" %8.1fx", refSeconds / s);
-        std::printf("   (%d!: reference loop %.3f s, medians of %d)\n", prefix, refSeconds, reps);
+        std::printf("   (%d!: reference loop %.3f s, medians of %d)", prefix, refSeconds, reps);
+    }
+    std::printf("\n");
+    if (n >= 4)
         std::printf("render time    %.4f s   (display text, %zu characters)\n", Median(render),
                     rs.DisplayText.size());
-    } else {
-        std::printf("\n");
-    }
     std::printf("digits         %d\n", rs.DigitCount);
     return 0;
 }
