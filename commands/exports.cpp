@@ -54,6 +54,10 @@ QByteArray FileBytes(const std::string& document) {
 
 Outcome<void> WriteDocumentFile(const QString& path, const std::string& document) {
     QSaveFile file(path);
+    // Where the folder takes no new file but the file itself may be written, the
+    // file is rewritten in place: replacing it is what the user asked for, at the
+    // cost of the old contents on a failed write.
+    file.setDirectWriteFallback(true);
     // Unbuffered: a short write shows here, not in a flush inside commit(),
     // whose failure Qt 6.4 does not report (the short file would replace the target).
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return Reason(file);

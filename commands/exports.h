@@ -24,7 +24,8 @@ QByteArray FileBytes(const std::string& document);
 
 // Writes FileBytes(document) to path in one write, through a temporary file in
 // the same folder that replaces the target only when complete: a failure never
-// leaves a half-written file nor harms an existing one.
+// leaves a half-written file nor harms an existing one. Where the folder allows
+// no temporary file but the file is writable, the file is rewritten in place.
 Outcome<void> WriteDocumentFile(const QString& path, const std::string& document);
 
 // Empties clipboard, then puts the document on it as plain text only.

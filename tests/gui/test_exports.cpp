@@ -153,6 +153,23 @@ class FileSizeLimit {
     sighandler_t previous_;
 };
 
+// Lets permission bits apply for its duration: root passes them all, so as
+// root the effective user becomes nobody (the saved user stays root).
+class PermissionsApply {
+  public:
+    PermissionsApply() {
+        if (geteuid() == 0) dropped_ = seteuid(65534) == 0;
+    }
+    ~PermissionsApply() {
+        if (dropped_) QVERIFY(seteuid(0) == 0);
+    }
+    PermissionsApply(const PermissionsApply&) = delete;
+    PermissionsApply& operator=(const PermissionsApply&) = delete;
+
+  private:
+    bool dropped_ = false;
+};
+
 // ---------------------------------------------------------------------------
 // Printouts.
 
@@ -242,6 +259,9 @@ class ExportsTest : public QObject {
     void fileBytes();
     void fileWriteFailure_data();
     void fileWriteFailure();
+
+    void fileInReadOnlyFolder_data();
+    void fileInReadOnlyFolder();
 
     void clipboardPlainTextOnly();
     void clipboardMissing();
@@ -344,8 +364,6 @@ void ExportsTest::fileWriteFailure_data() {
     QTest::newRow("target is a folder") << "isdir";
     QTest::newRow("folder where no file can be created") << "proc";
     QTest::newRow("disk full keeps the existing file intact") << "full";
-    if (geteuid() != 0)
-        QTest::newRow("read-only folder keeps the existing file intact") << "readonly";
 }
 
 void ExportsTest::fileWriteFailure() {
@@ -364,7 +382,7 @@ void ExportsTest::fileWriteFailure() {
         path = dir.filePath(QStringLiteral("Kaldrome10"));
     } else if (kind == "proc") {
         path = QStringLiteral("/proc/Kaldrome10");
-    } else if (kind == "full" || kind == "readonly") {
+    } else if (kind == "full") {
         path = dir.filePath(QStringLiteral("Kaldrome1000.txt"));
         QVERIFY(WriteBytes(path, old));
     }
@@ -376,17 +394,12 @@ void ExportsTest::fileWriteFailure() {
     if (kind == "full") {
         FileSizeLimit limit(16);
         reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
-    } else if (kind == "readonly") {
-        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
-        QFile::setPermissions(
-            dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     } else {
         reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
     }
 
     QVERIFY2(!reason.isEmpty(), "a failed write must be reported");
-    if (kind == "full" || kind == "readonly" || kind == "notdir")
+    if (kind == "full" || kind == "notdir")
         QCOMPARE(ReadBytes(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
     if (kind == "isdir") QVERIFY(QFileInfo(path).isDir());
     if (kind == "missing") QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("no"))));
@@ -396,6 +409,46 @@ void ExportsTest::fileWriteFailure() {
     const QString text = kaldrome::FileErrorText(path, reason);
     QVERIFY(text.contains(QDir::toNativeSeparators(path)));
     QVERIFY(text.contains(reason));
+}
+
+void ExportsTest::fileInReadOnlyFolder_data() {
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<bool>("fileWritable");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("writable file is rewritten in place") << true << true << true;
+    QTest::newRow("read-only file stays as it was") << true << false << false;
+    QTest::newRow("no new file can be made") << false << false << false;
+}
+
+void ExportsTest::fileInReadOnlyFolder() {
+    QFETCH(bool, exists);
+    QFETCH(bool, fileWritable);
+    QFETCH(bool, replaced);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Kaldrome10.txt"));
+    const QByteArray old(5000, 'x');  // longer than the document: no tail may stay
+    const auto all = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    const auto writeAll =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    const auto enterAll = QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+    if (exists) {
+        QVERIFY(WriteBytes(path, old));
+        QVERIFY(QFile::setPermissions(path, fileWritable ? all | writeAll : all));
+    }
+    QVERIFY(QFile::setPermissions(dir.path(), all | enterAll));
+    const QStringList before = Entries(dir.path());
+    QString reason;
+    {
+        PermissionsApply asUser;
+        reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, DocumentFor(10)));
+    }
+    QVERIFY(QFile::setPermissions(dir.path(), all | writeAll | enterAll));
+
+    QCOMPARE(reason.isEmpty(), replaced);
+    QCOMPARE(Entries(dir.path()), before);  // nothing made beside it
+    if (exists)
+        QCOMPARE(ReadBytes(path),
+                 replaced ? QByteArray("10!=\r\n  3628800\r\nNumber of digits: 7\r\n") : old);
 }
 
 // --- Copy to Clipboard -----------------------------------------------------
