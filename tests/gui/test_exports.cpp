@@ -5,7 +5,9 @@
 // Every dialog the code opens is driven by guitest's DialogDriver, whose
 // deadline fails the test and closes the dialog rather than let it hang the run.
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -16,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QLineEdit>
@@ -170,6 +173,50 @@ class PermissionsApply {
     bool dropped_ = false;
 };
 
+// The user's settings folder for this test run (XDG_CONFIG_HOME), holding a
+// file dialog state that points into a trap folder: no dialog may read it.
+struct PlantedSettings {
+    QTemporaryDir config;
+    QTemporaryDir trap;
+    QString file() const { return config.filePath(QStringLiteral("QtProject.conf")); }
+    QByteArray planted() const {
+        const QByteArray url = QUrl::fromLocalFile(trap.path()).toEncoded();
+        return "[FileDialog]\nhistory=" + url + "\nlastVisited=" + url + "\nviewMode=List\n";
+    }
+};
+PlantedSettings* Planted = nullptr;
+
+// Which entries of a folder (other than folders) were opened or read while it
+// watched: a dialog that sniffs file contents opens them.
+class OpenWatch {
+  public:
+    explicit OpenWatch(const QString& folder)
+        : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
+          wd_(inotify_add_watch(fd_, QFile::encodeName(folder).constData(), IN_OPEN | IN_ACCESS)) {}
+    ~OpenWatch() { close(fd_); }
+    OpenWatch(const OpenWatch&) = delete;
+    OpenWatch& operator=(const OpenWatch&) = delete;
+    bool Watching() const { return fd_ >= 0 && wd_ >= 0; }
+    QStringList Opened() {
+        alignas(inotify_event) char buffer[8192];
+        QStringList names;
+        for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;) {
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                if (event->len > 0 && !(event->mask & IN_ISDIR))
+                    names << QString::fromLocal8Bit(event->name);
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+        names.removeDuplicates();
+        return names;
+    }
+
+  private:
+    int fd_;
+    int wd_;
+};
+
 // ---------------------------------------------------------------------------
 // Printouts.
 
@@ -270,6 +317,8 @@ class ExportsTest : public QObject {
     void nameFilters();
     void saveDialog_data();
     void saveDialog();
+    void saveDialogKeepsNoSettings_data();
+    void saveDialogKeepsNoSettings();
     void printerDialog_data();
     void printerDialog();
 
@@ -578,6 +627,63 @@ void ExportsTest::saveDialog() {
     // The dialog writes nothing itself.
     if (existing) QCOMPARE(ReadBytes(typedPath), QByteArray("old"));
     if (!existing && !typedPath.isEmpty()) QVERIFY(!QFileInfo::exists(typedPath));
+}
+
+void ExportsTest::saveDialogKeepsNoSettings_data() {
+    QTest::addColumn<bool>("accept");
+    QTest::addColumn<bool>("detail");  // the view that asks for every entry's type
+    QTest::newRow("cancelled, list view") << false << false;
+    QTest::newRow("accepted, detail view") << true << true;
+}
+
+void ExportsTest::saveDialogKeepsNoSettings() {
+    QFETCH(bool, accept);
+    QFETCH(bool, detail);
+    // A folder whose entries only a content sniffer would open: a file without
+    // an extension (as /proc/kmsg, whose read never returns) and a pipe.
+    QTemporaryDir dir;
+    QVERIFY(WriteBytes(dir.filePath(QStringLiteral("kmsg")), "<6>kernel: some text\n"));
+    QVERIFY(WriteBytes(dir.filePath(QStringLiteral("notes.txt")), "text"));
+    QVERIFY(mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe"))).constData(), 0600) == 0);
+    OpenWatch watch(dir.path());
+    QVERIFY(watch.Watching());
+
+    QWidget owner;
+    CommonDialog dlg(&owner);
+    dlg.DialogTitle = QStringLiteral("Specify File Name to Create");
+    dlg.FileName = dir.filePath(QStringLiteral("Kaldrome10"));
+    dlg.CancelError = true;
+    QStringList opened;
+    DialogDriver driver;
+    driver.Then([&](QWidget* w, QStringList& f) {
+        auto* fd = Expect<QFileDialog>(w, f, "file dialog");
+        if (fd == nullptr) return;
+        Check(f, !fd->history().contains(Planted->trap.path()), "history read back");
+        Check(f, fd->viewMode() == QFileDialog::Detail, "view mode read back");
+        if (!detail) fd->setViewMode(QFileDialog::List);
+        QTimer::singleShot(600, fd, [&, fd] {
+            // Every entry's icon and type, as the views ask for them.
+            if (auto* model = fd->findChild<QFileSystemModel*>()) {
+                const QModelIndex root = model->index(dir.path());
+                for (int row = 0; row < model->rowCount(root); ++row) {
+                    model->data(model->index(row, 0, root), Qt::DecorationRole);
+                    model->type(model->index(row, 0, root));
+                }
+            }
+            QTest::qWait(300);
+            opened = watch.Opened();
+            if (accept)
+                QMetaObject::invokeMethod(fd, "accept", Qt::QueuedConnection);
+            else
+                fd->reject();
+        });
+    });
+    QCOMPARE(dlg.ShowSave(), accept);
+    QCOMPARE(opened, QStringList());
+    // Nothing written to the settings folder, nothing changed there.
+    QCOMPARE(Entries(Planted->config.path()), QStringList{QStringLiteral("QtProject.conf")});
+    QCOMPARE(ReadBytes(Planted->file()), Planted->planted());
+    GUITEST_VERIFY_DIALOGS(driver);
 }
 
 // --- dlgDialogo as printer dialog ------------------------------------------
@@ -1076,6 +1182,14 @@ void ExportsTest::windowNoPrinter() {
 int main(int argc, char** argv) {
     // No print server: the tests must not depend on the printers of the machine.
     qputenv("CUPS_SERVER", "/nonexistent/kaldrome-tests/cups.sock");
+    // The user's settings live in a folder of the test's own, planted with a
+    // file dialog state before any dialog opens.
+    PlantedSettings planted;
+    Planted = &planted;
+    if (!planted.config.isValid() || !planted.trap.isValid() ||
+        !WriteBytes(planted.file(), planted.planted()))
+        return 2;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(planted.config.path()));
     QApplication app(argc, argv);
     ExportsTest test;
     return QTest::qExec(&test, argc, argv);
