@@ -99,9 +99,9 @@ class KaldromeCase(unittest.TestCase):
     def setUp(self):
         self.program = self.start_program()
 
-    def start_program(self, printers: bool = False) -> xdriver.Program:
+    def start_program(self, printers: bool = False, env: dict | None = None) -> xdriver.Program:
         workdir = tempfile.mkdtemp(prefix=self.id().rsplit(".", 1)[-1] + "-", dir=ARTIFACTS)
-        program = xdriver.Program(SERVER, BINARY, workdir, printers=printers)
+        program = xdriver.Program(SERVER, BINARY, workdir, printers=printers, env=env)
         self.addCleanup(program.stop)
         program.start()
         return program
@@ -181,6 +181,31 @@ class KaldromeCase(unittest.TestCase):
         x2, y2 = program.client_point(PERCENT_BAR[0] + PERCENT_BAR[2], PERCENT_BAR[1] + PERCENT_BAR[3])
         return picture.count_color(x, y, x2 - x, y2 - y, YELLOW) > (x2 - x) * (y2 - y) // 4
 
+    def save_through_dialog(self, path: str, confirm: str | None = None,
+                            cancel: bool = False) -> None:
+        """Ctrl+F, then the path typed into the save dialog; answers a replace question."""
+        p = self.program
+        p.focus()
+        p.key("ctrl+f")
+        dialog = p.wait_for_window(xdriver.SAVE_CAPTION, 10)
+        p.focus(dialog)
+        if cancel:
+            p.key("Escape")
+        else:
+            p.key("ctrl+a")
+            p.type_text(path)
+            p.key("Return")
+            if confirm is not None:
+                question = p.wait_for_window(xdriver.SAVE_CAPTION, 10, exclude=(dialog,))
+                p.focus(question)
+                p.key(confirm)
+                p.wait_window_gone(question, xdriver.SAVE_CAPTION, 10)
+                if confirm != "y":
+                    p.focus(dialog)
+                    p.key("Escape")
+        p.wait_window_gone(dialog, xdriver.SAVE_CAPTION, 10)
+        p.focus()
+
     def start_long_run(self, program: xdriver.Program | None = None) -> None:
         """Starts a run of LONG_N and waits until its percent bar shows."""
         program = program or self.program
@@ -236,31 +261,6 @@ class CopyScenarios(KaldromeCase):
 
 
 class CreateFileScenarios(KaldromeCase):
-
-    def save_through_dialog(self, path: str, confirm: str | None = None,
-                            cancel: bool = False) -> None:
-        """Ctrl+F, then the path typed into the save dialog; answers a replace question."""
-        p = self.program
-        p.focus()
-        p.key("ctrl+f")
-        dialog = p.wait_for_window(xdriver.SAVE_CAPTION, 10)
-        p.focus(dialog)
-        if cancel:
-            p.key("Escape")
-        else:
-            p.key("ctrl+a")
-            p.type_text(path)
-            p.key("Return")
-            if confirm is not None:
-                question = p.wait_for_window(xdriver.SAVE_CAPTION, 10, exclude=(dialog,))
-                p.focus(question)
-                p.key(confirm)
-                p.wait_window_gone(question, xdriver.SAVE_CAPTION, 10)
-                if confirm != "y":
-                    p.focus(dialog)
-                    p.key("Escape")
-        p.wait_window_gone(dialog, xdriver.SAVE_CAPTION, 10)
-        p.focus()
 
     @scenario
     def test_proposed_name_names_n(self):
@@ -322,6 +322,54 @@ class CreateFileScenarios(KaldromeCase):
                          "exactly the confirmed files exist, under the names typed")
         # Exporting leaves the result as it was.
         self.assert_document(n, self.copy())
+
+
+def tree(folder: str) -> dict[str, bytes | None]:
+    """Every entry under folder: a file's bytes, None for a folder."""
+    found = {}
+    for base, dirs, files in os.walk(folder):
+        for name in dirs:
+            found[os.path.relpath(os.path.join(base, name), folder)] = None
+        for name in files:
+            path = os.path.join(base, name)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, folder)] = f.read()
+    return found
+
+
+class SettingsScenarios(KaldromeCase):
+
+    def setUp(self):
+        pass  # each row starts its own program, with its own home folder
+
+    @scenario
+    def test_nothing_is_written_or_read_beside_the_export(self):
+        # The program keeps no settings: a session with Create File leaves the
+        # home folder as it found it, and a file dialog state planted there
+        # (which would open the dialog in the trap folder) is never read.
+        for planted in (False, True):
+            with self.case(planted=planted):
+                home = tempfile.mkdtemp(prefix="home-", dir=ARTIFACTS)
+                trap = tempfile.mkdtemp(prefix="trap-", dir=ARTIFACTS)
+                if planted:
+                    os.makedirs(os.path.join(home, ".config"))
+                    url = "file://" + trap
+                    with open(os.path.join(home, ".config", "QtProject.conf"), "w") as f:
+                        f.write(f"[FileDialog]\nhistory={url}\nlastVisited={url}\n")
+                before = tree(home)
+                self.program = self.start_program(env={"HOME": home})
+                p = self.program
+                self.run_to_completion(12)
+                # A bare name lands in the folder the dialog opened in.
+                self.save_through_dialog("result.txt")
+                saved = os.path.join(p.workdir, "result.txt")
+                poll(lambda: os.path.exists(saved), 10, 0.1, "the file in the program's folder")
+                p.key("alt+x")
+                self.assertEqual(p.wait_exit(10), 0)
+                self.assertEqual(os.listdir(trap), [], "the dialog opened in a folder read back")
+                self.assertEqual(tree(home), before, "the home folder changed")
+                with open(saved, "rb") as f:
+                    self.assertEqual(f.read(), oracle.file_bytes(12))
 
 
 class KeyScenarios(KaldromeCase):

@@ -263,12 +263,15 @@ class Geometry:
 class Program:
     """One running kaldrome process and its main window."""
 
-    def __init__(self, server: XServer, binary: str, workdir: str, printers: bool = False):
+    def __init__(self, server: XServer, binary: str, workdir: str, printers: bool = False,
+                 env: dict | None = None):
         """printers=False points the program's CUPS client at a socket where no
         server listens, so that it sees no printer and can never print on the
-        machine running the tests; True leaves the system's CUPS in reach."""
+        machine running the tests; True leaves the system's CUPS in reach.
+        env adds to or replaces the program's environment (HOME, PRINTER, ...)."""
         self.server = server
         self.printers = printers
+        self.extra_env = dict(env or {})
         self.binary = binary
         self.workdir = workdir
         self.proc: subprocess.Popen | None = None
@@ -286,6 +289,7 @@ class Program:
         env["XDG_RUNTIME_DIR"] = runtime
         if not self.printers:
             env["CUPS_SERVER"] = os.path.join(self.workdir, "no-cups-here.sock")
+        env.update(self.extra_env)
         err = open(self._stderr_path, "ab")
         try:
             self.proc = spawn([self.binary], env=env, cwd=self.workdir, stdin=subprocess.DEVNULL,
