@@ -1,16 +1,14 @@
 #include "commands/common_dialog.h"
 
-#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QMimeDatabase>
-#include <QPrintDialog>
 #include <QPrinter>
-#include <QPushButton>
 #include <QSettings>
 #include <QWidget>
 
 #include "commands/help_viewer.h"
+#include "commands/print_setup.h"
 
 namespace kaldrome {
 
@@ -123,16 +121,15 @@ bool CommonDialog::ShowSave() {
 }
 
 bool CommonDialog::ShowPrinter(QPrinter& printer) {
-    QPrintDialog dialog(&printer, owner_);
-    dialog.setWindowTitle(PrinterDialogTitle(Flags));
-    if (Flags & PrintSetupForm) {
-        // Which printer and which paper; nothing about pages or copies.
-        dialog.setOptions(QAbstractPrintDialog::PrintShowPageSize);
-        // Setting up prints nothing: the button that confirms says so.
-        if (auto* buttons = dialog.findChild<QDialogButtonBox*>())
-            if (QPushButton* ok = buttons->button(QDialogButtonBox::Ok)) ok->setText(tr("OK"));
-    }
-    return dialog.exec() == QDialog::Accepted;
+    // The form works on a copy; the printer changes only when the user accepts.
+    const QPageLayout layout = printer.pageLayout();
+    PrinterChoice choice{printer.printerName(), layout.pageSize(), layout.orientation()};
+    if (!ChoosePrinter(owner_, PrinterDialogTitle(Flags), AvailablePrinters(), choice))
+        return false;
+    printer.setPrinterName(choice.name);
+    printer.setPageSize(choice.pageSize);
+    printer.setPageOrientation(choice.orientation);
+    return true;
 }
 
 HelpViewer* CommonDialog::HelpWindow() const {

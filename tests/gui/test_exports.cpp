@@ -11,8 +11,11 @@
 #include <unistd.h>
 
 #include <QAbstractButton>
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -30,6 +33,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
+#include <QRadioButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -46,6 +50,7 @@
 
 #include "base/number_format.h"
 #include "commands/exports.h"
+#include "commands/print_setup.h"
 #include "engine/factorial_engine.h"
 #include "gui/guitest.h"
 #include "mainwindow/form1.h"
@@ -319,8 +324,9 @@ class ExportsTest : public QObject {
     void saveDialog();
     void saveDialogKeepsNoSettings_data();
     void saveDialogKeepsNoSettings();
-    void printerDialog_data();
     void printerDialog();
+    void printSetupChoice_data();
+    void printSetupChoice();
 
     void printLayout_data();
     void printLayout();
@@ -688,52 +694,122 @@ void ExportsTest::saveDialogKeepsNoSettings() {
 
 // --- dlgDialogo as printer dialog ------------------------------------------
 
-void ExportsTest::printerDialog_data() {
-    QTest::addColumn<int>("flags");
-    QTest::addColumn<bool>("accept");
-    QTest::addColumn<QString>("title");
-    QTest::newRow("setup form, cancelled")
-        << CommonDialog::PrintSetupForm << false << "Print Setup";
-    QTest::newRow("setup form, accepted") << CommonDialog::PrintSetupForm << true << "Print Setup";
-    QTest::newRow("print form, cancelled") << 0 << false << "Print";
+namespace {
+
+// The Print Setup form: which printer and which paper, nothing about pages or copies.
+void CheckSetupForm(QWidget* w, QStringList& f) {
+    Check(f, w->windowTitle() == QStringLiteral("Print Setup"), "title " + w->windowTitle());
+    Check(f, w->findChildren<QAbstractSpinBox*>().isEmpty(), "no copies or page numbers");
+    Check(f, w->findChildren<QCheckBox*>().isEmpty(), "no collating or reversing");
+    Check(f, w->findChildren<QLineEdit*>().isEmpty(), "no page ranges or file names");
+    Check(f, w->findChildren<QComboBox*>().size() == 2, "a printer box and a paper box");
+    QStringList buttons;
+    for (const QAbstractButton* b : w->findChildren<QAbstractButton*>())
+        buttons << b->text().remove(QLatin1Char('&'));
+    buttons.sort();
+    Check(f, buttons == QStringList({"Cancel", "Landscape", "OK", "Portrait"}),
+          "buttons " + buttons.join(QStringLiteral(", ")));
 }
 
-void ExportsTest::printerDialog() {
-    QFETCH(int, flags);
-    QFETCH(bool, accept);
-    QFETCH(QString, title);
+}  // namespace
 
+void ExportsTest::printerDialog() {
+    // Without a print service there is nothing to choose: OK is off, and
+    // cancelling leaves the printer exactly as it was.
     QWidget owner;
     CommonDialog dlg(&owner);
-    dlg.Flags = flags;
+    dlg.Flags = CommonDialog::PrintSetupForm;
     QPrinter printer(QPrinter::HighResolution);
     const QString pdf = tmp_.filePath(QStringLiteral("setup.pdf"));
     UsePdf(printer, pdf);
-    printer.setPageOrientation(QPageLayout::Portrait);
+    printer.setPageSize(QPageSize(QPageSize::A5));
+    printer.setPageOrientation(QPageLayout::Landscape);
+    const QPageLayout layout = printer.pageLayout();
 
     DialogDriver driver;
     driver.Then([&](QWidget* w, QStringList& f) {
-        auto* pd = Expect<QPrintDialog>(w, f, "print dialog");
-        if (pd == nullptr) return;
-        Check(f, pd->windowTitle() == title, "title " + pd->windowTitle());
-        if (flags & CommonDialog::PrintSetupForm) {
-            Check(f, pd->options() == QAbstractPrintDialog::PrintShowPageSize,
-                  "setup form offers printer and paper");
-            auto* buttons = pd->findChild<QDialogButtonBox*>();
-            QPushButton* ok = buttons ? buttons->button(QDialogButtonBox::Ok) : nullptr;
-            Check(f, ok != nullptr && ok->text() == QStringLiteral("OK"),
-                  "setup form confirms with OK");
-        }
-        if (accept)
-            QMetaObject::invokeMethod(pd, &QDialog::accept, Qt::QueuedConnection);
-        else
-            QMetaObject::invokeMethod(pd, &QDialog::reject, Qt::QueuedConnection);
+        CheckSetupForm(w, f);
+        auto* buttons = w->findChild<QDialogButtonBox*>();
+        QPushButton* ok = buttons ? buttons->button(QDialogButtonBox::Ok) : nullptr;
+        Check(f, ok != nullptr && !ok->isEnabled(), "OK is off with no printer to choose");
+        if (auto* d = qobject_cast<QDialog*>(w))
+            QMetaObject::invokeMethod(d, &QDialog::reject, Qt::QueuedConnection);
     });
-    const bool result = dlg.ShowPrinter(printer);
+    QVERIFY(!dlg.ShowPrinter(printer));
     GUITEST_VERIFY_DIALOGS(driver);
-    QCOMPARE(result, accept);
-    // The dialog prints nothing.
-    QVERIFY(!QFileInfo::exists(pdf));
+    QCOMPARE(printer.outputFormat(), QPrinter::PdfFormat);
+    QCOMPARE(printer.outputFileName(), pdf);
+    QVERIFY(printer.pageLayout().isEquivalentTo(layout));
+    QVERIFY(!QFileInfo::exists(pdf));  // the form prints nothing
+}
+
+void ExportsTest::printSetupChoice_data() {
+    QTest::addColumn<QString>("printer");  // picked in the form; empty: left as it was
+    QTest::addColumn<int>("paper");        // QPageSize id picked; -1: left as it was
+    QTest::addColumn<bool>("landscape");   // Landscape clicked
+    QTest::addColumn<bool>("accept");
+    QTest::addColumn<QString>("expectPrinter");
+    QTest::addColumn<int>("expectPaper");
+    QTest::addColumn<bool>("expectLandscape");
+    const int a4 = QPageSize::A4, a5 = QPageSize::A5, letter = QPageSize::Letter,
+              legal = QPageSize::Legal;
+    QTest::newRow("another printer, OK: its own default where it lacks our paper")
+        << "office" << -1 << false << true << "office" << legal << false;
+    QTest::newRow("another printer, Cancel: nothing changes")
+        << "office" << -1 << false << false << "lab" << a4 << false;
+    QTest::newRow("paper and orientation, OK") << "" << a5 << true << true << "lab" << a5 << true;
+    QTest::newRow("paper and orientation, Cancel")
+        << "" << a5 << true << false << "lab" << a4 << false;
+    QTest::newRow("there and back, OK: the paper chosen stays")
+        << "lab" << letter << false << true << "lab" << letter << false;
+}
+
+void ExportsTest::printSetupChoice() {
+    QFETCH(QString, printer);
+    QFETCH(int, paper);
+    QFETCH(bool, landscape);
+    QFETCH(bool, accept);
+    QFETCH(QString, expectPrinter);
+    QFETCH(int, expectPaper);
+    QFETCH(bool, expectLandscape);
+    const auto sizes = [](std::initializer_list<QPageSize::PageSizeId> ids) {
+        QList<QPageSize> list;
+        for (auto id : ids) list << QPageSize(id);
+        return list;
+    };
+    const QList<kaldrome::PrinterOffer> offers = {
+        {"lab", "Ready", "Laser 1", "Room 2", "",
+         sizes({QPageSize::A4, QPageSize::A5, QPageSize::Letter}), QPageSize(QPageSize::A4)},
+        {"office", "Stopped", "Ink 2", "Hall", "slow", sizes({QPageSize::Letter, QPageSize::Legal}),
+         QPageSize(QPageSize::Legal)}};
+    kaldrome::PrinterChoice choice{"lab", QPageSize(QPageSize::A4), QPageLayout::Portrait};
+
+    QWidget owner;
+    DialogDriver driver;
+    driver.Then([&](QWidget* w, QStringList& f) {
+        CheckSetupForm(w, f);
+        auto* name = w->findChild<QComboBox*>(QStringLiteral("printerName"));
+        auto* size = w->findChild<QComboBox*>(QStringLiteral("paperSize"));
+        Check(f, name && size && name->currentText() == "lab" && size->currentText() == "A4",
+              "opens on the current choice");
+        if (name == nullptr || size == nullptr) return;
+        // "there and back": Letter chosen on lab, then office (which has it) and lab again.
+        if (paper == QPageSize::Letter) size->setCurrentIndex(2);
+        if (!printer.isEmpty()) name->setCurrentIndex(name->findText("office"));
+        if (printer == "lab") name->setCurrentIndex(name->findText("lab"));
+        if (paper >= 0 && paper != QPageSize::Letter)
+            size->setCurrentIndex(size->findText(QPageSize(QPageSize::PageSizeId(paper)).name()));
+        if (landscape) w->findChild<QRadioButton*>(QStringLiteral("landscape"))->click();
+        auto* buttons = w->findChild<QDialogButtonBox*>();
+        QPushButton* b = buttons->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
+        QMetaObject::invokeMethod(b, &QAbstractButton::click, Qt::QueuedConnection);
+    });
+    QCOMPARE(kaldrome::ChoosePrinter(&owner, QStringLiteral("Print Setup"), offers, choice),
+             accept);
+    GUITEST_VERIFY_DIALOGS(driver);
+    QCOMPARE(choice.name, expectPrinter);
+    QCOMPARE(int(choice.pageSize.id()), expectPaper);
+    QCOMPARE(choice.orientation == QPageLayout::Landscape, expectLandscape);
 }
 
 // --- Print ------------------------------------------------------------------
