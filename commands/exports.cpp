@@ -114,22 +114,29 @@ PrintLayout LayoutFor(QPainter& painter) {
     return layout;
 }
 
-Outcome<void> PrintDocument(QPrinter& printer, const std::string& document) {
+Outcome<PrintEnd> PrintDocument(QPagedPaintDevice& device, const std::string& document,
+                                const PrintProgress& progress) {
     QPainter painter;
-    if (!painter.begin(&printer)) return Told("The printer could not start the document.");
+    if (!painter.begin(&device)) return Told("The printer could not start the document.");
     const PrintLayout layout = LayoutFor(painter);
     painter.setFont(layout.font);
     painter.setPen(Qt::black);
 
+    const auto lines = std::count(document.begin(), document.end(), '\n') + 1;
+    const int pages = static_cast<int>((lines + layout.linesPerPage - 1) / layout.linesPerPage);
     bool pagesOk = true;
+    bool stopped = progress && !progress(0, pages);
+    int page = 0;
     int lineOnPage = 0;
     std::size_t start = 0;
-    for (;;) {
+    while (!stopped) {
         const std::size_t end = document.find(LineEnd, start);
         const std::string_view line = std::string_view(document).substr(
             start, end == std::string::npos ? std::string::npos : end - start);
         if (lineOnPage == layout.linesPerPage) {
-            if (!printer.newPage()) {
+            stopped = progress && !progress(++page, pages);
+            if (stopped) break;
+            if (!device.newPage()) {
                 pagesOk = false;
                 break;
             }
@@ -145,9 +152,12 @@ Outcome<void> PrintDocument(QPrinter& printer, const std::string& document) {
         start = end + LineEnd.size();
     }
     const bool ended = painter.end();
-    if (!pagesOk || !ended || printer.printerState() == QPrinter::Error)
+    if (stopped) return PrintEnd::Cancelled;
+    const auto* printer = dynamic_cast<const QPrinter*>(&device);
+    if (!pagesOk || !ended || (printer != nullptr && printer->printerState() == QPrinter::Error))
         return Told("The printer did not accept the document.");
-    return {};
+    if (progress) progress(pages, pages);
+    return PrintEnd::Printed;
 }
 
 bool FollowDefaultPrinter(QPrinter& printer, bool keepChoice) {

@@ -8,11 +8,13 @@
 #include <QByteArray>
 #include <QFont>
 #include <QString>
+#include <functional>
 #include <string>
 
 #include "base/outcome.h"
 
 class QClipboard;
+class QPagedPaintDevice;
 class QPainter;
 class QPrinter;
 class QWidget;
@@ -47,9 +49,17 @@ inline constexpr int PrintLineChars = 72;
 // The layout for a painter that is active on a printer.
 PrintLayout LayoutFor(QPainter& painter);
 
-// Prints the document on printer, page by page as lines come: no layout of the
-// whole text is built in memory.
-Outcome<void> PrintDocument(QPrinter& printer, const std::string& document);
+// How a printout ended when nothing failed.
+enum class PrintEnd { Printed, Cancelled };
+
+// Told before the first page and after each page: pages done, of pages in all.
+// Returns false to stop the printout there.
+using PrintProgress = std::function<bool(int done, int pages)>;
+
+// Prints the document on device (a printer or a PDF writer), page by page as
+// lines come: no layout of the whole text is built in memory.
+Outcome<PrintEnd> PrintDocument(QPagedPaintDevice& device, const std::string& document,
+                                const PrintProgress& progress = {});
 
 // Makes printer follow the system's default printer, unless it prints to a
 // file or keepChoice names a printer chosen in Print Setup that still exists.

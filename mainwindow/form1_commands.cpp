@@ -7,6 +7,8 @@
 
 #include "commands/common_dialog.h"
 #include "commands/exports.h"
+#include "commands/print_job.h"
+#include "commands/print_queue.h"
 #include "mainwindow/form1.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
@@ -59,10 +61,23 @@ void Form1::mnuPrint_Click() {
         return;
     }
     QPrinter& printer = CurrentPrinter();
+    const QString queue = printer.printerName();
+    // A queue that refuses jobs is told before any time goes into the printout.
+    const Outcome<void> ready = CheckQueue(queue);
+    if (!ready.Ok()) {
+        ShowFailure(ready.Error().message);
+        return;
+    }
     RunState& rs = run_.State();
     if (!rs.PlainTextReady) BuildPlainText(rs);
-    printer.setDocName(QStringLiteral("Kaldrome%1").arg(rs.Target));
-    const Outcome<void> printed = PrintDocument(printer, ComposeResultDocument());
+    const QString title = QStringLiteral("Kaldrome%1").arg(rs.Target);
+    const QPageLayout layout = printer.pageLayout();
+    const Outcome<PrintEnd> printed = PrintWithProgress(
+        this, layout, title, ComposeResultDocument(), [&](const QByteArray& pdf) -> Outcome<void> {
+            const Outcome<int> job = SubmitPdf(queue, title, pdf, layout.pageSize().key());
+            if (!job.Ok()) return job.Error();
+            return {};
+        });
     if (!printed.Ok()) ShowFailure(printed.Error().message);
 }
 

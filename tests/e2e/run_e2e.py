@@ -47,6 +47,9 @@ YELLOW = (255, 255, 0)
 # A run long enough to be caught in the middle, on any machine this runs on.
 LONG_N = 999999
 
+# A result whose printout takes long enough to be cancelled in the middle.
+LONG_PRINT_N = 300000
+
 # How long a run may take before the scenario gives up on it.
 def run_timeout(n: int) -> float:
     return 30.0 + n * n / 4.0e6
@@ -613,19 +616,26 @@ class NoPrinterScenarios(KaldromeCase):
 
 
 class PrintScenarios(KaldromeCase):
-    """Print to a real CUPS queue that turns jobs into PDFs (cups_setup.sh).
+    """Print to real CUPS queues that turn jobs into PDFs (cups_setup.sh).
 
-    Only on CI, as root: the queue changes the machine's print configuration,
-    which the tests never do on a user's machine."""
+    Only on CI, as root: the queues change the machine's print configuration,
+    which the tests never do on a user's machine. Each scenario adds two queues
+    of its own, A and B, and the program finds A as its default printer through
+    PRINTER, so the print service may be shared with others."""
 
     def setUp(self):
         if os.environ.get("CI") != "true" or os.geteuid() != 0:
             self.skipTest("printing to a CUPS queue runs only where CI=true, as root")
-        self.cups_env = dict(os.environ, KALDROME_CUPS_STATE=os.path.join(ARTIFACTS, "cups-state"))
-        self.cups("start", timeout=300)
+        state = tempfile.mkdtemp(prefix="cups-", dir=ARTIFACTS)
+        self.cups_env = dict(os.environ, KALDROME_CUPS_STATE=state)
+        tag = f"kaldrome-e2e-{os.getpid()}-{os.path.basename(state)[5:]}"
+        self.queue = {"A": tag + "-a", "B": tag + "-b"}
         self.addCleanup(self.cups, "stop", timeout=60)
-        self.outdir = self.cups("outdir").strip()
-        self.program = self.start_program(printers=True)
+        self.cups("start", *self.queue.values(), timeout=300)
+        self.since = os.path.join(state, "since")
+        with open(self.since, "w"):
+            pass
+        self.program = self.start_program(printers=True, env={"PRINTER": self.queue["A"]})
 
     def cups(self, *args, timeout: float = 30) -> str:
         result = xdriver.run([os.path.join(HERE, "cups_setup.sh"), *args], timeout=timeout,
@@ -635,36 +645,122 @@ class PrintScenarios(KaldromeCase):
                       f"{(result.stdout + result.stderr).decode(errors='replace')}")
         return result.stdout.decode()
 
-    @scenario
-    def test_print_41_reaches_the_queue_as_the_document(self):
-        # 41! fills exactly one line of eight groups: the printout has an empty
-        # line before the footer.
-        n = 41
+    def pdfs(self, which: str) -> list[str]:
+        """The PDFs queue `which` made since the scenario began."""
+        folder = self.cups("outdir", self.queue[which]).strip()
+        if not os.path.isdir(folder):
+            return []
+        return [e.name for e in os.scandir(folder) if e.name.endswith(".pdf")
+                and e.stat().st_mtime >= os.stat(self.since).st_mtime]
+
+    def jobs(self, which: str, done: bool = False) -> list[str]:
+        """The jobs waiting in queue `which`, or those it finished (printed or cancelled)."""
+        args = ["lpstat", "-o", self.queue[which]]
+        if done:
+            args[1:1] = ["-W", "completed"]
+        return xdriver.run(args, check=False).stdout.decode().split("\n")[:-1]
+
+    def print_and_wait(self, which: str, count: int) -> None:
+        """Ctrl+P, then waits until queue `which` has printed count jobs; a message box fails."""
         p = self.program
-        expected = os.path.join(ARTIFACTS, f"print-{n}.txt")
-        with open(expected, "w", newline="") as f:
-            f.write(oracle.document(n))
-        since = os.path.join(ARTIFACTS, "print-since")
-        with open(since, "w"):
-            pass
-        self.run_to_completion(n)
         p.focus()
         p.key("ctrl+p")
 
         def outcome():
             if p.find_windows("Kaldrome"):
                 return "message"
-            newer = [e for e in os.scandir(self.outdir) if e.name.endswith(".pdf")
-                     and e.stat().st_mtime > os.stat(since).st_mtime] \
-                if os.path.isdir(self.outdir) else []
-            return "pdf" if newer else None
-        got = poll(outcome, 120, 0.25, f"a new PDF in {self.outdir}")
-        self.assertEqual(got, "pdf", "the program showed a message box instead of printing")
-        result = xdriver.run([os.path.join(HERE, "cups_check.sh"), expected, since, "120"],
-                             timeout=150, env=self.cups_env, check=False)
+            return "printed" if len(self.jobs(which, done=True)) >= count else None
+        got = poll(outcome, 120, 0.25, f"job number {count} on queue {which}")
+        self.assertEqual(got, "printed", "the program showed a message box instead of printing")
+
+    def answer_message(self) -> None:
+        p = self.program
+        box = p.wait_for_window("Kaldrome", 15)
+        p.focus(box)
+        p.key("Return")
+        p.wait_window_gone(box, "Kaldrome", 10)
+
+    @scenario
+    def test_print_41_reaches_the_queue_as_the_document(self):
+        # 41! fills exactly one line of eight groups: the printout has an empty
+        # line before the footer.
+        n = 41
+        expected = os.path.join(ARTIFACTS, f"print-{n}.txt")
+        with open(expected, "w", newline="") as f:
+            f.write(oracle.document(n))
+        self.run_to_completion(n)
+        self.print_and_wait("A", 1)
+        result = xdriver.run([os.path.join(HERE, "cups_check.sh"), self.queue["A"], expected,
+                              self.since, "120"], timeout=150, env=self.cups_env, check=False)
         report = (result.stdout + result.stderr).decode(errors="replace")
         self.assertEqual(result.returncode, 0, report)
         self.assertIn("matches", report)
+        self.assertTrue(self.program.alive())
+
+    @scenario
+    def test_a_queue_that_refuses_jobs_is_reported(self):
+        # cupsreject: the queue takes no jobs. Print says so in the program's
+        # message box, prints nothing and queues nothing; once the queue takes
+        # jobs again, Print works.
+        self.run_to_completion(41)
+        xdriver.run(["cupsreject", self.queue["A"]])
+        p = self.program
+        p.focus()
+        p.key("ctrl+p")
+        self.answer_message()
+        time.sleep(2)
+        self.assertEqual(self.jobs("A") + self.jobs("A", done=True), [],
+                         "a refused printout made a job")
+        self.assertEqual(self.pdfs("A"), [], "a refused printout made a PDF")
+        xdriver.run(["cupsaccept", self.queue["A"]])
+        self.print_and_wait("A", 1)
+        self.assert_document(41, self.copy())
+
+    def choose_printer(self, which: str, accept: bool) -> None:
+        """Print Setup: types the queue's name into the printer box; OK or Cancel."""
+        p = self.program
+        p.focus()
+        p.key("ctrl+u")
+        form = p.wait_for_window("Print Setup", 10)
+        p.focus(form)
+        p.type_text(self.queue[which])  # the printer box has the focus; typing selects
+        p.key("Return" if accept else "Escape")
+        p.wait_window_gone(form, "Print Setup", 10)
+
+    @scenario
+    def test_print_setup_changes_the_printer_only_when_accepted(self):
+        self.run_to_completion(41)
+        # (printer picked, OK or Cancel, the queue Print then uses)
+        rows = [("B", True, "B"), ("A", False, "B"), ("A", True, "A")]
+        made = {"A": 0, "B": 0}
+        for picked, accept, used in rows:
+            with self.case(picked=picked, accept=accept):
+                self.choose_printer(picked, accept)
+                made[used] += 1
+                self.print_and_wait(used, made[used])
+                other = "A" if used == "B" else "B"
+                self.assertEqual(len(self.jobs(other, done=True)), made[other],
+                                 f"queue {other} printed what was meant for {used}")
+
+    @scenario
+    def test_a_long_printout_shows_its_progress_and_cancels_without_a_job(self):
+        # Some 350 pages: the progress dialog shows, its bar moves (the window
+        # keeps painting), and Escape stops it before anything is queued.
+        p = self.program
+        self.run_to_completion(LONG_PRINT_N)
+        p.focus()
+        p.key("ctrl+p")
+        dialog = p.wait_for_window("Printing", 15)
+        first = p.grab(dialog).rgb
+        poll(lambda: p.grab(dialog).rgb != first, 10, 0.05, "the progress dialog to move on")
+        p.focus(dialog)
+        p.key("Escape")
+        p.wait_window_gone(dialog, "Printing", 10)
+        time.sleep(2)
+        self.assertEqual(self.jobs("A") + self.jobs("A", done=True), [],
+                         "a cancelled printout reached the queue")
+        self.assertEqual(self.pdfs("A"), [], "a cancelled printout was printed")
+        self.assertEqual(p.find_windows("Kaldrome"), [], "a cancel is no failure")
         self.assertTrue(p.alive())
 
 

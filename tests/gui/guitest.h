@@ -173,7 +173,8 @@ inline QStringList Entries(const QString& dir) {
 }
 
 // The message of a failed step; empty when it worked.
-inline QString FailureOf(const kaldrome::Outcome<void>& outcome) {
+template <class T>
+QString FailureOf(const kaldrome::Outcome<T>& outcome) {
     return outcome.Ok() ? QString() : QString::fromStdString(outcome.Error().message);
 }
 

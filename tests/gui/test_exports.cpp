@@ -33,11 +33,13 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QRadioButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -50,6 +52,7 @@
 
 #include "base/number_format.h"
 #include "commands/exports.h"
+#include "commands/print_job.h"
 #include "commands/print_setup.h"
 #include "engine/factorial_engine.h"
 #include "gui/guitest.h"
@@ -327,6 +330,8 @@ class ExportsTest : public QObject {
     void printerDialog();
     void printSetupChoice_data();
     void printSetupChoice();
+    void printWithProgress_data();
+    void printWithProgress();
 
     void printLayout_data();
     void printLayout();
@@ -711,6 +716,37 @@ void CheckSetupForm(QWidget* w, QStringList& f) {
           "buttons " + buttons.join(QStringLiteral(", ")));
 }
 
+// A window that asks for a repaint every 10 ms and counts the paints it gets.
+class PaintCounter : public QWidget {
+  public:
+    PaintCounter() {
+        connect(&timer_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+        timer_.start(10);
+        resize(200, 100);
+    }
+    int paints = 0;
+
+  protected:
+    void paintEvent(QPaintEvent*) override { ++paints; }
+
+  private:
+    QTimer timer_;
+};
+
+// lines lines of eight groups, as a long result's body.
+std::string LinesOfGroups(int lines) {
+    std::string text;
+    char group[16];
+    for (int i = 0; i < lines; ++i) {
+        if (i > 0) text += "\r\n";
+        for (int g = 0; g < 8; ++g) {
+            std::snprintf(group, sizeof group, "  %07d", (i * 8 + g) % 10000000);
+            text += group;
+        }
+    }
+    return text;
+}
+
 }  // namespace
 
 void ExportsTest::printerDialog() {
@@ -810,6 +846,82 @@ void ExportsTest::printSetupChoice() {
     QCOMPARE(choice.name, expectPrinter);
     QCOMPARE(int(choice.pageSize.id()), expectPaper);
     QCOMPARE(choice.orientation == QPageLayout::Landscape, expectLandscape);
+}
+
+void ExportsTest::printWithProgress_data() {
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<QString>("act");  // "cancel": Cancel pressed; "refuse": the service refuses
+    QTest::addColumn<bool>("dialog");  // the progress dialog shows
+    QTest::newRow("short: printed at once, no dialog") << 200 << "" << false;
+    QTest::newRow("long: the dialog shows, the window paints, all pages go") << 30000 << "" << true;
+    QTest::newRow("long, cancelled: nothing reaches the print service")
+        << 30000 << "cancel" << true;
+    QTest::newRow("refused by the print service: a failure with its reason")
+        << 200 << "refuse" << false;
+}
+
+void ExportsTest::printWithProgress() {
+    QFETCH(int, lines);
+    QFETCH(QString, act);
+    QFETCH(bool, dialog);
+    PaintCounter window;
+    QVERIFY(guitest::ShowActive(&window));
+    const std::string document = LinesOfGroups(lines);
+
+    DialogDriver driver;
+    if (dialog) {
+        driver.Then([&](QWidget* w, QStringList& f) {
+            auto* progress = Expect<QProgressDialog>(w, f, "progress dialog");
+            if (progress == nullptr) return;
+            Check(f, progress->windowModality() == Qt::WindowModal, "holds the window's input");
+            auto* cancel = progress->findChild<QPushButton*>();
+            Check(f, cancel != nullptr && cancel->text() == QStringLiteral("Cancel"), "Cancel");
+            if (act == "cancel" && cancel != nullptr)
+                QMetaObject::invokeMethod(cancel, &QAbstractButton::click, Qt::QueuedConnection);
+        });
+    }
+    int submitted = 0;
+    int paints = window.paints;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 renderMs = 0;
+    QByteArray pdf;
+    const auto printed = kaldrome::PrintWithProgress(
+        &window,
+        QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10)),
+        QStringLiteral("Kaldrome7"), document,
+        [&](const QByteArray& bytes) -> kaldrome::Outcome<void> {
+            ++submitted;
+            renderMs = clock.elapsed();
+            paints = window.paints - paints;
+            pdf = bytes;
+            if (act == "refuse") return kaldrome::Failure{"no jobs here"};
+            return {};
+        });
+    GUITEST_VERIFY_DIALOGS(driver);
+    if (act == "cancel") {
+        QVERIFY(printed.Ok() && printed.Value() == kaldrome::PrintEnd::Cancelled);
+        QCOMPARE(submitted, 0);
+        return;
+    }
+    QCOMPARE(submitted, 1);
+    if (act == "refuse") {
+        QCOMPARE(guitest::FailureOf(printed), QStringLiteral("no jobs here"));
+        return;
+    }
+    QVERIFY(printed.Ok() && printed.Value() == kaldrome::PrintEnd::Printed);
+    // While it rendered, the window painted at least once in every 100 ms or so.
+    if (dialog)
+        QVERIFY2(paints >= renderMs / 100,
+                 qPrintable(QStringLiteral("%1 paints in %2 ms").arg(paints).arg(renderMs)));
+    // The whole document, page by page.
+    const QString path = tmp_.filePath(QStringLiteral("progress.pdf"));
+    QVERIFY(WriteBytes(path, pdf));
+    QString error;
+    QStringList printedLines;
+    for (const QStringList& page : PdfPages(path, &error)) printedLines << page;
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(printedLines, DocumentLines(document));
 }
 
 // --- Print ------------------------------------------------------------------
