@@ -10,6 +10,8 @@
 #include <QSaveFile>
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
 #include <string_view>
 
 #include "uikit/message_box.h"
@@ -32,6 +34,11 @@ Failure Reason(const QFileDevice& file) {
 
 constexpr std::string_view LineEnd = "\r\n";
 
+// What a printout keeps back for closing its document when memory runs out:
+// Qt's PDF writer takes some 16 MB for a moment whenever it closes a page.
+// Address space only; the pages are never touched.
+constexpr std::size_t PrintReserveBytes = std::size_t{32} << 20;
+
 // Largest and smallest point sizes tried for the printout.
 constexpr qreal PrintPointSize = 10.0;
 constexpr qreal SmallestPointSize = 4.0;
@@ -46,47 +53,56 @@ QFont FixedPitchFont(qreal pointSize) {
 
 }  // namespace
 
-QByteArray FileBytes(const std::string& document) {
-    QByteArray bytes = QString::fromStdString(document).toLocal8Bit();
-    bytes.append(LineEnd.data(), static_cast<qsizetype>(LineEnd.size()));
-    return bytes;
-}
-
 Outcome<void> WriteDocumentFile(const QString& path, const std::string& document) {
-    QSaveFile file(path);
-    // Where the folder takes no new file but the file itself may be written, the
-    // file is rewritten in place: replacing it is what the user asked for, at the
-    // cost of the old contents on a failed write.
-    file.setDirectWriteFallback(true);
-    // Unbuffered: a short write shows here, not in a flush inside commit(),
-    // whose failure Qt 6.4 does not report (the short file would replace the target).
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return Reason(file);
-    const QByteArray bytes = FileBytes(document);
-    qint64 written = 0;
-    while (written < bytes.size()) {
-        // One write of the whole document; the loop only resumes after a short write,
-        // so that the second attempt reports the reason (disk full, file too large).
-        const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
-        if (n <= 0) {
-            Failure reason = Reason(file);
-            file.cancelWriting();  // the temporary file goes with the QSaveFile
-            return reason;
+    try {
+        QSaveFile file(path);
+        // Where the folder takes no new file but the file itself may be written, the
+        // file is rewritten in place: replacing it is what the user asked for, at the
+        // cost of the old contents on a failed write.
+        file.setDirectWriteFallback(true);
+        // Unbuffered: a short write shows here, not in a flush inside commit(),
+        // whose failure Qt 6.4 does not report (the short file would replace the target).
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return Reason(file);
+        // Qt's local 8-bit encoding is UTF-8 here, the document's own, so its bytes
+        // go out as they are, with no copy of a text that may be megabytes long.
+        for (const std::string_view part : {std::string_view(document), LineEnd}) {
+            qint64 written = 0;
+            const auto size = static_cast<qint64>(part.size());
+            while (written < size) {
+                // One write of the whole part; the loop only resumes after a short
+                // write, so that the second attempt reports the reason (disk full,
+                // file too large).
+                const qint64 n = file.write(part.data() + written, size - written);
+                if (n <= 0) {
+                    Failure reason = Reason(file);
+                    file.cancelWriting();  // the temporary file goes with the QSaveFile
+                    return reason;
+                }
+                written += n;
+            }
         }
-        written += n;
+        // commit() flushes, closes and renames; the temporary file is removed on failure.
+        if (!file.commit()) return Reason(file);
+        return {};
+    } catch (const std::bad_alloc&) {
+        return Failure{OutOfMemoryText().toStdString()};
     }
-    // commit() flushes, closes and renames; the temporary file is removed on failure.
-    if (!file.commit()) return Reason(file);
-    return {};
 }
 
 Outcome<void> PutOnClipboard(QClipboard* clipboard, const std::string& document) {
     if (clipboard == nullptr) return Told("No clipboard is available.");
-    const QString text = QString::fromStdString(document);
-    clipboard->clear();
-    clipboard->setText(text);
-    // Another program may hold the clipboard; then what we read back is not ours.
-    if (clipboard->text() != text) return Told("The clipboard did not accept the result.");
-    return {};
+    try {
+        // Made before the clipboard is emptied: a text that does not fit in
+        // memory leaves the clipboard as it was.
+        const QString text = QString::fromStdString(document);
+        clipboard->clear();
+        clipboard->setText(text);
+        // Another program may hold the clipboard; then what we read back is not ours.
+        if (clipboard->text() != text) return Told("The clipboard did not accept the result.");
+        return {};
+    } catch (const std::bad_alloc&) {
+        return Failure{OutOfMemoryText().toStdString()};
+    }
 }
 
 PrintLayout LayoutFor(QPainter& painter) {
@@ -115,7 +131,12 @@ PrintLayout LayoutFor(QPainter& painter) {
 }
 
 Outcome<PrintEnd> PrintDocument(QPagedPaintDevice& device, const std::string& document,
-                                const PrintProgress& progress) {
+                                const PrintProgress& progress,
+                                const std::function<void()>& release) try {
+    // Memory kept back while pages are drawn: when an allocation fails, this
+    // goes first, so that the painter can still close the document (ending it
+    // allocates too, and a second failure there would end the program).
+    auto reserve = std::make_unique_for_overwrite<char[]>(PrintReserveBytes);
     QPainter painter;
     if (!painter.begin(&device)) return Told("The printer could not start the document.");
     const PrintLayout layout = LayoutFor(painter);
@@ -125,39 +146,49 @@ Outcome<PrintEnd> PrintDocument(QPagedPaintDevice& device, const std::string& do
     const auto lines = std::count(document.begin(), document.end(), '\n') + 1;
     const int pages = static_cast<int>((lines + layout.linesPerPage - 1) / layout.linesPerPage);
     bool pagesOk = true;
+    bool outOfMemory = false;
     bool stopped = progress && !progress(0, pages);
     int page = 0;
     int lineOnPage = 0;
     std::size_t start = 0;
-    while (!stopped) {
-        const std::size_t end = document.find(LineEnd, start);
-        const std::string_view line = std::string_view(document).substr(
-            start, end == std::string::npos ? std::string::npos : end - start);
-        if (lineOnPage == layout.linesPerPage) {
-            stopped = progress && !progress(++page, pages);
-            if (stopped) break;
-            if (!device.newPage()) {
-                pagesOk = false;
-                break;
+    try {
+        while (!stopped) {
+            const std::size_t end = document.find(LineEnd, start);
+            const std::string_view line = std::string_view(document).substr(
+                start, end == std::string::npos ? std::string::npos : end - start);
+            if (lineOnPage == layout.linesPerPage) {
+                stopped = progress && !progress(++page, pages);
+                if (stopped) break;
+                if (!device.newPage()) {
+                    pagesOk = false;
+                    break;
+                }
+                lineOnPage = 0;
             }
-            lineOnPage = 0;
+            if (!line.empty()) {
+                const QPointF baseline(0, layout.ascent + lineOnPage * layout.lineHeight);
+                painter.drawText(
+                    baseline, QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+            }
+            ++lineOnPage;
+            if (end == std::string::npos) break;
+            start = end + LineEnd.size();
         }
-        if (!line.empty()) {
-            const QPointF baseline(0, layout.ascent + lineOnPage * layout.lineHeight);
-            painter.drawText(baseline,
-                             QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
-        }
-        ++lineOnPage;
-        if (end == std::string::npos) break;
-        start = end + LineEnd.size();
+    } catch (const std::bad_alloc&) {
+        reserve.reset();
+        if (release) release();
+        outOfMemory = true;
     }
     const bool ended = painter.end();
+    if (outOfMemory) return Failure{OutOfMemoryText().toStdString()};
     if (stopped) return PrintEnd::Cancelled;
     const auto* printer = dynamic_cast<const QPrinter*>(&device);
     if (!pagesOk || !ended || (printer != nullptr && printer->printerState() == QPrinter::Error))
         return Told("The printer did not accept the document.");
     if (progress) progress(pages, pages);
     return PrintEnd::Printed;
+} catch (const std::bad_alloc&) {
+    return Failure{OutOfMemoryText().toStdString()};
 }
 
 bool FollowDefaultPrinter(QPrinter& printer, bool keepChoice) {
@@ -173,6 +204,12 @@ bool FollowDefaultPrinter(QPrinter& printer, bool keepChoice) {
 void ShowNoPrinterMessage(QWidget* parent) {
     ShowStopMessage(parent,
                     QStringLiteral("You don't have any Printer installed!\nPlease install one."));
+}
+
+QString OutOfMemoryText() {
+    return Tr(
+        "There is not enough memory to export the result.\n"
+        "The result stays on screen; closing other programs may help.");
 }
 
 QString FileErrorText(const QString& path, const QString& reason) {

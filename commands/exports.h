@@ -21,10 +21,8 @@ class QWidget;
 
 namespace kaldrome {
 
-// The bytes of a file: the document in the locale's text encoding, then CR LF; no BOM.
-QByteArray FileBytes(const std::string& document);
-
-// Writes FileBytes(document) to path in one write, through a temporary file in
+// Writes the document and one CR LF to path (no BOM; the document's text is
+// UTF-8, the local encoding), through a temporary file in
 // the same folder that replaces the target only when complete: a failure never
 // leaves a half-written file nor harms an existing one. Where the folder allows
 // no temporary file but the file is writable, the file is rewritten in place.
@@ -57,9 +55,12 @@ enum class PrintEnd { Printed, Cancelled };
 using PrintProgress = std::function<bool(int done, int pages)>;
 
 // Prints the document on device (a printer or a PDF writer), page by page as
-// lines come: no layout of the whole text is built in memory.
+// lines come: no layout of the whole text is built in memory. When memory runs
+// out, release (if given) lets go of what the device holds before the document
+// is closed, and the printout fails with OutOfMemoryText().
 Outcome<PrintEnd> PrintDocument(QPagedPaintDevice& device, const std::string& document,
-                                const PrintProgress& progress = {});
+                                const PrintProgress& progress = {},
+                                const std::function<void()>& release = {});
 
 // Makes printer follow the system's default printer, unless it prints to a
 // file or keepChoice names a printer chosen in Print Setup that still exists.
@@ -68,6 +69,9 @@ bool FollowDefaultPrinter(QPrinter& printer, bool keepChoice);
 
 // "You don't have any Printer installed!" / "Please install one.": stop icon, OK.
 void ShowNoPrinterMessage(QWidget* parent);
+
+// The message for an export that ran out of memory.
+QString OutOfMemoryText();
 
 // The text of that message for a file that could not be written.
 QString FileErrorText(const QString& path, const QString& reason);

@@ -21,6 +21,13 @@ class PrintoutBuffer : public QBuffer {
   public:
     PrintoutBuffer() { open(QIODevice::WriteOnly); }
     bool OutOfMemory() const { return outOfMemory_; }
+    // The printout is lost: what it held goes back at once, so that the
+    // painter can finish without running short itself.
+    void Release() {
+        outOfMemory_ = true;
+        buffer().clear();
+        buffer().squeeze();
+    }
 
   protected:
     qint64 writeData(const char* data, qint64 size) override {
@@ -28,7 +35,7 @@ class PrintoutBuffer : public QBuffer {
         try {
             return QBuffer::writeData(data, size);
         } catch (const std::bad_alloc&) {
-            outOfMemory_ = true;
+            Release();
             return -1;
         }
     }
@@ -47,7 +54,7 @@ constexpr qint64 PaintEveryMs = 30;
 
 Outcome<PrintEnd> PrintWithProgress(QWidget* parent, const QPageLayout& layout,
                                     const QString& title, const std::string& document,
-                                    const PrintSubmit& submit) {
+                                    const PrintSubmit& submit) try {
     QProgressDialog progress(parent);
     progress.setWindowTitle(Tr("Printing"));
     progress.setWindowModality(Qt::WindowModal);
@@ -67,23 +74,26 @@ Outcome<PrintEnd> PrintWithProgress(QWidget* parent, const QPageLayout& layout,
         pdf.setPageLayout(layout);
         pdf.setTitle(title);
         pdf.setCreator(QStringLiteral("Kaldrome"));
-        rendered = PrintDocument(pdf, document, [&](int done, int pages) {
-            if (progress.maximum() != pages) progress.setRange(0, pages);
-            progress.setLabelText(Tr("Printing %1: page %2 of %3").arg(title).arg(done).arg(pages));
-            // Once shown, the (modal) dialog processes events itself; before that
-            // the window still repaints, but takes no input that could start
-            // anything while the printout is under way.
-            progress.setValue(done);
-            if (!progress.isVisible() && sincePaint.elapsed() >= PaintEveryMs) {
-                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-                sincePaint.restart();
-            }
-            return !progress.wasCanceled();
-        });
+        rendered = PrintDocument(
+            pdf, document,
+            [&](int done, int pages) {
+                if (progress.maximum() != pages) progress.setRange(0, pages);
+                progress.setLabelText(
+                    Tr("Printing %1: page %2 of %3").arg(title).arg(done).arg(pages));
+                // Once shown, the (modal) dialog processes events itself; before that
+                // the window still repaints, but takes no input that could start
+                // anything while the printout is under way.
+                progress.setValue(done);
+                if (!progress.isVisible() && sincePaint.elapsed() >= PaintEveryMs) {
+                    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+                    sincePaint.restart();
+                }
+                return !progress.wasCanceled();
+            },
+            [&] { printout.Release(); });
     }
     if (!rendered.Ok() || rendered.Value() == PrintEnd::Cancelled) return rendered;
-    if (printout.OutOfMemory())
-        return Failure{Tr("There is not enough memory to print the result.").toStdString()};
+    if (printout.OutOfMemory()) return Failure{OutOfMemoryText().toStdString()};
 
     // The last step cannot be stopped halfway: no Cancel while the job is sent.
     progress.setCancelButton(nullptr);
@@ -91,6 +101,8 @@ Outcome<PrintEnd> PrintWithProgress(QWidget* parent, const QPageLayout& layout,
     const Outcome<void> sent = submit(printout.data());
     if (!sent.Ok()) return sent.Error();
     return PrintEnd::Printed;
+} catch (const std::bad_alloc&) {
+    return Failure{OutOfMemoryText().toStdString()};
 }
 
 }  // namespace kaldrome

@@ -4,6 +4,8 @@
 // hands it on; a failure is told to the user and leaves the result on screen.
 #include <QGuiApplication>
 #include <QPrinter>
+#include <new>
+#include <string>
 
 #include "commands/common_dialog.h"
 #include "commands/exports.h"
@@ -23,6 +25,19 @@ const QString SaveFilter =
     QStringLiteral("Word Document (*.doc)|*.doc|Text (*.txt)|*.txt|Rich Text Format (*.rtf)|*.rtf");
 constexpr int SaveFilterIndex = 3;
 
+// Runs the part of an export that builds, composes and hands on the document.
+// A failed allocation anywhere in it is told in the message box, and the plain
+// text it was building is given back; the result on screen stays as it is.
+template <class Export>
+void Guarded(QWidget* window, RunState& rs, Export&& exportIt) {
+    try {
+        exportIt();
+    } catch (const std::bad_alloc&) {
+        if (!rs.PlainTextReady) std::string().swap(rs.PlainText);
+        ShowStopMessage(window, OutOfMemoryText());
+    }
+}
+
 }  // namespace
 
 bool Form1::ResultReady() const {
@@ -34,10 +49,12 @@ bool Form1::ResultReady() const {
 void Form1::mnuCopy_Click() {
     if (!ResultReady()) return;
     RunState& rs = run_.State();
-    if (!rs.PlainTextReady) BuildPlainText(rs);
-    const Outcome<void> copied =
-        PutOnClipboard(QGuiApplication::clipboard(), ComposeResultDocument());
-    if (!copied.Ok()) ShowFailure(copied.Error().message);
+    Guarded(this, rs, [&] {
+        if (!rs.PlainTextReady) BuildPlainText(rs);
+        const Outcome<void> copied =
+            PutOnClipboard(QGuiApplication::clipboard(), ComposeResultDocument());
+        if (!copied.Ok()) ShowFailure(copied.Error().message);
+    });
 }
 
 void Form1::mnuCreateFile_Click() {
@@ -47,11 +64,14 @@ void Form1::mnuCreateFile_Click() {
     CommonDialog& dialog = *ui_.dlgDialogo;
     if (!dialog.ShowSave() || dialog.FileName.isEmpty()) return;
     RunState& rs = run_.State();
-    if (!rs.PlainTextReady) BuildPlainText(rs);
     const QString path = dialog.FileName;
-    const Outcome<void> written = WriteDocumentFile(path, ComposeResultDocument());
-    if (!written.Ok())
-        ShowStopMessage(this, FileErrorText(path, QString::fromStdString(written.Error().message)));
+    Guarded(this, rs, [&] {
+        if (!rs.PlainTextReady) BuildPlainText(rs);
+        const Outcome<void> written = WriteDocumentFile(path, ComposeResultDocument());
+        if (!written.Ok())
+            ShowStopMessage(this,
+                            FileErrorText(path, QString::fromStdString(written.Error().message)));
+    });
 }
 
 void Form1::mnuPrint_Click() {
@@ -69,16 +89,19 @@ void Form1::mnuPrint_Click() {
         return;
     }
     RunState& rs = run_.State();
-    if (!rs.PlainTextReady) BuildPlainText(rs);
     const QString title = QStringLiteral("Kaldrome%1").arg(rs.Target);
     const QPageLayout layout = printer.pageLayout();
-    const Outcome<PrintEnd> printed = PrintWithProgress(
-        this, layout, title, ComposeResultDocument(), [&](const QByteArray& pdf) -> Outcome<void> {
-            const Outcome<int> job = SubmitPdf(queue, title, pdf, layout.pageSize().key());
-            if (!job.Ok()) return job.Error();
-            return {};
-        });
-    if (!printed.Ok()) ShowFailure(printed.Error().message);
+    Guarded(this, rs, [&] {
+        if (!rs.PlainTextReady) BuildPlainText(rs);
+        const Outcome<PrintEnd> printed = PrintWithProgress(
+            this, layout, title, ComposeResultDocument(),
+            [&](const QByteArray& pdf) -> Outcome<void> {
+                const Outcome<int> job = SubmitPdf(queue, title, pdf, layout.pageSize().key());
+                if (!job.Ok()) return job.Error();
+                return {};
+            });
+        if (!printed.Ok()) ShowFailure(printed.Error().message);
+    });
 }
 
 void Form1::mnuPrintSetup_Click() {

@@ -48,6 +48,9 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include "commands/common_dialog.h"
 
 #include "base/number_format.h"
@@ -59,6 +62,36 @@
 #include "mainwindow/form1.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
+
+// One large allocation can be made to fail: the countdown-th of at least
+// FailBytes bytes from the moment it is armed. The program's own texts are
+// std::strings, so this reaches them; Qt's containers use malloc and are
+// reached by the address-space limit of ExportsTest::outOfMemoryChild.
+namespace {
+std::atomic<std::size_t> FailBytes{0};
+std::atomic<int> FailCountdown{0};
+
+void ArmAllocationFailure(std::size_t bytes, int countdown) {
+    FailCountdown = countdown;
+    FailBytes = bytes;
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+    const std::size_t armed = FailBytes;
+    if (armed != 0 && size >= armed && --FailCountdown == 0) {
+        FailBytes = 0;
+        throw std::bad_alloc();
+    }
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 using kaldrome::Form1;
 
@@ -353,6 +386,10 @@ class ExportsTest : public QObject {
     void windowCreateFileFailure();
     void windowNoPrinter_data();
     void windowNoPrinter();
+    void windowOutOfMemory_data();
+    void windowOutOfMemory();
+    void outOfMemory_data();
+    void outOfMemory();
 
   private:
     QTemporaryDir tmp_;
@@ -408,7 +445,7 @@ void ExportsTest::fileBytes() {
     QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
     QVERIFY(bytes.endsWith("\r\n"));
     QVERIFY(!bytes.endsWith("\r\n\r\n"));
-    QCOMPARE(bytes.size(), kaldrome::FileBytes(document).size());
+    QCOMPARE(bytes.size(), qsizetype(document.size()) + 2);
     // Nothing but the target is left in the folder.
     QCOMPARE(Entries(dir.path()), QStringList{QFileInfo(path).fileName()});
 
@@ -1367,6 +1404,124 @@ void ExportsTest::windowNoPrinter() {
     }
 }
 
+void ExportsTest::windowOutOfMemory_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>(
+        "failing");  // which large allocation fails: 1 the plain text, 2 the document
+    QTest::newRow("Copy, building the plain text") << "copy" << 1;
+    QTest::newRow("Copy, composing the document") << "copy" << 2;
+    QTest::newRow("Create File, building the plain text") << "file" << 1;
+    QTest::newRow("Create File, composing the document") << "file" << 2;
+}
+
+void ExportsTest::windowOutOfMemory() {
+    QFETCH(QString, command);
+    QFETCH(int, failing);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Kaldrome3000.txt"));
+    Form1 w(kaldrome::NumberSeparators{});
+    QVERIFY(guitest::ShowActive(&w));
+    QVERIFY(RunWindow(w, 3000));  // a plain text of some 12 KB
+    const QString screen = w.Ui().rtfResp->toPlainText();
+    const QString digits = w.Ui().lblDigitos->text();
+    QClipboard* cb = QGuiApplication::clipboard();
+    cb->setText(QStringLiteral("untouched"));
+    constexpr std::size_t Large = 8192;
+
+    DialogDriver driver;
+    if (command == "file") {
+        driver.Then([&](QWidget* dlg, QStringList& f) {
+            ArmAllocationFailure(Large, failing);  // once the dialog is done with
+            TypeAndSave(path)(dlg, f);
+        });
+    } else {
+        ArmAllocationFailure(Large, failing);
+    }
+    driver.Then(AnswerBox(
+        [](QMessageBox* box, QStringList& f) {
+            Check(f, box->windowTitle() == QStringLiteral("Kaldrome"), "title");
+            Check(f, box->text() == kaldrome::OutOfMemoryText(), "text " + box->text());
+            Check(f, box->icon() == QMessageBox::Critical, "stop icon");
+        },
+        QMessageBox::Ok));
+    (command == "copy" ? w.Ui().mnuCopy : w.Ui().mnuCreateFile)->trigger();
+    const bool armedStill = FailBytes != 0;
+    ArmAllocationFailure(0, 0);
+    GUITEST_VERIFY_DIALOGS(driver);
+    QVERIFY2(!armedStill, "the allocation meant to fail was never made");
+    // Nothing exported, the window as it was, and the next export works.
+    QCOMPARE(cb->text(), QStringLiteral("untouched"));
+    QVERIFY(!QFileInfo::exists(path));
+    QCOMPARE(w.Ui().rtfResp->toPlainText(), screen);
+    QCOMPARE(w.Ui().lblDigitos->text(), digits);
+    w.Ui().mnuCopy->trigger();
+    QVERIFY(cb->text().startsWith(QStringLiteral("3000!=\r\n")));
+}
+
+void ExportsTest::outOfMemory_data() {
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<int>("headroomMb");  // address space left beside the document
+    QTest::addColumn<bool>("fails");
+    QTest::newRow("clipboard, room for the text") << "clipboard" << 512 << false;
+    QTest::newRow("clipboard, no room for its UTF-16 copy") << "clipboard" << 64 << true;
+    // Qt's PDF writer takes some 32 MB for a moment whenever it closes a page;
+    // the printout keeps 32 MB back to close its document after a failure.
+    QTest::newRow("print, room for the printout") << "print" << 128 << false;
+    QTest::newRow("print, no room to close a page") << "print" << 48 << true;
+    QTest::newRow("print, no room to begin") << "print" << 8 << true;
+}
+
+void ExportsTest::outOfMemory() {
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("an address-space limit and the address sanitizer's shadow memory do not mix");
+#endif
+    QFETCH(QString, what);
+    QFETCH(int, headroomMb);
+    QFETCH(bool, fails);
+    const guitest::ChildResult child =
+        guitest::RunSelf(QStringLiteral("out-of-memory"), {what, QString::number(headroomMb)},
+                         {{QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")}});
+    QVERIFY2(child.finished && child.exitStatus == QProcess::NormalExit && child.exitCode == 0,
+             child.output.constData());
+    const QByteArray expected =
+        fails ? "failed: " + kaldrome::OutOfMemoryText().toUtf8() : QByteArray("done");
+    QVERIFY2(child.output.contains(expected), child.output.constData());
+}
+
+// The child of outOfMemory: a large document, then the export under an
+// address-space limit of what is in use now and headroom beside it.
+int OutOfMemoryChild(const QString& what, int headroomMb) {
+    // Clipboard: 64 MB of text; its UTF-16 copy needs 128 MB. Print: some 100
+    // pages, quick enough that no progress dialog shows (Qt's painting waits for
+    // worker threads, which no longer start under such a limit).
+    const std::string document =
+        what == "clipboard" ? std::string(64 << 20, '7') : LinesOfGroups(8000);
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return 2;
+    rlim_t used = 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmSize:"))
+            used = line.mid(7).trimmed().split(' ')[0].toULongLong() << 10;
+    rlimit limit{};
+    getrlimit(RLIMIT_AS, &limit);
+    const rlimit lower{used + (rlim_t(headroomMb) << 20), limit.rlim_max};
+    if (used == 0 || setrlimit(RLIMIT_AS, &lower) != 0) return 3;
+    const QPageLayout a4(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF());
+    const kaldrome::Outcome<void> outcome =
+        what == "clipboard" ? kaldrome::PutOnClipboard(QGuiApplication::clipboard(), document)
+                            : [&]() -> kaldrome::Outcome<void> {
+        const auto printed = kaldrome::PrintWithProgress(
+            nullptr, a4, QStringLiteral("Kaldrome7"), document,
+            [](const QByteArray&) -> kaldrome::Outcome<void> { return {}; });
+        if (!printed.Ok()) return printed.Error();
+        return {};
+    }();
+    setrlimit(RLIMIT_AS, &limit);
+    const QString failure = guitest::FailureOf(outcome);
+    std::printf("%s\n", failure.isEmpty() ? "done" : qPrintable("failed: " + failure));
+    return 0;
+}
+
 int main(int argc, char** argv) {
     // No print server: the tests must not depend on the printers of the machine.
     qputenv("CUPS_SERVER", "/nonexistent/kaldrome-tests/cups.sock");
@@ -1379,6 +1534,8 @@ int main(int argc, char** argv) {
         return 2;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(planted.config.path()));
     QApplication app(argc, argv);
+    if (guitest::ChildRole() == QStringLiteral("out-of-memory"))
+        return OutOfMemoryChild(app.arguments().value(1), app.arguments().value(2).toInt());
     ExportsTest test;
     return QTest::qExec(&test, argc, argv);
 }
