@@ -15,8 +15,9 @@ QString Tr(const char* text) {
     return QCoreApplication::translate("PrintJob", text);
 }
 
-// The printout in memory. Qt's painting code is not built to pass exceptions
-// on, so a failed allocation becomes a failed write here and is remembered.
+// The printout in memory. An exception thrown through Qt's PDF writer would
+// leave it half-way through a page, so a failed allocation becomes a failed
+// write here, and is remembered.
 class PrintoutBuffer : public QBuffer {
   public:
     PrintoutBuffer() { open(QIODevice::WriteOnly); }

@@ -77,6 +77,8 @@ void ArmAllocationFailure(std::size_t bytes, int countdown) {
 }
 }  // namespace
 
+// Every plain form of new and delete is replaced, so that all of them meet
+// the same malloc and free (the address sanitizer checks the pairs).
 void* operator new(std::size_t size) {
     const std::size_t armed = FailBytes;
     if (armed != 0 && size >= armed && --FailCountdown == 0) {
@@ -86,10 +88,35 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+    return operator new(size, tag);
+}
 void operator delete(void* p) noexcept {
     std::free(p);
 }
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
 void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
     std::free(p);
 }
 
@@ -905,7 +932,7 @@ void ExportsTest::printWithProgress() {
     QVERIFY(guitest::ShowActive(&window));
     const std::string document = LinesOfGroups(lines);
 
-    DialogDriver driver;
+    DialogDriver driver(120000, 120000);  // the dialog stays while the pages are drawn
     if (dialog) {
         driver.Then([&](QWidget* w, QStringList& f) {
             auto* progress = Expect<QProgressDialog>(w, f, "progress dialog");
