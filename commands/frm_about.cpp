@@ -17,6 +17,7 @@
 
 #include "commands/help_viewer.h"
 #include "commands/open_document.h"
+#include "uikit/centre_on_screen.h"
 #include "uikit/pictures.h"
 #include "uikit/program_icon.h"
 #include "uikit/twips.h"
@@ -170,13 +171,7 @@ void FrmAbout::FillAboutText() {
 }
 
 void FrmAbout::CentreOnScreen() {
-    QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
-    if (!s) return;
-    // move() places the frame, so centre the frame (its margins are known once
-    // the window system has framed the window; until then it is the client area).
-    move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, frameGeometry().size(),
-                             s->availableGeometry())
-             .topLeft());
+    kaldrome::CentreOnScreen(this);
 }
 
 void FrmAbout::cmdContinue_Click() {

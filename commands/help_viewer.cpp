@@ -1,6 +1,7 @@
 #include "commands/help_viewer.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -14,6 +15,11 @@
 #include <QVBoxLayout>
 
 #include "base/outcome.h"
+
+// Where the installed help lies, relative to the installed program.
+#ifndef KALDROME_HELP_FROM_BINDIR
+#error "KALDROME_HELP_FROM_BINDIR must be defined by the build (e.g. ../share/kaldrome)"
+#endif
 
 namespace kaldrome {
 
@@ -41,12 +47,11 @@ Outcome<QString> ReadHelpFile(const QString& path) {
     }
     const QFileInfo info(path);
     if (!info.exists()) {
-        return Told(
-            QStringLiteral("The help file could not be found.\n\n"
-                           "Kaldrome looks for it here:\n%1\n\n"
-                           "The help file is installed in the same folder as the Kaldrome program. "
-                           "Installing Kaldrome again puts it back.")
-                .arg(shown));
+        return Told(QStringLiteral("The help file could not be found.\n\n"
+                                   "Kaldrome looks for it here:\n%1\n\n"
+                                   "The help file is installed together with the Kaldrome program. "
+                                   "Installing Kaldrome again puts it back.")
+                        .arg(shown));
     }
     if (info.isDir()) {
         return Told(QStringLiteral("The help file could not be read:\n%1\nis a folder, not a file.")
@@ -111,8 +116,21 @@ QString HelpFileName() {
     return QStringLiteral("kaldrome.hlp");
 }
 
+QString HelpFileFor(const QString& programDir) {
+    const QString beside = programDir + '/' + HelpFileName();
+    if (QFileInfo::exists(beside)) return beside;
+    // Installed, the program is in bin/ and its help in share/kaldrome/. When the
+    // file is missing, the message names the place that fits the program's tree.
+    const QDir installedDir(programDir + QStringLiteral("/" KALDROME_HELP_FROM_BINDIR));
+    const QString installed = QDir::cleanPath(installedDir.filePath(HelpFileName()));
+    if (QFileInfo::exists(installed)) return installed;
+    return QFileInfo::exists(QDir::cleanPath(installedDir.filePath(QStringLiteral(".."))))
+               ? installed
+               : beside;
+}
+
 QString HelpFilePath() {
-    return QCoreApplication::applicationDirPath() + '/' + HelpFileName();
+    return HelpFileFor(QCoreApplication::applicationDirPath());
 }
 
 void SetApplicationHelpFile(const QString& path) {

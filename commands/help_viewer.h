@@ -23,9 +23,12 @@ inline constexpr int HelpContents = 3;
 // Anchor of the contents page inside the help file.
 inline constexpr char HelpContentsAnchor[] = "contents";
 
-// The help file's name, and its path: beside the running program.
+// The help file's name, and its path: beside the running program (the build
+// folder), else where the installed program keeps it.
 QString HelpFileName();
 QString HelpFilePath();
+// The same for a program in programDir.
+QString HelpFileFor(const QString& programDir);
 
 // The application-wide help file setting (what context help would open),
 // kept on the application object.

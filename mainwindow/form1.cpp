@@ -22,6 +22,7 @@
 #include "mainwindow/percent_bar.h"
 #include "mainwindow/utilities.h"
 #include "resulttext/result_document.h"
+#include "uikit/centre_on_screen.h"
 #include "uikit/fonts.h"
 #include "uikit/program_icon.h"
 
@@ -134,11 +135,7 @@ void Form1::showEvent(QShowEvent* event) {
     if (centred_) return;
     // Centred on its screen at start, frame included.
     centred_ = true;
-    if (QScreen* s = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(s->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    kaldrome::CentreOnScreen(this);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

@@ -6,6 +6,9 @@
     python3 xhelper.py close WID    sends WM_DELETE_WINDOW to window WID, the
                                     message a window manager sends when the
                                     user clicks the close box
+    python3 xhelper.py maximize WID asks the window manager to maximize window
+                                    WID (_NET_WM_STATE, as a pager or a
+                                    program would)
 
 Run as a child process so that an X I/O error (Xlib exits on it) can only
 end the helper, never the test driver.
@@ -19,6 +22,8 @@ XKB_USE_CORE_KBD = 0x0100
 XKB_BELL_NOTIFY = 8
 XKB_BELL_NOTIFY_MASK = 1 << 8
 CLIENT_MESSAGE = 33
+SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
+SUBSTRUCTURE_REDIRECT_MASK = 1 << 20
 
 
 class XClientMessageEvent(ctypes.Structure):
@@ -110,11 +115,33 @@ def close_window(wid: int):
     x11.XSync(display, 0)
 
 
+def request_maximize(wid: int):
+    x11, display = open_x11()
+    x11.XDefaultRootWindow.restype = ctypes.c_ulong
+    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    root = x11.XDefaultRootWindow(display)
+    event = XEvent()
+    event.xclient.type = CLIENT_MESSAGE
+    event.xclient.window = wid
+    event.xclient.message_type = x11.XInternAtom(display, b"_NET_WM_STATE", 0)
+    event.xclient.format = 32
+    event.xclient.l[0] = 1  # _NET_WM_STATE_ADD
+    event.xclient.l[1] = x11.XInternAtom(display, b"_NET_WM_STATE_MAXIMIZED_VERT", 0)
+    event.xclient.l[2] = x11.XInternAtom(display, b"_NET_WM_STATE_MAXIMIZED_HORZ", 0)
+    event.xclient.l[3] = 1  # from a normal application
+    mask = SUBSTRUCTURE_NOTIFY_MASK | SUBSTRUCTURE_REDIRECT_MASK
+    if not x11.XSendEvent(display, root, 0, mask, ctypes.byref(event)):
+        sys.exit("xhelper: XSendEvent failed")
+    x11.XSync(display, 0)
+
+
 def main(argv):
     if len(argv) == 2 and argv[1] == "bells":
         watch_bells()
     elif len(argv) == 3 and argv[1] == "close":
         close_window(int(argv[2], 0))
+    elif len(argv) == 3 and argv[1] == "maximize":
+        request_maximize(int(argv[2], 0))
     else:
         sys.exit(__doc__)
 
