@@ -160,6 +160,8 @@ class HelpAboutTest : public QObject {
     void aboutText();
     void aboutKeys_data();
     void aboutKeys();
+    void aboutTypingIsPlain_data();
+    void aboutTypingIsPlain();
     void aboutReloads_data();
     void aboutReloads();
 
@@ -812,6 +814,53 @@ void HelpAboutTest::aboutKeys() {
     QCOMPARE(target, about.cmdContinue);
     QCOMPARE(open, !closes);
     QCOMPARE(continued, closes);
+    GUITEST_VERIFY_DIALOGS(dog);
+}
+
+void HelpAboutTest::aboutTypingIsPlain_data() {
+    // Where the caret stands when the user types, and how much is selected.
+    QTest::addColumn<QString>("at");
+    QTest::addColumn<int>("selected");
+    QTest::newRow("start of the text") << "" << 0;
+    QTest::newRow("inside the product name") << "Kal" << 0;
+    QTest::newRow("right after the product name") << "Kaldrome" << 0;
+    QTest::newRow("inside a company name") << "Orvane Soft" << 0;
+    QTest::newRow("over a selected company name") << "Made by " << 15;
+    QTest::newRow("end of the text") << "reserved." << 0;
+}
+
+void HelpAboutTest::aboutTypingIsPlain() {
+    QFETCH(QString, at);
+    QFETCH(int, selected);
+    guitest::DialogDriver dog;
+    FrmAbout about;
+    QString text;
+    QList<QTextCharFormat> typed;
+    After(100, &about, [&] {
+        QTextEdit* box = about.rtfAbout;
+        box->setFocus();
+        const int position = at.isEmpty() ? 0 : int(box->toPlainText().indexOf(at) + at.size());
+        QTextCursor c = box->textCursor();
+        c.setPosition(position);
+        c.setPosition(position + selected, QTextCursor::KeepAnchor);
+        box->setTextCursor(c);
+        QTest::keyClicks(box, "xyz");
+        text = box->toPlainText();
+        const int from = int(text.indexOf("xyz"));
+        for (int i = from; from >= 0 && i < from + 3; ++i) {
+            QTextCursor after(box->document());
+            after.setPosition(i + 1);  // the format of the character before the cursor
+            typed << after.charFormat();
+        }
+        about.cmdContinue->click();
+    });
+    about.ShowModal();
+    QCOMPARE(typed.size(), 3);
+    for (const QTextCharFormat& f : typed) {
+        QCOMPARE(f.fontFamilies().toStringList().value(0), QStringLiteral("Arial"));
+        QCOMPARE(f.fontPointSize(), 10.0);
+        QCOMPARE(f.foreground().color(), QColor(0, 0, 0));
+    }
     GUITEST_VERIFY_DIALOGS(dog);
 }
 
