@@ -688,6 +688,28 @@ class StartupScenarios(OwnServerCase):
                 p.stop()
 
 
+class HelpWindowScenarios(OwnServerCase):
+
+    @scenario
+    def test_help_window_fits_small_and_scaled_screens(self):
+        for screen, scale in (("640x480x24", "1"), ("1280x1024x24", "2")):
+            with self.subTest(screen=screen, scale=scale):
+                server = self.other_server(screen)
+                p = self.launch(server, extra_env={"QT_SCALE_FACTOR": scale})
+                p.window = p.wait_for_window(xdriver.MAIN_CAPTION, 20)
+                p.focus()
+                p.key("F1")
+                viewer = p.wait_for_window("Kaldrome Help", 15)
+                width, height = (int(v) for v in screen.split("x")[:2])
+                g = p.geometry(viewer)
+                server.screenshot(os.path.join(ARTIFACTS, f"help-{screen}-scale{scale}.png"))
+                self.assertTrue(g.x >= 0 and g.y >= 0 and g.x + g.width <= width
+                                and g.y + g.height <= height,
+                                f"the help window at {g} leaves the {width}x{height} screen")
+                # Not needlessly small either: it takes most of a small screen.
+                self.assertGreaterEqual(g.height, min(660 * int(scale), height) * 0.8)
+
+
 # ---------------------------------------------------------------- running
 
 class SummaryResult(unittest.TextTestResult):
