@@ -1,11 +1,15 @@
 // Help viewer, web link and About window: what the user sees and what reaches
 // the desktop, with and without the help file, and while a run is going on.
 #include <QAbstractTextDocumentLayout>
+#include <QBuffer>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -27,6 +31,7 @@
 
 #include "base/run_state.h"
 #include "commands/common_dialog.h"
+#include "commands/exports.h"
 #include "commands/frm_about.h"
 #include "commands/help_viewer.h"
 #include "commands/open_document.h"
@@ -144,6 +149,8 @@ class HelpAboutTest : public QObject {
     void viewerFitsTheScreen_data();
     void viewerFitsTheScreen();
     void viewerFitsHere();
+    void printingTopicTellsWhatPrintDoes_data();
+    void printingTopicTellsWhatPrintDoes();
     void helpCommand_data();
     void helpCommand();
     void helpViewerGoesWithTheWindow();
@@ -550,6 +557,42 @@ void HelpAboutTest::viewerFitsHere() {
     // What it shows stays usable: the buttons and some lines of text.
     QVERIFY(v->findChild<QPushButton*>("cmdBack")->isVisible());
     QVERIFY(v->Browser()->viewport()->height() > 100);
+}
+
+void HelpAboutTest::printingTopicTellsWhatPrintDoes_data() {
+    // How Print lays out a page, taken from the program itself on an A4 page.
+    QBuffer sink;
+    QVERIFY(sink.open(QIODevice::WriteOnly));
+    QPdfWriter page(&sink);
+    page.setPageSize(QPageSize(QPageSize::A4));
+    QPainter painter(&page);
+    const kaldrome::PrintLayout layout = kaldrome::LayoutFor(painter);
+    painter.end();
+
+    QTest::addColumn<QString>("phrase");
+    QTest::addColumn<bool>("told");
+    QTest::newRow("the font it prints in") << layout.font.family() << true;
+    QTest::newRow("its size") << QString::number(layout.font.pointSizeF()) + " points" << true;
+    QTest::newRow("a fixed-pitch font") << "fixed-pitch font" << true;
+    QTest::newRow("the widest line")
+        << QString::number(kaldrome::PrintLineChars) + " characters" << true;
+    QTest::newRow("the program breaks the pages") << "Kaldrome starts the next page" << true;
+    QTest::newRow("a long printout can be cancelled") << "Cancel button" << true;
+    QTest::newRow("a refused job is told") << "refuses the job" << true;
+    QTest::newRow("not the printer's font") << "printer's standard font" << false;
+    QTest::newRow("not the printer's page breaks") << "where the printer puts them" << false;
+}
+
+void HelpAboutTest::printingTopicTellsWhatPrintDoes() {
+    QFETCH(QString, phrase);
+    QFETCH(bool, told);
+    const QString file = ReadText(ShippedHelp());
+    const qsizetype from = file.indexOf(QStringLiteral("<a name=\"printing\">"));
+    QVERIFY(from >= 0);
+    QTextDocument topic;
+    topic.setHtml(file.mid(from, file.indexOf(QStringLiteral("<hr>"), from) - from));
+    const QString text = topic.toPlainText().simplified();
+    QVERIFY2(text.contains(phrase) == told, qPrintable(text));
 }
 
 void HelpAboutTest::helpCommand_data() {
