@@ -184,9 +184,13 @@ void Form1::ComputeFactorial() {
     ui_.lblDigitos->setText(DigitsPending);
 
     const Outcome<RunOutcome> outcome = run_.Run(*this);
-    // The number entry has checked the target; nothing else starts a run.
-    KALDROME_ASSERT(outcome.Ok());
-    const auto ended = outcome.Ok() ? outcome.Value() : RunOutcome::Stopped;
+    // The number entry has checked the target, so a failure is a finished
+    // result that failed its check.
+    if (!outcome.Ok()) {
+        ShowFailedResult(outcome.Error().message);
+        return;
+    }
+    const RunOutcome ended = outcome.Value();
     if (ended == RunOutcome::SmallResult) {
         ShowSmallResult();
     } else if (ended == RunOutcome::Completed) {
@@ -217,6 +221,17 @@ void Form1::ShowResult() {
     SelectAllText(ui_.txtN);
     bell_.Ring();
     SetResultPointer(false);
+}
+
+void Form1::ShowFailedResult(const std::string& message) {
+    // The run is over, but its result is wrong: nothing of it is shown, and the
+    // result commands stay disabled as the run left them.
+    ui_.picPercentBar->hide();
+    ui_.rtfResp->setToolTip(QString());
+    SetResultPointer(false);
+    if (Quitting()) return;
+    ShowFailure(message);
+    SelectAllText(ui_.txtN);
 }
 
 void Form1::ShowPercentBar() {

@@ -14,6 +14,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -105,6 +106,10 @@ class Form1 : public QMainWindow, private RunView {
     QPrinter* Printer() const { return printer_.get(); }
     // The About window while it exists (created on first use, form1_help.cpp).
     QWidget* About() const { return frmAbout_; }
+    // For tests: damages the limbs of the next finished runs before their check.
+    void SetLimbFaultForTests(std::function<void(RunState&)> fault) {
+        run_.SetLimbFaultForTests(std::move(fault));
+    }
 
     // Command handlers (public so the pop-up twins, tests and the driver can reach them).
     void mnuCopy_Click();
@@ -143,6 +148,7 @@ class Form1 : public QMainWindow, private RunView {
     void ComputeFactorial();
     void ShowSmallResult();
     void ShowResult();
+    void ShowFailedResult(const std::string& message);
     void SetResultPointer(bool busy);
 
     // What a run shows while it goes (RunView).

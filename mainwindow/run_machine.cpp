@@ -41,7 +41,10 @@ Outcome<RunOutcome> RunMachine::Run(RunView& view) {
         UpdatePercent();
     };
     hooks.yield = [&] { YieldToEvents(view); };
-    hooks.loopEnded = [&] { stats_.loopMs = static_cast<double>(loop.nsecsElapsed()) / 1e6; };
+    hooks.loopEnded = [&] {
+        stats_.loopMs = static_cast<double>(loop.nsecsElapsed()) / 1e6;
+        if (fault_) fault_(rs_);
+    };
 
     const Outcome<RunOutcome> outcome = RunFactorial(rs_, engine_, rs_.Target, hooks);
     // A stopped run leaves the bar at its last percent.

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QtGlobal>
 #include <cstdint>
+#include <functional>
 
 #include "base/outcome.h"
 #include "base/run_state.h"
@@ -67,6 +68,10 @@ class RunMachine {
     // and no run starts any more.
     void RequestQuit();
 
+    // For tests: damages the finished limbs before they are checked, as a
+    // faulty kernel or memory would.
+    void SetLimbFaultForTests(std::function<void(RunState&)> fault) { fault_ = std::move(fault); }
+
   private:
     void UpdateElapsedClock(RunView& view);
     void UpdateEstimate(RunView& view);
@@ -85,6 +90,7 @@ class RunMachine {
     int32_t shownElapsed_[3] = {-1, -1, -1};
     int32_t shownEstimate_[3] = {-1, -1, -1};
     RunStats stats_;
+    std::function<void(RunState&)> fault_;
 };
 
 }  // namespace kaldrome

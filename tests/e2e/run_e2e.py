@@ -764,6 +764,96 @@ class PrintScenarios(KaldromeCase):
         self.assertTrue(p.alive())
 
 
+class OwnServerCase(unittest.TestCase):
+    """Scenarios that start the program themselves, often on an X server of their own."""
+
+    def other_server(self, screen: str) -> xdriver.XServer:
+        server = xdriver.XServer(ARTIFACTS, screen=screen, bells=False)
+        server.start()
+        self.addCleanup(server.stop)
+        return server
+
+    def launch(self, server: xdriver.XServer, **options) -> xdriver.Program:
+        workdir = tempfile.mkdtemp(prefix=self.id().rsplit(".", 1)[-1] + "-", dir=ARTIFACTS)
+        program = xdriver.Program(server, BINARY, workdir)
+        self.addCleanup(program.stop)
+        program.launch(**options)
+        return program
+
+
+class StartupScenarios(OwnServerCase):
+
+    @scenario
+    def test_an_8_bit_display_is_refused_at_start(self):
+        p = self.launch(self.other_server("640x480x8"))
+        try:
+            status = p.wait_exit(30)
+        except DriverError:
+            self.fail("the program went on running on an 8-bit display")
+        err = p.stderr_text()
+        self.assertEqual(status, 1, err)
+        self.assertIn("8 bits per pixel", err)
+        self.assertIn("at least 16", err)
+
+    @scenario
+    def test_too_little_memory_ends_the_start_cleanly(self):
+        # Address-space limits (ulimit -v) around what the start needs. At each
+        # one the program either starts and computes, or ends at once with
+        # status 1 and its own message; it never hangs. (Far below these the
+        # system cannot even load the program's libraries.)
+        for megabytes in (88, 96, 104, 112, 120, 160):
+            with self.subTest(limit=f"{megabytes} MB"):
+                p = self.launch(SERVER, memory_limit=megabytes << 20)
+
+                def outcome():
+                    if not p.alive():
+                        return "ended"
+                    windows = p.find_windows(xdriver.MAIN_CAPTION)
+                    return ("window", windows[-1]) if windows else None
+                try:
+                    got = poll(outcome, 30, 0.2, "the program to end or show its window")
+                except DriverError:
+                    self.fail(f"under {megabytes} MB the program neither ended nor showed its "
+                              f"window within 30 s; stderr: {p.stderr_text()[-800:]}")
+                if got == "ended":
+                    self.assertEqual(p.proc.returncode, 1, p.stderr_text()[-800:])
+                    self.assertIn("kaldrome: ", p.stderr_text())
+                    continue
+                # It started: it must answer, and compute.
+                p.window = got[1]
+                p.focus()
+                before = SERVER.bells.value()
+                p.enter_number("25")
+                try:
+                    SERVER.bells.wait_for(before + 1, 15)
+                except DriverError:
+                    self.fail(f"under {megabytes} MB the window opened but does not answer; "
+                              f"stderr: {p.stderr_text()[-800:]}")
+                p.stop()
+
+
+class HelpWindowScenarios(OwnServerCase):
+
+    @scenario
+    def test_help_window_fits_small_and_scaled_screens(self):
+        for screen, scale in (("640x480x24", "1"), ("1280x1024x24", "2")):
+            with self.subTest(screen=screen, scale=scale):
+                server = self.other_server(screen)
+                p = self.launch(server, extra_env={"QT_SCALE_FACTOR": scale})
+                p.window = p.wait_for_window(xdriver.MAIN_CAPTION, 20)
+                p.focus()
+                p.key("F1")
+                viewer = p.wait_for_window("Kaldrome Help", 15)
+                width, height = (int(v) for v in screen.split("x")[:2])
+                g = p.geometry(viewer)
+                server.screenshot(os.path.join(ARTIFACTS, f"help-{screen}-scale{scale}.png"))
+                self.assertTrue(g.x >= 0 and g.y >= 0 and g.x + g.width <= width
+                                and g.y + g.height <= height,
+                                f"the help window at {g} leaves the {width}x{height} screen")
+                # Not needlessly small either: it takes most of a small screen.
+                self.assertGreaterEqual(g.height, min(660 * int(scale), height) * 0.8)
+
+
 # ---------------------------------------------------------------- running
 
 class SummaryResult(unittest.TextTestResult):
