@@ -49,6 +49,14 @@ QFont ResultFont() {
     return font;
 }
 
+// The desktop's font for a class of widget, as a font of its own: a font with
+// nothing set of its own would take the parent's (the window's bold one).
+QFont DesktopFont(const char* className) {
+    QFont font = QApplication::font(className);
+    font.setResolveMask(QFont::AllPropertiesResolved);
+    return font;
+}
+
 // Alt alone puts the menu bar into keyboard mode, which holds a run still.
 class AltNavigationStyle : public QProxyStyle {
   public:
@@ -139,6 +147,8 @@ void Form1::CreateControls() {
     yellow.setColor(QPalette::Window, QColor(255, 255, 0));
     ui_.picPercentBar->setPalette(yellow);
     ui_.picPercentBar->setAutoFillBackground(true);
+    // A picture box takes the focus like any control but the labels and the line.
+    ui_.picPercentBar->setFocusPolicy(Qt::StrongFocus);
 
     // From (0, 0) to (7440, 0): along the top edge, past the right one.
     ui_.Line1 = new QFrame(client);
@@ -153,6 +163,7 @@ void Form1::CreateControls() {
     setTabOrder(ui_.txtN, ui_.cmdExit);
     setTabOrder(ui_.cmdExit, ui_.cmdStop);
     setTabOrder(ui_.cmdStop, ui_.rtfResp);
+    setTabOrder(ui_.rtfResp, ui_.picPercentBar);  // skipped while hidden
 
     connect(ui_.cmdStop, &QPushButton::clicked, this, [this] { cmdStop_Click(); });
     connect(ui_.cmdExit, &QPushButton::clicked, this, [this] { cmdExit_Click(); });
@@ -166,7 +177,8 @@ void Form1::CreateActions() {
         target->setShortcut(shortcut);
     };
     auto separator = [this](QAction*& target, const char* name) {
-        target = new QAction("-", this);
+        // No text: a style draws a separator's text beside its line.
+        target = new QAction(this);
         target->setObjectName(name);
         target->setSeparator(true);
     };
@@ -217,8 +229,8 @@ void Form1::CreateActions() {
 void Form1::CreateMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName("menuBar");
-    // Menus speak in the system's font, not in the window's large bold one.
-    bar->setFont(QApplication::font(bar));
+    // Menus speak in the desktop's menu font, not in the window's large bold one.
+    bar->setFont(DesktopFont("QMenuBar"));
     if (!bar->style()->styleHint(QStyle::SH_MenuBar_AltKeyNavigation, nullptr, bar)) {
         // The bar does not own its style; as its child the style goes with it.
         auto* altStyle = new AltNavigationStyle;
@@ -229,6 +241,7 @@ void Form1::CreateMenus() {
     auto menu = [bar](QMenu*& target, const char* name, const QString& caption) {
         target = bar->addMenu(caption);
         target->setObjectName(name);
+        target->setFont(DesktopFont("QMenu"));
         target->menuAction()->setObjectName(name);
     };
     menu(ui_.mnuFile, "mnuFile", "&File");
@@ -244,6 +257,7 @@ void Form1::CreatePopUpMenu() {
     // A menu of the window that never appears in the menu bar.
     ui_.mnuPopUpMenu = new QMenu("PopUpMenu", this);
     ui_.mnuPopUpMenu->setObjectName("mnuPopUpMenu");
+    ui_.mnuPopUpMenu->setFont(DesktopFont("QMenu"));
     ui_.mnuPopUpMenu->menuAction()->setObjectName("mnuPopUpMenu");
     ui_.mnuPopUpMenu->addActions({ui_.mnuCreateFile_Pop, ui_.mnuCopy_Pop, ui_.mnuPrint_Pop,
                                   ui_.mnuSeparator2, ui_.mnuPrintSetup_Pop, ui_.mnuSeparator3,

@@ -247,7 +247,6 @@ class Form1LayoutTest : public QObject {
         // The bar's background is yellow before anything is drawn.
         const QImage bar = w_->Ui().picPercentBar->grab().toImage();
         QCOMPARE(QColor(bar.pixel(bar.width() / 2, bar.height() / 2)), QColor(255, 255, 0));
-        QCOMPARE(w_->Ui().picPercentBar->focusPolicy(), Qt::NoFocus);
         // A thin rule along the top of the client area, past its right edge.
         QFrame* line = w_->Ui().Line1;
         QCOMPARE(line->objectName(), QString("Line1"));
@@ -266,19 +265,26 @@ class Form1LayoutTest : public QObject {
     void tabOrder_data() {
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("to");
+        QTest::addColumn<bool>("barShown");  // the percent bar, as during a run
         QTest::newRow("number box to Exit") << "txtN"
-                                            << "cmdExit";
+                                            << "cmdExit" << false;
         QTest::newRow("Exit to Stop") << "cmdExit"
-                                      << "cmdStop";
+                                      << "cmdStop" << false;
         QTest::newRow("Stop to result box") << "cmdStop"
-                                            << "rtfResp";
+                                            << "rtfResp" << false;
         QTest::newRow("result box back to number box") << "rtfResp"
-                                                       << "txtN";
+                                                       << "txtN" << false;
+        QTest::newRow("result box to the percent bar shown") << "rtfResp"
+                                                             << "picPercentBar" << true;
+        QTest::newRow("percent bar back to number box") << "picPercentBar"
+                                                        << "txtN" << true;
     }
 
     void tabOrder() {
         QFETCH(QString, from);
         QFETCH(QString, to);
+        QFETCH(bool, barShown);
+        w_->Ui().picPercentBar->setVisible(barShown);
         auto* start = w_->findChild<QWidget*>(from);
         start->setFocus(Qt::TabFocusReason);
         QTRY_COMPARE(QApplication::focusWidget(), start);
@@ -314,15 +320,15 @@ class Form1LayoutTest : public QObject {
         QTest::newRow("Help: Help") << "mnuAyuda"
                                     << "&Help" << 0 << "mnuHelp"
                                     << "Kaldrome &Help" << QKeySequence("F1") << false;
-        QTest::newRow("Help: separator") << "mnuAyuda"
-                                         << "&Help" << 1 << "mnuSeparator"
-                                         << "-" << none << true;
+        QTest::newRow("Help: separator")
+            << "mnuAyuda"
+            << "&Help" << 1 << "mnuSeparator" << QString() << none << true;
         QTest::newRow("Help: web") << "mnuAyuda"
                                    << "&Help" << 2 << "mnuWeb"
                                    << "Orvane Software on the &Web..." << none << false;
-        QTest::newRow("Help: separator 1") << "mnuAyuda"
-                                           << "&Help" << 3 << "mnuSeparator1"
-                                           << "-" << none << true;
+        QTest::newRow("Help: separator 1")
+            << "mnuAyuda"
+            << "&Help" << 3 << "mnuSeparator1" << QString() << none << true;
         QTest::newRow("Help: About") << "mnuAyuda"
                                      << "&Help" << 4 << "mnuAbout"
                                      << "&About Kaldrome..." << none << false;
@@ -343,7 +349,8 @@ class Form1LayoutTest : public QObject {
         QAction* action = m->actions().at(index);
         QCOMPARE(action->objectName(), item);
         QCOMPARE(action->isSeparator(), separator);
-        if (!separator) QCOMPARE(action->text(), caption);
+        // A separator's text would be drawn beside its line.
+        QCOMPARE(action->text(), caption);
         QCOMPARE(action->shortcut(), shortcut);
         QVERIFY(!action->isCheckable());
         QVERIFY(action->isVisible());
@@ -361,6 +368,35 @@ class Form1LayoutTest : public QObject {
         for (QAction* a : top) QVERIFY(a->text() != "PopUpMenu");
     }
 
+    void menusUseTheDesktopFont_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("fontClass");  // whose desktop font it wears
+        QTest::newRow("menu bar") << "menuBar"
+                                  << "QMenuBar";
+        QTest::newRow("File menu") << "mnuFile"
+                                   << "QMenu";
+        QTest::newRow("Edit menu") << "mnuEdit"
+                                   << "QMenu";
+        QTest::newRow("Help menu") << "mnuAyuda"
+                                   << "QMenu";
+        QTest::newRow("pop-up menu") << "mnuPopUpMenu"
+                                     << "QMenu";
+    }
+
+    void menusUseTheDesktopFont() {
+        // Not the window's large bold font, which the controls inherit.
+        QFETCH(QString, name);
+        QFETCH(QString, fontClass);
+        auto* widget = w_->findChild<QWidget*>(name);
+        QVERIFY(widget);
+        const QFont desktop = QApplication::font(fontClass.toLatin1().constData());
+        const QFont font = widget->font();
+        QCOMPARE(font.family(), desktop.family());
+        QCOMPARE(font.pointSizeF(), desktop.pointSizeF());
+        QCOMPARE(font.weight(), desktop.weight());
+        QVERIFY(!QFontInfo(font).bold());
+    }
+
     void popUpMenu_data() {
         QTest::addColumn<int>("index");
         QTest::addColumn<QString>("item");
@@ -372,18 +408,15 @@ class Form1LayoutTest : public QObject {
                               << "&Copy to Clipboard" << false;
         QTest::newRow("Print") << 2 << "mnuPrint_Pop"
                                << "&Print" << false;
-        QTest::newRow("separator 2") << 3 << "mnuSeparator2"
-                                     << "-" << true;
+        QTest::newRow("separator 2") << 3 << "mnuSeparator2" << QString() << true;
         QTest::newRow("Print Setup") << 4 << "mnuPrintSetup_Pop"
                                      << "Print Set&up..." << false;
-        QTest::newRow("separator 3") << 5 << "mnuSeparator3"
-                                     << "-" << true;
+        QTest::newRow("separator 3") << 5 << "mnuSeparator3" << QString() << true;
         QTest::newRow("Help") << 6 << "mnuHelp_Pop"
                               << "&Help" << false;
         QTest::newRow("About") << 7 << "mnuAbout_Pop"
                                << "&About Kaldrome..." << false;
-        QTest::newRow("separator 4") << 8 << "mnuSeparator4"
-                                     << "-" << true;
+        QTest::newRow("separator 4") << 8 << "mnuSeparator4" << QString() << true;
         QTest::newRow("web") << 9 << "mnuWeb_Pop"
                              << "Orvane Software on the &Web..." << false;
     }
@@ -400,7 +433,7 @@ class Form1LayoutTest : public QObject {
         QAction* action = menu->actions().at(index);
         QCOMPARE(action->objectName(), item);
         QCOMPARE(action->isSeparator(), separator);
-        if (!separator) QCOMPARE(action->text(), caption);
+        QCOMPARE(action->text(), caption);
         QVERIFY(action->shortcut().isEmpty());
         QVERIFY(!menu->isVisible());
     }
