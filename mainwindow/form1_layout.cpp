@@ -90,7 +90,8 @@ void Form1::CreateControls() {
         target->setObjectName(name);
         target->setGeometry(geometry);
         target->setToolTip(tip);
-        target->setAutoDefault(false);
+        // Enter presses the focused button (Space is refused by the key filter).
+        target->setAutoDefault(true);
     };
 
     // Created in tab order, so the focus chain follows it from the start.
@@ -127,7 +128,9 @@ void Form1::CreateControls() {
     ui_.rtfResp->setGeometry(Twips(285, 840, 6615, 2535));
     ui_.rtfResp->setReadOnly(true);
     ui_.rtfResp->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    ui_.rtfResp->setFocusPolicy(Qt::StrongFocus);
+    // Tab reaches it; a click does not: the left button hands the focus to the
+    // number box, the right one opens the pop-up menu, the middle one does nothing.
+    ui_.rtfResp->setFocusPolicy(Qt::TabFocus);
     ui_.rtfResp->setTabChangesFocus(true);  // the box takes no typing, so Tab moves on
     ui_.rtfResp->setUndoRedoEnabled(false);
     ui_.rtfResp->setLineWrapMode(QPlainTextEdit::NoWrap);

@@ -144,52 +144,58 @@ class RunControlTest : public QObject {
         QTest::addColumn<QString>("typed");  // a character, or empty for `key`
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("selected");  // the number box's "12" selected before the key
         QTest::addColumn<bool>("beeps");
         QTest::addColumn<QString>("numberAfter");  // the number box starts as "12"
         const int none = 0;
-        QTest::newRow("letter in number box") << "txtN"
-                                              << "a" << 0 << none << true << "12";
-        QTest::newRow("capital letter in number box") << "txtN"
-                                                      << "Z" << 0 << none << true << "12";
-        QTest::newRow("space in number box") << "txtN"
-                                             << " " << 0 << none << true << "12";
-        QTest::newRow("minus in number box") << "txtN"
-                                             << "-" << 0 << none << true << "12";
-        QTest::newRow("point in number box") << "txtN"
-                                             << "." << 0 << none << true << "12";
-        QTest::newRow("plus in number box") << "txtN"
-                                            << "+" << 0 << none << true << "12";
-        QTest::newRow("comma in number box") << "txtN"
-                                             << "," << 0 << none << true << "12";
-        QTest::newRow("non-ASCII digit in number box")
-            << "txtN" << QString(QChar(0x0663)) << 0 << none << true << "12";
-        QTest::newRow("escape in number box") << "txtN"
-                                              << "" << int(Qt::Key_Escape) << none << true << "12";
-        QTest::newRow("digit passes") << "txtN"
-                                      << "5" << 0 << none << false << "125";
-        QTest::newRow("backspace passes") << "txtN"
-                                          << "" << int(Qt::Key_Backspace) << none << false << "1";
-        QTest::newRow("space on Stop does not press it") << "cmdStop"
-                                                         << " " << 0 << none << true << "12";
-        QTest::newRow("space on Exit does not press it") << "cmdExit"
-                                                         << " " << 0 << none << true << "12";
-        QTest::newRow("letter on Exit") << "cmdExit"
-                                        << "x" << 0 << none << true << "12";
-        QTest::newRow("letter in result box") << "rtfResp"
-                                              << "q" << 0 << none << true << "12";
-        QTest::newRow("minus in result box") << "rtfResp"
-                                             << "-" << 0 << none << true << "12";
-        QTest::newRow("digit on Stop passes") << "cmdStop"
-                                              << "7" << 0 << none << false << "12";
-        QTest::newRow("arrow is not a character")
-            << "txtN"
-            << "" << int(Qt::Key_Left) << none << false << "12";
-        QTest::newRow("delete is not a character")
-            << "txtN"
-            << "" << int(Qt::Key_Delete) << none << false << "12";
-        QTest::newRow("Ctrl+A is not a character")
-            << "txtN"
-            << "" << int(Qt::Key_A) << int(Qt::ControlModifier) << false << "12";
+        const int ctrl = int(Qt::ControlModifier);
+        const int shift = int(Qt::ShiftModifier);
+        auto row = [](const char* name, const char* target, const QString& typed, int key,
+                      int modifiers, bool selected, bool beeps, const char* after) {
+            QTest::newRow(name) << target << typed << key << modifiers << selected << beeps
+                                << after;
+        };
+        row("letter in number box", "txtN", "a", 0, none, false, true, "12");
+        row("capital letter in number box", "txtN", "Z", 0, none, false, true, "12");
+        row("space in number box", "txtN", " ", 0, none, false, true, "12");
+        row("minus in number box", "txtN", "-", 0, none, false, true, "12");
+        row("point in number box", "txtN", ".", 0, none, false, true, "12");
+        row("plus in number box", "txtN", "+", 0, none, false, true, "12");
+        row("comma in number box", "txtN", ",", 0, none, false, true, "12");
+        row("non-ASCII digit in number box", "txtN", QString(QChar(0x0663)), 0, none, false, true,
+            "12");
+        row("escape in number box", "txtN", "", Qt::Key_Escape, none, false, true, "12");
+        row("digit passes", "txtN", "5", 0, none, false, false, "125");
+        row("backspace passes", "txtN", "", Qt::Key_Backspace, none, false, false, "1");
+        row("space on Stop does not press it", "cmdStop", " ", 0, none, false, true, "12");
+        row("space on Exit does not press it", "cmdExit", " ", 0, none, false, true, "12");
+        row("letter on Exit", "cmdExit", "x", 0, none, false, true, "12");
+        row("letter in result box", "rtfResp", "q", 0, none, false, true, "12");
+        row("minus in result box", "rtfResp", "-", 0, none, false, true, "12");
+        row("digit on Stop passes", "cmdStop", "7", 0, none, false, false, "12");
+        row("arrow is not a character", "txtN", "", Qt::Key_Left, none, false, false, "12");
+        row("delete is not a character", "txtN", "", Qt::Key_Delete, none, false, false, "12");
+        row("Ctrl+Left moves, it is not a character", "txtN", "", Qt::Key_Left, ctrl, false, false,
+            "12");
+        row("Ctrl+End in result box scrolls", "rtfResp", "", Qt::Key_End, ctrl, false, false, "12");
+        // A Ctrl+letter is a key code (Ctrl+A is 1, Ctrl+V 22); the clipboard
+        // keys would put text into the box past the filter.
+        row("Ctrl+A does not select", "txtN", "", Qt::Key_A, ctrl, false, true, "12");
+        row("Ctrl+V does not paste", "txtN", "", Qt::Key_V, ctrl, false, true, "12");
+        row("Ctrl+X does not cut", "txtN", "", Qt::Key_X, ctrl, true, true, "12");
+        row("Ctrl+Z does not undo", "txtN", "", Qt::Key_Z, ctrl, false, true, "12");
+        row("Ctrl+Shift+Z does not redo", "txtN", "", Qt::Key_Z, ctrl | shift, false, true, "12");
+        row("Ctrl+H is no backspace", "txtN", "", Qt::Key_H, ctrl, false, true, "12");
+        row("Ctrl+Backspace does not delete a word", "txtN", "", Qt::Key_Backspace, ctrl, false,
+            true, "12");
+        row("Ctrl+Enter", "txtN", "", Qt::Key_Return, ctrl, false, true, "12");
+        row("Ctrl+Space", "txtN", "", Qt::Key_Space, ctrl, false, true, "12");
+        row("Ctrl+digit", "txtN", "", Qt::Key_5, ctrl, false, true, "12");
+        row("Shift+Insert does not paste", "txtN", "", Qt::Key_Insert, shift, false, true, "12");
+        row("Shift+Delete does not cut", "txtN", "", Qt::Key_Delete, shift, true, true, "12");
+        row("Ctrl+Insert does not copy", "txtN", "", Qt::Key_Insert, ctrl, true, true, "12");
+        row("Ctrl+V on Stop", "cmdStop", "", Qt::Key_V, ctrl, false, true, "12");
+        row("Ctrl+A in result box", "rtfResp", "", Qt::Key_A, ctrl, false, true, "12");
     }
 
     void keyFilter() {
@@ -197,15 +203,20 @@ class RunControlTest : public QObject {
         QFETCH(QString, typed);
         QFETCH(int, key);
         QFETCH(int, modifiers);
+        QFETCH(bool, selected);
         QFETCH(bool, beeps);
         QFETCH(QString, numberAfter);
 
-        w_->Ui().txtN->setText("12");
+        QGuiApplication::clipboard()->setText("abc");
+        QLineEdit* box = w_->Ui().txtN;
+        box->setText("12");
+        if (selected) box->selectAll();
         auto* widget = w_->findChild<QWidget*>(target);
         widget->setFocus();
         QCOMPARE(QApplication::focusWidget(), widget);
         const int beepsBefore = w_->WindowBell().Rings();
         const QString resultBefore = w_->Ui().rtfResp->toPlainText();
+        const QString selectionBefore = box->selectedText();
 
         if (typed.isEmpty())
             QTest::keyClick(widget, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
@@ -215,7 +226,9 @@ class RunControlTest : public QObject {
             QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, typed, Qt::NoModifier);
 
         QCOMPARE(w_->WindowBell().Rings() - beepsBefore, beeps ? 1 : 0);
-        QCOMPARE(w_->Ui().txtN->text(), numberAfter);
+        QCOMPARE(box->text(), numberAfter);
+        if (numberAfter == "12") QCOMPARE(box->selectedText(), selectionBefore);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("abc"));
         QCOMPARE(w_->Ui().rtfResp->toPlainText(), resultBefore);
         QCOMPARE(QApplication::focusWidget(), widget);
         // A refused key presses no button.
@@ -282,9 +295,8 @@ class RunControlTest : public QObject {
     }
 
     void pastedTextStartsNothing() {
-        QGuiApplication::clipboard()->setText("-5");
         w_->Ui().txtN->setFocus();
-        QTest::keyClick(w_->Ui().txtN, Qt::Key_V, Qt::ControlModifier);
+        QVERIFY(guitest::PasteThroughMenu(w_->Ui().txtN, "-5"));
         QCOMPARE(w_->Ui().txtN->text(), QString("-5"));
         QTest::keyClick(w_->Ui().txtN, Qt::Key_Return);
         QVERIFY(NumberBoxFocusedAndSelected());
@@ -521,6 +533,40 @@ class RunControlTest : public QObject {
         QVERIFY(ResultCommandsEnabled(true));
     }
 
+    void enterPressesFocusedButton_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
+        QTest::newRow("Enter on Stop, focused by the run") << "cmdStop" << int(Qt::Key_Return);
+        QTest::newRow("keypad Enter on Stop") << "cmdStop" << int(Qt::Key_Enter);
+        QTest::newRow("Enter on Exit") << "cmdExit" << int(Qt::Key_Return);
+    }
+
+    void enterPressesFocusedButton() {
+        QFETCH(QString, button);
+        QFETCH(int, key);
+        QWidget* focused = nullptr;
+        bool wasRunning = false, stopped = false, quitting = false;
+        guitest::After(300, w_.get(), [&] {
+            wasRunning = w_->Running();
+            if (button == "cmdExit") w_->Ui().cmdExit->setFocus();
+            focused = QApplication::focusWidget();
+            const int beepsBefore = w_->WindowBell().Rings();
+            QTest::keyClick(focused, Qt::Key(key));
+            stopped = kaldrome::StopRequested;
+            quitting = w_->Quitting();
+            QCOMPARE(w_->WindowBell().Rings(), beepsBefore);
+            // Whatever Enter did, the run ends here.
+            if (!stopped) w_->Ui().cmdStop->click();
+        });
+        Run(LongRun);
+        QVERIFY(wasRunning);
+        QCOMPARE(focused, w_->findChild<QWidget*>(button));
+        QVERIFY(w_->State().Multiplier < 999999);
+        QVERIFY(stopped);  // Stop sets the flag; Exit stops the run as it ends the program
+        QCOMPARE(quitting, button == "cmdExit");
+        QCOMPARE(!w_->isVisible(), button == "cmdExit");
+    }
+
     void enterDuringRunStartsNothing() {
         struct {
             bool focusMoved = false, refused = false;
@@ -729,20 +775,40 @@ class RunControlTest : public QObject {
         QCOMPARE(w_->WindowBell().Rings(), beepsBefore);
     }
 
-    void disabledCopyLeavesCtrlCToTheBox() {
-        // Before any result, Copy is disabled: Ctrl+C copies the box's selection.
+    void disabledCommandsRefuseTheirShortcuts_data() {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("command");
+        for (const char* focus : {"txtN", "cmdStop", "rtfResp"}) {
+            const QString at = QString(" in ") + focus;
+            QTest::newRow(qPrintable("Ctrl+C" + at)) << focus << int(Qt::Key_C) << "mnuCopy";
+            QTest::newRow(qPrintable("Ctrl+F" + at)) << focus << int(Qt::Key_F) << "mnuCreateFile";
+            QTest::newRow(qPrintable("Ctrl+P" + at)) << focus << int(Qt::Key_P) << "mnuPrint";
+        }
+    }
+
+    void disabledCommandsRefuseTheirShortcuts() {
+        // As after a stopped run: the commands are disabled and the number box
+        // holds its text selected. A disabled command's shortcut is a refused
+        // key: a beep, and the clipboard keeps what it held.
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QFETCH(QString, command);
         DisconnectHandlers();
-        QSignalSpy copy(w_->Ui().mnuCopy, &QAction::triggered);
-        QSignalSpy create(w_->Ui().mnuCreateFile, &QAction::triggered);
+        auto* action = w_->findChild<QAction*>(command);
+        QVERIFY(!action->isEnabled());
+        QSignalSpy spy(action, &QAction::triggered);
         QGuiApplication::clipboard()->setText("before");
         w_->Ui().txtN->setText("4321");
-        w_->Ui().txtN->setFocus();
         w_->Ui().txtN->selectAll();
-        QTest::keyClick(w_->Ui().txtN, Qt::Key_C, Qt::ControlModifier);
-        QTest::keyClick(w_->Ui().txtN, Qt::Key_F, Qt::ControlModifier);
-        QCOMPARE(copy.count(), 0);
-        QCOMPARE(create.count(), 0);
-        QCOMPARE(QGuiApplication::clipboard()->text(), QString("4321"));
+        auto* widget = w_->findChild<QWidget*>(focus);
+        widget->setFocus();
+        const int beepsBefore = w_->WindowBell().Rings();
+        QTest::keyClick(widget, Qt::Key(key), Qt::ControlModifier);
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(w_->WindowBell().Rings() - beepsBefore, 1);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("before"));
+        QCOMPARE(w_->Ui().txtN->text(), QString("4321"));
     }
 
     void accessLettersReachMenus() {
@@ -778,14 +844,21 @@ class RunControlTest : public QObject {
 
     void mouseButtonsInResultBox_data() {
         QTest::addColumn<int>("button");
+        QTest::addColumn<QString>("focus");  // where the focus is, and stays
         QTest::addColumn<bool>("opensPopUp");
-        QTest::newRow("right button opens the pop-up menu") << int(Qt::RightButton) << true;
-        QTest::newRow("middle button opens nothing") << int(Qt::MiddleButton) << false;
+        QTest::newRow("right button opens the pop-up menu")
+            << int(Qt::RightButton) << "txtN" << true;
+        QTest::newRow("right button, Stop focused") << int(Qt::RightButton) << "cmdStop" << true;
+        QTest::newRow("middle button opens nothing") << int(Qt::MiddleButton) << "txtN" << false;
+        QTest::newRow("middle button, Stop focused") << int(Qt::MiddleButton) << "cmdStop" << false;
     }
 
     void mouseButtonsInResultBox() {
         QFETCH(int, button);
+        QFETCH(QString, focus);
         QFETCH(bool, opensPopUp);
+        auto* focused = w_->findChild<QWidget*>(focus);
+        focused->setFocus();
         QWidget* seenPopup = nullptr;
         QPoint popupAt;
         guitest::After(150, w_.get(), [&] {
@@ -805,6 +878,7 @@ class RunControlTest : public QObject {
             QVERIFY2((popupAt - expected).manhattanLength() <= 2,
                      qPrintable(QString("%1,%2").arg(popupAt.x()).arg(popupAt.y())));
         }
+        QCOMPARE(QApplication::focusWidget(), focused);
     }
 
     // ---- ending -------------------------------------------------------------
