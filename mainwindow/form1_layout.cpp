@@ -14,6 +14,7 @@
 
 #include "commands/common_dialog.h"
 #include "mainwindow/form1.h"
+#include "mainwindow/number_box.h"
 #include "mainwindow/percent_bar.h"
 #include "uikit/twips.h"
 
@@ -95,7 +96,7 @@ void Form1::CreateControls() {
     };
 
     // Created in tab order, so the focus chain follows it from the start.
-    ui_.txtN = new QLineEdit(client);
+    ui_.txtN = new NumberBox([this] { bell_.Ring(); }, client);
     ui_.txtN->setObjectName("txtN");
     ui_.txtN->setGeometry(Twips(5423, 60, 1215, 375));
     ui_.txtN->setMaxLength(6);

@@ -522,27 +522,77 @@ class Form1LayoutTest : public QObject {
 
     void numberBoxHoldsSixCharacters_data() {
         QTest::addColumn<QString>("how");
-        QTest::newRow("typed") << "typed";
-        QTest::newRow("pasted") << "pasted";
-        QTest::newRow("dropped") << "dropped";
-        QTest::newRow("set in code") << "set in code";
-        QTest::newRow("inserted after six") << "inserted after six";
+        QTest::addColumn<QString>("before");  // the box's text; "*" after it: all selected
+        QTest::addColumn<QString>("added");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("beeps");
+        // Typing stops at six; a paste or a drop that does not fit is refused
+        // whole, so that no other number than the one given can run.
+        QTest::newRow("typed") << "typed"
+                               << ""
+                               << "1234567"
+                               << "123456" << 0;
+        QTest::newRow("pasted, too long") << "pasted"
+                                          << ""
+                                          << "999999999"
+                                          << "" << 1;
+        QTest::newRow("pasted, seven") << "pasted"
+                                       << ""
+                                       << "1234567"
+                                       << "" << 1;
+        QTest::newRow("pasted after four, too long") << "pasted"
+                                                     << "1234"
+                                                     << "567"
+                                                     << "1234" << 1;
+        QTest::newRow("pasted after four, fits") << "pasted"
+                                                 << "1234"
+                                                 << "56"
+                                                 << "123456" << 0;
+        QTest::newRow("pasted over a selection, fits") << "pasted"
+                                                       << "123456*"
+                                                       << "7"
+                                                       << "7" << 0;
+        QTest::newRow("pasted over a selection, too long") << "pasted"
+                                                           << "123456*"
+                                                           << "1234567"
+                                                           << "123456" << 1;
+        QTest::newRow("dropped, too long") << "dropped"
+                                           << ""
+                                           << "1234567"
+                                           << "" << 1;
+        QTest::newRow("dropped, fits") << "dropped"
+                                       << "12"
+                                       << "34"
+                                       << "1234" << 0;
+        QTest::newRow("set in code") << "set in code"
+                                     << ""
+                                     << "1234567"
+                                     << "123456" << 0;
+        QTest::newRow("inserted after six") << "inserted"
+                                            << "123456"
+                                            << "7"
+                                            << "123456" << 0;
     }
 
     void numberBoxHoldsSixCharacters() {
         QFETCH(QString, how);
+        QFETCH(QString, before);
+        QFETCH(QString, added);
+        QFETCH(QString, after);
+        QFETCH(int, beeps);
         QLineEdit* box = w_->Ui().txtN;
         box->setFocus();
-        const QString seven = "1234567";
+        const bool selectAll = before.endsWith('*');
+        box->setText(selectAll ? before.chopped(1) : before);
+        if (selectAll) box->selectAll();
+        const int beepsBefore = w_->WindowBell().Rings();
         if (how == "typed") {
-            QTest::keyClicks(box, seven);
+            QTest::keyClicks(box, added);
         } else if (how == "pasted") {
-            QGuiApplication::clipboard()->setText(seven);
-            QCOMPARE(QGuiApplication::clipboard()->text(), seven);
-            box->paste();
+            QVERIFY(guitest::PasteThroughMenu(box, added));
         } else if (how == "dropped") {
             QMimeData data;
-            data.setText(seven);
+            data.setText(added);
             const QPointF at = box->rect().center();
             QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton,
                                   Qt::NoModifier);
@@ -553,13 +603,13 @@ class Form1LayoutTest : public QObject {
             QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
             QCoreApplication::sendEvent(box, &drop);
         } else if (how == "set in code") {
-            box->setText(seven);
+            box->setText(added);
         } else {
-            box->setText("123456");
             box->end(false);
-            box->insert("7");
+            box->insert(added);
         }
-        QCOMPARE(box->text(), QString("123456"));
+        QCOMPARE(box->text(), after);
+        QCOMPARE(w_->WindowBell().Rings() - beepsBefore, beeps);
     }
 
     // The same layout at 200 %: geometry in device-independent pixels, fonts
