@@ -69,6 +69,8 @@ Form1::Form1(const NumberSeparators& separators, QWidget* parent)
 }
 
 Form1::~Form1() {
+    // Closing the window as it goes moves the focus: nothing may look at it then.
+    disconnect(focusWatch_);
     qApp->removeEventFilter(keyFilter_.get());
 }
 
@@ -76,6 +78,11 @@ void Form1::Form_Load() {
     // Key preview: keys go to the focused widget, so the window watches them
     // on the application and acts only for its own widgets.
     qApp->installEventFilter(keyFilter_.get());
+    focusWatch_ =
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+            if (now == menuBar() && old != nullptr && old->window() == this)
+                focusBeforeMenus_ = old;
+        });
     DisableResultMenus(*this);
     ui_.picPercentBar->hide();
     ui_.rtfResp->setToolTip(QString());
@@ -178,7 +185,9 @@ void Form1::SetResultPointer(bool busy) {
 }
 
 void Form1::ComputeFactorial() {
-    // The busy state; the run record starts afresh in the run sequence.
+    // The busy state; the run record starts afresh in the run sequence. Stop
+    // shows its focus frame, as after a key.
+    setAttribute(Qt::WA_KeyboardFocusChange);
     ui_.cmdStop->setFocus();
     ui_.rtfResp->clear();
     DisableResultMenus(*this);
@@ -240,10 +249,27 @@ void Form1::DrawPercentBar(float p) {
     ui_.picPercentBar->Draw(p);
 }
 
+bool Form1::MenuBarKeyboardMode() const {
+    // In the mode the bar has the focus and one of its titles the keyboard. The
+    // focus alone outlives the mode: when the window loses the focus the mode
+    // ends, but the bar stays the window's focus widget.
+    const QMenuBar* bar = menuBar();
+    return bar->hasFocus() && bar->activeAction() != nullptr;
+}
+
 bool Form1::RunHeld() const {
     // An open menu, the menu bar's keyboard mode (Alt) or a modal window pauses the run.
-    return QApplication::activePopupWidget() != nullptr || menuBar()->hasFocus() ||
+    return QApplication::activePopupWidget() != nullptr || MenuBarKeyboardMode() ||
            QApplication::activeModalWidget() != nullptr;
+}
+
+bool Form1::event(QEvent* event) {
+    // Back from another window after the keyboard mode ended there: the focus
+    // goes where it was before Alt, not to a bar that no longer takes keys.
+    if (event->type() == QEvent::WindowActivate && focusWidget() == menuBar() &&
+        !MenuBarKeyboardMode() && focusBeforeMenus_ != nullptr)
+        focusBeforeMenus_->setFocus(Qt::ActiveWindowFocusReason);
+    return QMainWindow::event(event);
 }
 
 }  // namespace kaldrome

@@ -116,6 +116,7 @@ class Form1 : public QMainWindow, private RunView {
     void mnuAbout_Click();
 
   protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -151,6 +152,7 @@ class Form1 : public QMainWindow, private RunView {
     void ShowEstimateClock(int32_t h, int32_t m, int32_t s) override;
     void DrawPercentBar(float p) override;
     bool RunHeld() const override;
+    bool MenuBarKeyboardMode() const;
 
     // Exports (form1_commands.cpp).
     bool ResultReady() const;
@@ -170,6 +172,8 @@ class Form1 : public QMainWindow, private RunView {
     std::unique_ptr<QPrinter> printer_;
     bool printerFromSetup_ = false;  // Print keeps the printer Print Setup chose
     QPointer<QWidget> frmAbout_;
+    QPointer<QWidget> focusBeforeMenus_;  // where the focus was when the menu bar took it
+    QMetaObject::Connection focusWatch_;
 };
 
 }  // namespace kaldrome

@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QStyleOption>
 
 #include "commands/common_dialog.h"
 #include "mainwindow/form1.h"
@@ -58,13 +59,28 @@ QFont DesktopFont(const char* className) {
     return font;
 }
 
-// Alt alone puts the menu bar into keyboard mode, which holds a run still.
-class AltNavigationStyle : public QProxyStyle {
+// The menu bar's style: Alt alone puts the bar into keyboard mode, which holds
+// a run still; in that mode the title that has the keyboard is lit as an open
+// one is, so that the pause can be seen.
+class MenuBarStyle : public QProxyStyle {
   public:
     int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                   QStyleHintReturn* returnData) const override {
         if (hint == SH_MenuBar_AltKeyNavigation) return 1;
         return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+        if (element == CE_MenuBarItem && item != nullptr && widget != nullptr &&
+            widget->hasFocus() && (item->state & State_Selected)) {
+            QStyleOptionMenuItem lit = *item;
+            lit.state |= State_Sunken;
+            QProxyStyle::drawControl(element, &lit, painter, widget);
+            return;
+        }
+        QProxyStyle::drawControl(element, option, painter, widget);
     }
 };
 
@@ -235,12 +251,10 @@ void Form1::CreateMenus() {
     bar->setObjectName("menuBar");
     // Menus speak in the desktop's menu font, not in the window's large bold one.
     bar->setFont(DesktopFont("QMenuBar"));
-    if (!bar->style()->styleHint(QStyle::SH_MenuBar_AltKeyNavigation, nullptr, bar)) {
-        // The bar does not own its style; as its child the style goes with it.
-        auto* altStyle = new AltNavigationStyle;
-        altStyle->setParent(bar);
-        bar->setStyle(altStyle);
-    }
+    // The bar does not own its style; as its child the style goes with it.
+    auto* barStyle = new MenuBarStyle;
+    barStyle->setParent(bar);
+    bar->setStyle(barStyle);
 
     auto menu = [bar](QMenu*& target, const char* name, const QString& caption) {
         target = bar->addMenu(caption);

@@ -694,6 +694,101 @@ class RunControlTest : public QObject {
         QVERIFY(ResultCommandsEnabled(true));
     }
 
+    void altPauseEndsWithTheMenuBarsKeyboardMode_data() {
+        QTest::addColumn<QString>("other");  // the window switched to while paused
+        QTest::newRow("another window") << "window";
+        QTest::newRow("the help viewer") << "help";
+    }
+
+    void altPauseEndsWithTheMenuBarsKeyboardMode() {
+        // Alt pauses the run; switching to another window ends the menu bar's
+        // keyboard mode, and with it the pause: the run goes on there and after
+        // coming back, with the focus where it was before Alt.
+        QFETCH(QString, other);
+        QWidget otherWindow;
+        otherWindow.resize(200, 100);
+        QWidget* away = nullptr;
+        auto activate = [](QWidget* window) {
+            window->activateWindow();
+            QApplication::setActiveWindow(window);
+        };
+        struct {
+            bool held = false, backInWindow = false, barFocused = true;
+            int32_t heldAt = -1, heldLater = -2, away = -3, back = -4, later = -5;
+            QWidget* focus = nullptr;
+        } seen;
+        guitest::After(100, w_.get(), [&] {
+            if (other == "help") {
+                w_->mnuHelp_Click();
+                for (QWidget* top : QApplication::topLevelWidgets())
+                    if (top->inherits("kaldrome::HelpViewer") && top->isVisible()) away = top;
+            } else {
+                otherWindow.show();
+                away = &otherWindow;
+            }
+            activate(w_.get());
+            w_->Ui().cmdStop->setFocus();
+        });
+        guitest::After(200, w_.get(), [&] {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Alt, Qt::AltModifier);
+            seen.held = w_->menuBar()->hasFocus();
+        });
+        guitest::After(350, w_.get(), [&] { seen.heldAt = w_->State().Multiplier; });
+        guitest::After(500, w_.get(), [&] {
+            seen.heldLater = w_->State().Multiplier;
+            if (away) activate(away);
+        });
+        guitest::After(650, w_.get(), [&] { seen.away = w_->State().Multiplier; });
+        guitest::After(800, w_.get(), [&] {
+            activate(w_.get());
+            seen.backInWindow = QApplication::activeWindow() == w_.get();
+        });
+        guitest::After(950, w_.get(), [&] { seen.back = w_->State().Multiplier; });
+        guitest::After(1200, w_.get(), [&] {
+            seen.later = w_->State().Multiplier;
+            seen.focus = QApplication::focusWidget();
+            seen.barFocused = w_->menuBar()->hasFocus();
+            w_->Ui().cmdStop->setFocus();  // a run still paused goes on, to see the stop
+            w_->Ui().cmdStop->click();
+        });
+        Run(LongRun);
+        QVERIFY(away);
+        QVERIFY(seen.held);
+        QCOMPARE(seen.heldLater, seen.heldAt);  // Alt pauses
+        QVERIFY2(seen.away > seen.heldLater, "the run must go on in the other window");
+        QVERIFY(seen.backInWindow);
+        QVERIFY2(seen.later > seen.back, "the run must go on after coming back");
+        QVERIFY(!seen.barFocused);
+        QCOMPARE(seen.focus, static_cast<QWidget*>(w_->Ui().cmdStop));
+    }
+
+    void runShowsWhereTheKeyboardIs() {
+        // The run gives Stop the focus, and its focus frame shows; Alt alone
+        // lights up the first menu title, so that the pause can be seen.
+        QImage stopFocused, barBefore, barInAltMode, barAfter;
+        QRect firstTitle;
+        guitest::After(300, w_.get(), [&] {
+            QVERIFY(w_->Ui().cmdStop->hasFocus());
+            stopFocused = w_->Ui().cmdStop->grab().toImage();
+            QMenuBar* bar = w_->menuBar();
+            firstTitle = bar->actionGeometry(w_->Ui().mnuFile->menuAction());
+            barBefore = bar->grab(firstTitle).toImage();
+            QTest::keyClick(w_->Ui().cmdStop, Qt::Key_Alt, Qt::AltModifier);
+            QVERIFY(bar->hasFocus());
+            barInAltMode = bar->grab(firstTitle).toImage();
+            QTest::keyClick(bar, Qt::Key_Escape);
+            barAfter = bar->grab(firstTitle).toImage();
+            w_->Ui().cmdStop->click();
+        });
+        Run(LongRun);
+        QVERIFY(!stopFocused.isNull() && !firstTitle.isEmpty());
+        QVERIFY(!w_->Ui().cmdStop->hasFocus());
+        QVERIFY2(w_->Ui().cmdStop->grab().toImage() != stopFocused,
+                 "Stop looks the same with and without the focus");
+        QVERIFY2(barInAltMode != barBefore, "Alt left the menu titles as they were");
+        QCOMPARE(barAfter, barBefore);
+    }
+
     // ---- commands -----------------------------------------------------------
 
     void popUpTwins_data() {
