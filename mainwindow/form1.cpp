@@ -9,20 +9,22 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
+#include <new>
 
 #include "base/number_format.h"
 #include "commands/common_dialog.h"
 #include "engine/progress.h"
 #include "mainwindow/key_filter.h"
 #include "mainwindow/percent_bar.h"
+#include "mainwindow/result_view.h"
 #include "mainwindow/utilities.h"
 #include "resulttext/result_document.h"
 #include "uikit/fonts.h"
+#include "uikit/message_box.h"
 #include "uikit/program_icon.h"
 
 namespace kaldrome {
@@ -71,6 +73,8 @@ Form1::Form1(const NumberSeparators& separators, QWidget* parent)
 Form1::~Form1() {
     // Closing the window as it goes moves the focus: nothing may look at it then.
     disconnect(focusWatch_);
+    // The result box reads the run's text, which goes before the box does.
+    ui_.rtfResp->Clear();
     qApp->removeEventFilter(keyFilter_.get());
 }
 
@@ -189,27 +193,45 @@ void Form1::ComputeFactorial() {
     // shows its focus frame, as after a key.
     setAttribute(Qt::WA_KeyboardFocusChange);
     ui_.cmdStop->setFocus();
-    ui_.rtfResp->clear();
+    ui_.rtfResp->Clear();  // before the run sequence empties the text it shows
     DisableResultMenus(*this);
     ui_.rtfResp->setToolTip("Alt to Pause");
     SetResultPointer(true);
     ui_.lblDigitos->setText(DigitsPending);
 
+    // The number entry has checked the target: a run fails only when memory
+    // runs out, and so can showing its result.
     const Outcome<RunOutcome> outcome = run_.Run(*this);
-    // The number entry has checked the target; nothing else starts a run.
-    KALDROME_ASSERT(outcome.Ok());
-    const auto ended = outcome.Ok() ? outcome.Value() : RunOutcome::Stopped;
-    if (ended == RunOutcome::SmallResult) {
-        ShowSmallResult();
-    } else if (ended == RunOutcome::Completed) {
-        ShowResult();
-    } else if (!Quitting()) {
-        SelectAllText(ui_.txtN);
+    try {
+        if (!outcome.Ok()) {
+            ShowOutOfMemory();
+        } else if (outcome.Value() == RunOutcome::SmallResult) {
+            ShowSmallResult();
+        } else if (outcome.Value() == RunOutcome::Completed) {
+            ShowResult();
+        } else if (!Quitting()) {
+            SelectAllText(ui_.txtN);
+        }
+    } catch (const std::bad_alloc&) {
+        ShowOutOfMemory();
     }
+}
+
+void Form1::ShowOutOfMemory() {
+    // The window stays as it is, as after a stop; what the result took is given
+    // back, and there is nothing to export.
+    std::string().swap(run_.State().DisplayText);
+    SetResultPointer(false);
+    if (Quitting()) return;
+    SelectAllText(ui_.txtN);  // where the focus returns from the message
+    const std::string target = FormatGrouped(run_.State().Target, separators_);
+    ShowStopMessage(this, QStringLiteral("There is not enough memory for the result of %1!.")
+                              .arg(QString::fromStdString(target)));
 }
 
 void Form1::ShowSmallResult() {
     const RunState& rs = run_.State();
+    ui_.picPercentBar->hide();
     ui_.lblNumero->setText(QString::number(rs.Target) + "!=");
     ui_.Label2->show();
     ui_.lblTime->setText(ClockText(rs.ElapsedH, rs.ElapsedM, rs.ElapsedS, separators_));
@@ -220,15 +242,15 @@ void Form1::ShowSmallResult() {
 
 void Form1::ShowResult() {
     const RunState& rs = run_.State();
-    ui_.picPercentBar->hide();
-    ui_.rtfResp->setPlainText(
-        QString::fromLatin1(rs.DisplayText.data(), static_cast<qsizetype>(rs.DisplayText.size())));
+    // First, as it may fail for want of memory: nothing has changed then.
+    ui_.rtfResp->SetText(rs.DisplayText);
     EnableResultMenus(*this);
     ui_.rtfResp->setToolTip(QString());
     ui_.lblDigitos->setText(QString::fromStdString(DigitCountLine(rs.DigitCount, separators_)));
     SelectAllText(ui_.txtN);
     bell_.Ring();
     SetResultPointer(false);
+    ui_.picPercentBar->hide();
 }
 
 void Form1::ShowPercentBar() {

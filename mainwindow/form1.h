@@ -29,7 +29,6 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QPlainTextEdit;
 class QPrinter;
 class QPushButton;
 
@@ -38,6 +37,7 @@ namespace kaldrome {
 class CommonDialog;
 class KeyFilter;
 class PercentBar;
+class ResultView;
 
 class Form1 : public QMainWindow, private RunView {
     Q_OBJECT
@@ -56,7 +56,7 @@ class Form1 : public QMainWindow, private RunView {
         QLabel* Label3 = nullptr;
         QLabel* lblTime = nullptr;
         QLabel* lblEstimado = nullptr;
-        QPlainTextEdit* rtfResp = nullptr;
+        ResultView* rtfResp = nullptr;
         PercentBar* picPercentBar = nullptr;
         QFrame* Line1 = nullptr;
         CommonDialog* dlgDialogo = nullptr;
@@ -144,6 +144,7 @@ class Form1 : public QMainWindow, private RunView {
     void ComputeFactorial();
     void ShowSmallResult();
     void ShowResult();
+    void ShowOutOfMemory();
     void SetResultPointer(bool busy);
 
     // What a run shows while it goes (RunView).

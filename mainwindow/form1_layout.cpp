@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QStyleOption>
@@ -17,6 +16,7 @@
 #include "mainwindow/form1.h"
 #include "mainwindow/number_box.h"
 #include "mainwindow/percent_bar.h"
+#include "mainwindow/result_view.h"
 #include "uikit/twips.h"
 
 namespace kaldrome {
@@ -140,21 +140,15 @@ void Form1::CreateControls() {
     ui_.lblEstimado->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     ui_.lblEstimado->setToolTip("Hours: Minutes: Seconds");
 
-    ui_.rtfResp = new QPlainTextEdit(client);
+    ui_.rtfResp = new ResultView(client);
     ui_.rtfResp->setObjectName("rtfResp");
     ui_.rtfResp->setGeometry(Twips(285, 840, 6615, 2535));
-    ui_.rtfResp->setReadOnly(true);
-    ui_.rtfResp->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     // Tab reaches it; a click does not: the left button hands the focus to the
     // number box, the right one opens the pop-up menu, the middle one does nothing.
     ui_.rtfResp->setFocusPolicy(Qt::TabFocus);
-    ui_.rtfResp->setTabChangesFocus(true);  // the box takes no typing, so Tab moves on
-    ui_.rtfResp->setUndoRedoEnabled(false);
-    ui_.rtfResp->setLineWrapMode(QPlainTextEdit::NoWrap);
     ui_.rtfResp->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     ui_.rtfResp->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ui_.rtfResp->setFont(ResultFont());
-    ui_.rtfResp->setBackgroundRole(QPalette::Base);  // the system's colour for window backgrounds
     // Its menu is the window's pop-up menu, opened on the right button.
     ui_.rtfResp->setContextMenuPolicy(Qt::PreventContextMenu);
     resultPointer_ = ui_.rtfResp->viewport()->cursor().shape();

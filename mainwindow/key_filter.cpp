@@ -7,9 +7,9 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
 
 #include "mainwindow/form1.h"
+#include "mainwindow/result_view.h"
 
 namespace kaldrome {
 

@@ -60,7 +60,8 @@ class RunMachine {
     const RunStats& Stats() const { return stats_; }
 
     // Runs State().Target to its end, a stop or the program's end, showing the
-    // progress through view. Only while Idle.
+    // progress through view. Only while Idle. Fails when memory runs out for
+    // the limbs or the display text; the machine is Idle again then.
     Outcome<RunOutcome> Run(RunView& view);
 
     // The program is ending: a run in progress sees a stop at its next yield,

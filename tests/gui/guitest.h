@@ -26,6 +26,7 @@
 #include "base/outcome.h"
 #include "engine/run_sequence.h"
 #include "mainwindow/form1.h"
+#include "mainwindow/result_view.h"
 
 namespace guitest {
 
@@ -155,6 +156,11 @@ inline void EnterNumber(const kaldrome::Form1& w, const QString& text) {
     box->selectAll();
     QTest::keyClicks(box, text);
     QTest::keyClick(box, Qt::Key_Return);
+}
+
+// The text the window's result box shows.
+inline QString ResultShown(const kaldrome::Form1& w) {
+    return QString::fromLatin1(w.Ui().rtfResp->Text());
 }
 
 // Pastes text into a line edit through its own context menu, the one way

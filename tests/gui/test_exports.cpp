@@ -744,7 +744,7 @@ void ExportsTest::windowCopy() {
     const bool ready = w.State().PlainTextReady;
     QCOMPARE(ready, n <= 3);
     const std::string plainBefore = w.State().PlainText;
-    const QString screen = w.Ui().rtfResp->toPlainText();
+    const QString screen = guitest::ResultShown(w);
 
     QClipboard* cb = QGuiApplication::clipboard();
     cb->setText(QStringLiteral("something else"));
@@ -759,7 +759,7 @@ void ExportsTest::windowCopy() {
     // Composing leaves the run's texts as they were; only a build for n > 3 fills PlainText.
     QCOMPARE(w.State().PlainTextReady, ready);
     if (ready) QCOMPARE(w.State().PlainText, plainBefore);
-    QCOMPARE(w.Ui().rtfResp->toPlainText(), screen);
+    QCOMPARE(guitest::ResultShown(w), screen);
 
     // The twin, and a second copy, give the same document.
     cb->clear();
@@ -930,7 +930,7 @@ void ExportsTest::windowCreateFileFailure() {
     Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     QVERIFY(RunWindow(w, 1000));
-    const QString screen = w.Ui().rtfResp->toPlainText();
+    const QString screen = guitest::ResultShown(w);
     const QString digits = w.Ui().lblDigitos->text();
 
     DialogDriver driver;
@@ -957,7 +957,7 @@ void ExportsTest::windowCreateFileFailure() {
     GUITEST_VERIFY_DIALOGS(driver);
 
     // The result stays, the old file stays, nothing half-written is left.
-    QCOMPARE(w.Ui().rtfResp->toPlainText(), screen);
+    QCOMPARE(guitest::ResultShown(w), screen);
     QCOMPARE(w.Ui().lblDigitos->text(), digits);
     QVERIFY(w.Ui().mnuCreateFile->isEnabled());
     QCOMPARE(Entries(dir.path()), before);
