@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFontMetricsF>
+#include <QMimeData>
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -77,11 +78,16 @@ Outcome<void> WriteDocumentFile(const QString& path, const std::string& document
 
 Outcome<void> PutOnClipboard(QClipboard* clipboard, const std::string& document) {
     if (clipboard == nullptr) return Told("No clipboard is available.");
-    const QString text = QString::fromStdString(document);
-    clipboard->clear();
-    clipboard->setText(text);
+    // The document's own bytes (UTF-8, as Qt reads text/plain), not a UTF-16
+    // copy of twice the size.
+    const QByteArray bytes = QByteArray::fromStdString(document);
+    auto* data = new QMimeData;
+    data->setData(QStringLiteral("text/plain"), bytes);
+    clipboard->setMimeData(data);
     // Another program may hold the clipboard; then what we read back is not ours.
-    if (clipboard->text() != text) return Told("The clipboard did not accept the result.");
+    const QMimeData* held = clipboard->mimeData();
+    if (held == nullptr || held->data(QStringLiteral("text/plain")) != bytes)
+        return Told("The clipboard did not accept the result.");
     return {};
 }
 

@@ -164,7 +164,8 @@ class ResultViewTest : public QObject {
         for (int i = 0; i < lines.size(); ++i)
             QCOMPARE(QString::fromLatin1(view_->Line(i)), lines.at(i));
         // The view reads the text where it lies.
-        QCOMPARE(view_->Text().data(), text_.data());
+        QCOMPARE(static_cast<const void*>(view_->Text().data()),
+                 static_cast<const void*>(text_.data()));
     }
 
     void scrolling_data() {
@@ -269,7 +270,8 @@ class ResultViewTest : public QObject {
         ArmAllocationFailure(1, SIZE_MAX);
         QVERIFY_THROWS_EXCEPTION(std::bad_alloc, view_->SetText(bigger));
         QVERIFY(failedSize > 0);
-        QCOMPARE(view_->Text().data(), text_.data());
+        QCOMPARE(static_cast<const void*>(view_->Text().data()),
+                 static_cast<const void*>(text_.data()));
         QCOMPARE(view_->LineCount(), 10);
         QCOMPARE(QString::fromLatin1(view_->Line(9)), QString("  0000010"));
     }

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -425,7 +426,8 @@ class RunControlTest : public QObject {
         QCOMPARE(w_->State().Target, n);
         QCOMPARE(Result(), QString::fromStdString(expected.DisplayText));
         // The box shows the run's own text, not a copy of it.
-        QCOMPARE(w_->Ui().rtfResp->Text().data(), w_->State().DisplayText.data());
+        QCOMPARE(static_cast<const void*>(w_->Ui().rtfResp->Text().data()),
+                 static_cast<const void*>(w_->State().DisplayText.data()));
         QCOMPARE(w_->State().DisplayText, expected.DisplayText);
         QCOMPARE(w_->State().DigitCount, expected.DigitCount);
         QVERIFY(w_->State().PlainText.empty());
@@ -913,6 +915,22 @@ class RunControlTest : public QObject {
         QCOMPARE(w_->WindowBell().Rings() - beepsBefore, 1);
         QCOMPARE(QGuiApplication::clipboard()->text(), QString("before"));
         QCOMPARE(w_->Ui().txtN->text(), QString("4321"));
+    }
+
+    void copyHoldsTheDocumentsBytes() {
+        // The document is single-byte text: the clipboard holds its bytes, read
+        // without a conversion (a UTF-16 copy of the largest would be 15 MB).
+        Run("25");
+        w_->mnuCopy_Click();
+        const QMimeData* held = QGuiApplication::clipboard()->mimeData();
+        QVERIFY(held);
+        QCOMPARE(held->formats(), QStringList{"text/plain"});
+        const QByteArray bytes = held->data("text/plain");
+        const std::string document = kaldrome::ComposeResultDocument(w_->State(), w_->Separators());
+        QCOMPARE(bytes, QByteArray::fromStdString(document));
+        QCOMPARE(static_cast<const void*>(held->data("text/plain").constData()),
+                 static_cast<const void*>(bytes.constData()));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(document));
     }
 
     void accessLettersReachMenus() {
