@@ -42,7 +42,10 @@ Outcome<RunOutcome> RunMachine::Run(RunView& view) {
         UpdatePercent();
     };
     hooks.yield = [&] { YieldToEvents(view); };
-    hooks.loopEnded = [&] { stats_.loopMs = static_cast<double>(loop.nsecsElapsed()) / 1e6; };
+    hooks.loopEnded = [&] {
+        stats_.loopMs = static_cast<double>(loop.nsecsElapsed()) / 1e6;
+        stats_.loopEnd = std::chrono::steady_clock::now();
+    };
 
     Outcome<RunOutcome> outcome = Failure{"There is not enough memory for the result."};
     try {

@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QtGlobal>
+#include <chrono>
 #include <cstdint>
 
 #include "base/outcome.h"
@@ -43,6 +44,7 @@ struct RunStats {
     int eventSlices = 0;       // event-loop slices
     qint64 longestWorkMs = 0;  // the longest stretch of work between two of them
     double loopMs = 0;         // wall time of the factor loop
+    std::chrono::steady_clock::time_point loopEnd;  // when it ended
 };
 
 class RunMachine {
