@@ -24,6 +24,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtTest>
 #include <algorithm>
 #include <chrono>
@@ -964,6 +965,25 @@ class RunControlTest : public QObject {
         QTest::mouseClick(w_->Ui().rtfResp->viewport(), Qt::LeftButton, {}, QPoint(30, 30));
         QVERIFY(NumberBoxFocusedAndSelected());
         QCOMPARE(w_->Ui().txtN->selectedText(), QString("42"));
+    }
+
+    void toolTipOverTheResultBox() {
+        // Over the lines (the box's viewport) the box's own tip shows, as long as
+        // a run has not finished.
+        auto tipShown = [this] {
+            QWidget* lines = w_->Ui().rtfResp->viewport();
+            const QPoint at(40, 40);
+            QHelpEvent help(QEvent::ToolTip, at, lines->mapToGlobal(at));
+            QApplication::sendEvent(lines, &help);
+            const QString text = QToolTip::isVisible() ? QToolTip::text() : QString();
+            QToolTip::hideText();
+            return text;
+        };
+        guitest::After(200, w_.get(), [this] { w_->Ui().cmdStop->click(); });
+        Run(LongRun);
+        QCOMPARE(tipShown(), QString("Alt to Pause"));
+        Run("30");
+        QCOMPARE(tipShown(), QString());
     }
 
     void mouseButtonsInResultBox_data() {
