@@ -58,22 +58,33 @@ QByteArray FileBytes(const std::string& document) {
 }
 
 Outcome<void> WriteDocumentFile(const QString& path, const std::string& document) {
+    return WriteDocumentFile(path, {document});
+}
+
+Outcome<void> WriteDocumentFile(const QString& path, DocumentPieces document) {
     QSaveFile file(path);
     // Unbuffered: a short write shows here, not in a flush inside commit(),
     // whose failure Qt 6.4 does not report (the short file would replace the target).
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return Reason(file);
-    const QByteArray bytes = FileBytes(document);
-    qint64 written = 0;
-    while (written < bytes.size()) {
-        // One write of the whole document; the loop only resumes after a short write,
-        // so that the second attempt reports the reason (disk full, file too large).
-        const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
-        if (n <= 0) {
-            Failure reason = Reason(file);
-            file.cancelWriting();  // the temporary file goes with the QSaveFile
-            return reason;
+    // One write of each piece; the loop only resumes after a short write, so that
+    // the second attempt reports the reason (disk full, file too large).
+    auto writeAll = [&file](std::string_view bytes) {
+        const auto size = static_cast<qint64>(bytes.size());
+        qint64 written = 0;
+        while (written < size) {
+            const qint64 n = file.write(bytes.data() + written, size - written);
+            if (n <= 0) return false;
+            written += n;
         }
-        written += n;
+        return true;
+    };
+    // The bytes of FileBytes(document), straight from the pieces.
+    bool complete = true;
+    for (const std::string_view piece : document) complete = complete && writeAll(piece);
+    if (!complete || !writeAll(LineEnd)) {
+        Failure reason = Reason(file);
+        file.cancelWriting();  // the temporary file goes with the QSaveFile
+        return reason;
     }
     // commit() flushes, closes and renames; the temporary file is removed on failure.
     if (!file.commit()) return Reason(file);
@@ -81,10 +92,19 @@ Outcome<void> WriteDocumentFile(const QString& path, const std::string& document
 }
 
 Outcome<void> PutOnClipboard(QClipboard* clipboard, const std::string& document) {
+    return PutOnClipboard(clipboard, {document});
+}
+
+Outcome<void> PutOnClipboard(QClipboard* clipboard, DocumentPieces document) {
     if (clipboard == nullptr) return Told("No clipboard is available.");
     // The document's own bytes (UTF-8, as Qt reads text/plain), not a UTF-16
     // copy of twice the size.
-    const QByteArray bytes = QByteArray::fromStdString(document);
+    qsizetype size = 0;
+    for (const std::string_view piece : document) size += static_cast<qsizetype>(piece.size());
+    QByteArray bytes;
+    bytes.reserve(size);
+    for (const std::string_view piece : document)
+        bytes.append(piece.data(), static_cast<qsizetype>(piece.size()));
     auto* data = new QMimeData;
     data->setData(QStringLiteral("text/plain"), bytes);
     clipboard->setMimeData(data);

@@ -8,7 +8,9 @@
 #include <QByteArray>
 #include <QFont>
 #include <QString>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "base/outcome.h"
 
@@ -22,13 +24,19 @@ namespace kaldrome {
 // The bytes of a file: the document in the locale's text encoding, then CR LF; no BOM.
 QByteArray FileBytes(const std::string& document);
 
+// A document in pieces, handed on in order without being joined first.
+using DocumentPieces = std::initializer_list<std::string_view>;
+
 // Writes FileBytes(document) to path in one write, through a temporary file in
 // the same folder that replaces the target only when complete: a failure never
 // leaves a half-written file nor harms an existing one.
 Outcome<void> WriteDocumentFile(const QString& path, const std::string& document);
+// The same, with the document in pieces, one write for each.
+Outcome<void> WriteDocumentFile(const QString& path, DocumentPieces document);
 
 // Empties clipboard, then puts the document on it as plain text only.
 Outcome<void> PutOnClipboard(QClipboard* clipboard, const std::string& document);
+Outcome<void> PutOnClipboard(QClipboard* clipboard, DocumentPieces document);
 
 // How a document is laid out on the printer's pages: one printed line per
 // document line, in a fixed-pitch font small enough for a full line of digits.

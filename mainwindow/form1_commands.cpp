@@ -34,7 +34,8 @@ void Form1::mnuCopy_Click() {
     RunState& rs = run_.State();
     if (!rs.PlainTextReady) BuildPlainText(rs);
     const Outcome<void> copied =
-        PutOnClipboard(QGuiApplication::clipboard(), ComposeResultDocument());
+        PutOnClipboard(QGuiApplication::clipboard(),
+                       {DocumentHead(rs), rs.PlainText, DocumentTail(rs, separators_)});
     if (!copied.Ok()) ShowFailure(copied.Error().message);
 }
 
@@ -47,7 +48,8 @@ void Form1::mnuCreateFile_Click() {
     RunState& rs = run_.State();
     if (!rs.PlainTextReady) BuildPlainText(rs);
     const QString path = dialog.FileName;
-    const Outcome<void> written = WriteDocumentFile(path, ComposeResultDocument());
+    const Outcome<void> written =
+        WriteDocumentFile(path, {DocumentHead(rs), rs.PlainText, DocumentTail(rs, separators_)});
     if (!written.Ok())
         ShowStopMessage(this, FileErrorText(path, QString::fromStdString(written.Error().message)));
 }
