@@ -202,10 +202,12 @@ void Form1::ComputeFactorial() {
     // The number entry has checked the target: a run fails only when memory
     // runs out, and so can showing its result.
     const Outcome<RunOutcome> outcome = run_.Run(*this);
+    if (!outcome.Ok()) {
+        ShowOutOfMemory();
+        return;
+    }
     try {
-        if (!outcome.Ok()) {
-            ShowOutOfMemory();
-        } else if (outcome.Value() == RunOutcome::SmallResult) {
+        if (outcome.Value() == RunOutcome::SmallResult) {
             ShowSmallResult();
         } else if (outcome.Value() == RunOutcome::Completed) {
             ShowResult();
