@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFontMetricsF>
+#include <QMimeData>
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -54,6 +55,10 @@ QFont FixedPitchFont(qreal pointSize) {
 }  // namespace
 
 Outcome<void> WriteDocumentFile(const QString& path, const std::string& document) {
+    return WriteDocumentFile(path, {document});
+}
+
+Outcome<void> WriteDocumentFile(const QString& path, DocumentPieces document) {
     try {
         QSaveFile file(path);
         // Where the folder takes no new file but the file itself may be written, the
@@ -63,23 +68,26 @@ Outcome<void> WriteDocumentFile(const QString& path, const std::string& document
         // Unbuffered: a short write shows here, not in a flush inside commit(),
         // whose failure Qt 6.4 does not report (the short file would replace the target).
         if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return Reason(file);
-        // Qt's local 8-bit encoding is UTF-8 here, the document's own, so its bytes
-        // go out as they are, with no copy of a text that may be megabytes long.
-        for (const std::string_view part : {std::string_view(document), LineEnd}) {
+        // One write of each piece; the loop only resumes after a short write, so that
+        // the second attempt reports the reason (disk full, file too large).
+        auto writeAll = [&file](std::string_view bytes) {
+            const auto size = static_cast<qint64>(bytes.size());
             qint64 written = 0;
-            const auto size = static_cast<qint64>(part.size());
             while (written < size) {
-                // One write of the whole part; the loop only resumes after a short
-                // write, so that the second attempt reports the reason (disk full,
-                // file too large).
-                const qint64 n = file.write(part.data() + written, size - written);
-                if (n <= 0) {
-                    Failure reason = Reason(file);
-                    file.cancelWriting();  // the temporary file goes with the QSaveFile
-                    return reason;
-                }
+                const qint64 n = file.write(bytes.data() + written, size - written);
+                if (n <= 0) return false;
                 written += n;
             }
+            return true;
+        };
+        // Qt's local 8-bit encoding is UTF-8 here, the document's own, so its bytes
+        // go out as they are, with no copy of a text that may be megabytes long.
+        bool complete = true;
+        for (const std::string_view piece : document) complete = complete && writeAll(piece);
+        if (!complete || !writeAll(LineEnd)) {
+            Failure reason = Reason(file);
+            file.cancelWriting();  // the temporary file goes with the QSaveFile
+            return reason;
         }
         // commit() flushes, closes and renames; the temporary file is removed on failure.
         if (!file.commit()) return Reason(file);
@@ -90,15 +98,28 @@ Outcome<void> WriteDocumentFile(const QString& path, const std::string& document
 }
 
 Outcome<void> PutOnClipboard(QClipboard* clipboard, const std::string& document) {
+    return PutOnClipboard(clipboard, {document});
+}
+
+Outcome<void> PutOnClipboard(QClipboard* clipboard, DocumentPieces document) {
     if (clipboard == nullptr) return Told("No clipboard is available.");
     try {
-        // Made before the clipboard is emptied: a text that does not fit in
-        // memory leaves the clipboard as it was.
-        const QString text = QString::fromStdString(document);
-        clipboard->clear();
-        clipboard->setText(text);
+        // The document's own bytes (UTF-8, as Qt reads text/plain), not a UTF-16
+        // copy of twice the size. Made before the clipboard is touched: a text that
+        // does not fit in memory leaves the clipboard as it was.
+        qsizetype size = 0;
+        for (const std::string_view piece : document) size += static_cast<qsizetype>(piece.size());
+        QByteArray bytes;
+        bytes.reserve(size);
+        for (const std::string_view piece : document)
+            bytes.append(piece.data(), static_cast<qsizetype>(piece.size()));
+        auto data = std::make_unique<QMimeData>();
+        data->setData(QStringLiteral("text/plain"), bytes);
+        clipboard->setMimeData(data.release());
         // Another program may hold the clipboard; then what we read back is not ours.
-        if (clipboard->text() != text) return Told("The clipboard did not accept the result.");
+        const QMimeData* held = clipboard->mimeData();
+        if (held == nullptr || held->data(QStringLiteral("text/plain")) != bytes)
+            return Told("The clipboard did not accept the result.");
         return {};
     } catch (const std::bad_alloc&) {
         return Failure{OutOfMemoryText().toStdString()};

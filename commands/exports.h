@@ -9,7 +9,9 @@
 #include <QFont>
 #include <QString>
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "base/outcome.h"
 
@@ -21,15 +23,21 @@ class QWidget;
 
 namespace kaldrome {
 
+// A document in pieces, handed on in order without being joined first.
+using DocumentPieces = std::initializer_list<std::string_view>;
+
 // Writes the document and one CR LF to path (no BOM; the document's text is
 // UTF-8, the local encoding), through a temporary file in
 // the same folder that replaces the target only when complete: a failure never
 // leaves a half-written file nor harms an existing one. Where the folder allows
 // no temporary file but the file is writable, the file is rewritten in place.
 Outcome<void> WriteDocumentFile(const QString& path, const std::string& document);
+// The same, with the document in pieces, one write for each.
+Outcome<void> WriteDocumentFile(const QString& path, DocumentPieces document);
 
 // Empties clipboard, then puts the document on it as plain text only.
 Outcome<void> PutOnClipboard(QClipboard* clipboard, const std::string& document);
+Outcome<void> PutOnClipboard(QClipboard* clipboard, DocumentPieces document);
 
 // How a document is laid out on the printer's pages: one printed line per
 // document line, in a fixed-pitch font small enough for a full line of digits.

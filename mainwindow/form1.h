@@ -30,7 +30,6 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QPlainTextEdit;
 class QPrinter;
 class QPushButton;
 
@@ -39,6 +38,7 @@ namespace kaldrome {
 class CommonDialog;
 class KeyFilter;
 class PercentBar;
+class ResultView;
 
 class Form1 : public QMainWindow, private RunView {
     Q_OBJECT
@@ -57,7 +57,7 @@ class Form1 : public QMainWindow, private RunView {
         QLabel* Label3 = nullptr;
         QLabel* lblTime = nullptr;
         QLabel* lblEstimado = nullptr;
-        QPlainTextEdit* rtfResp = nullptr;
+        ResultView* rtfResp = nullptr;
         PercentBar* picPercentBar = nullptr;
         QFrame* Line1 = nullptr;
         CommonDialog* dlgDialogo = nullptr;
@@ -121,6 +121,7 @@ class Form1 : public QMainWindow, private RunView {
     void mnuAbout_Click();
 
   protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -149,6 +150,7 @@ class Form1 : public QMainWindow, private RunView {
     void ShowSmallResult();
     void ShowResult();
     void ShowFailedResult(const std::string& message);
+    void ShowOutOfMemory();
     void SetResultPointer(bool busy);
 
     // What a run shows while it goes (RunView).
@@ -157,6 +159,7 @@ class Form1 : public QMainWindow, private RunView {
     void ShowEstimateClock(int32_t h, int32_t m, int32_t s) override;
     void DrawPercentBar(float p) override;
     bool RunHeld() const override;
+    bool MenuBarKeyboardMode() const;
 
     // Exports (form1_commands.cpp).
     bool ResultReady() const;
@@ -176,6 +179,8 @@ class Form1 : public QMainWindow, private RunView {
     std::unique_ptr<QPrinter> printer_;
     bool printerFromSetup_ = false;  // Print keeps the printer Print Setup chose
     QPointer<QWidget> frmAbout_;
+    QPointer<QWidget> focusBeforeMenus_;  // where the focus was when the menu bar took it
+    QMetaObject::Connection focusWatch_;
 };
 
 }  // namespace kaldrome

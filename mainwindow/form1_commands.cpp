@@ -52,7 +52,8 @@ void Form1::mnuCopy_Click() {
     Guarded(this, rs, [&] {
         if (!rs.PlainTextReady) BuildPlainText(rs);
         const Outcome<void> copied =
-            PutOnClipboard(QGuiApplication::clipboard(), ComposeResultDocument());
+            PutOnClipboard(QGuiApplication::clipboard(),
+                           {DocumentHead(rs), rs.PlainText, DocumentTail(rs, separators_)});
         if (!copied.Ok()) ShowFailure(copied.Error().message);
     });
 }
@@ -67,7 +68,8 @@ void Form1::mnuCreateFile_Click() {
     const QString path = dialog.FileName;
     Guarded(this, rs, [&] {
         if (!rs.PlainTextReady) BuildPlainText(rs);
-        const Outcome<void> written = WriteDocumentFile(path, ComposeResultDocument());
+        const Outcome<void> written = WriteDocumentFile(
+            path, {DocumentHead(rs), rs.PlainText, DocumentTail(rs, separators_)});
         if (!written.Ok())
             ShowStopMessage(this,
                             FileErrorText(path, QString::fromStdString(written.Error().message)));

@@ -442,6 +442,50 @@ class KeyScenarios(KaldromeCase):
         self.assert_document(31, self.copy())
 
 
+    @scenario
+    def test_ctrl_combinations_and_clipboard_keys_are_refused(self):
+        # "12", the keys, "3" and Enter: refused keys beep once and leave 12 alone,
+        # so that 123! runs. Let through, they would paste "abc" (no run), select
+        # all or delete a word (then 3! runs), or undo the typing.
+        p = self.program
+        for combo in ("ctrl+v", "shift+Insert", "ctrl+a", "ctrl+x", "ctrl+z", "ctrl+BackSpace"):
+            with self.case(keys=combo):
+                p.set_clipboard_sentinel("abc")
+                p.focus()
+                p.key("End", *["BackSpace"] * 6)
+                p.type_text("12")
+                before = self.bells.value()
+                p.key(combo)
+                self.bells.wait_for(before + 1, 5)
+                p.type_text("3")
+                p.key("Return")
+                try:
+                    self.bells.wait_for(before + 2, run_timeout(123))
+                except DriverError:
+                    self.fail(f"no run of 123 after {combo}: the key changed the number box")
+                self.assert_document(123, self.copy())
+                self.assertEqual(self.bells.value(), before + 2)
+
+    @scenario
+    def test_ctrl_c_with_copy_disabled_beeps_and_keeps_the_clipboard(self):
+        # Copy is disabled before any run and after a stopped one; the number box
+        # then holds its text selected, which Ctrl+C must not copy either.
+        p = self.program
+        for state in ("before any run", "after a stopped run"):
+            with self.case(state=state):
+                p.focus()
+                if state == "after a stopped run":
+                    self.start_long_run()
+                    p.key("alt+s")
+                    self.assert_no_bell_for(self.bells.value(), 1.0, "the stopped run")
+                p.set_clipboard_sentinel("kept")
+                before = self.bells.value()
+                p.key("ctrl+c")
+                self.bells.wait_for(before + 1, 5)
+                self.assert_no_bell_for(before + 1, 1.0, "after Ctrl+C")
+                self.assertEqual(p.read_clipboard(), b"kept")
+
+
 class RunControlScenarios(KaldromeCase):
 
     @scenario
@@ -534,6 +578,30 @@ class MenuScenarios(KaldromeCase):
         self.assertEqual(p.read_clipboard(), b"sentinel")
         p.key("alt+s")
         self.assertTrue(p.alive())
+
+    @scenario
+    def test_right_and_middle_clicks_in_the_result_box_leave_the_focus(self):
+        # After a run the number box has the focus with its text selected: the
+        # digits typed after the click still replace it and Enter runs them.
+        p = self.program
+        self.run_to_completion(30)
+        for button, n in ((2, 7), (3, 8)):
+            with self.case(button=button):
+                p.focus()
+                before = self.visible_windows()
+                p.click(RESULT_BOX[0] + 200, RESULT_BOX[1] + 80, button=button)
+                if button == 3:
+                    self.wait_for_popup(before)
+                    p.key("Escape")
+                    poll(lambda: self.visible_windows() == before, 5, 0.1, "the pop-up to close")
+                bells = self.bells.value()
+                p.type_text(str(n))
+                p.key("Return")
+                try:
+                    self.bells.wait_for(bells + 1, run_timeout(n))
+                except DriverError:
+                    self.fail(f"the click of button {button} took the focus from the number box")
+                self.assert_document(n, self.copy())
 
     def open_about(self):
         """Opens the About window through the Help menu and gives it the focus."""

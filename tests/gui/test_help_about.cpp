@@ -627,7 +627,7 @@ void HelpAboutTest::helpCommand() {
     QVERIFY(form.isVisible() && QApplication::activeModalWidget() == nullptr);
     QVERIFY(guitest::ShowActive(&form));
     guitest::EnterNumber(form, "5");
-    QCOMPARE(form.Ui().rtfResp->toPlainText(), QStringLiteral("  0000120"));
+    QCOMPARE(guitest::ResultShown(form), QStringLiteral("  0000120"));
 }
 
 void HelpAboutTest::helpViewerGoesWithTheWindow() {
