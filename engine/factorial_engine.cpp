@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "engine/grouped_loop.h"
@@ -148,7 +149,14 @@ LoopOutcome Engine::RunFactorLoop(RunState& rs, const EngineHooks& hooks) const 
         GroupedLoopConfig config{group_, FactorsPerPass(), nullptr, loop_};
         // Helpers only for a number that can grow long enough to split.
         if (threads > 1 && rs.Limbs.Capacity() >= loop_.parallelThreshold) {
-            if (!pool_) pool_ = std::make_unique<PassPool>(threads);
+            if (!pool_) {
+                try {
+                    pool_ = std::make_unique<PassPool>(threads);
+                } catch (const std::system_error&) {
+                    // The system would start no more threads: this run goes
+                    // on the calling thread alone, and the next one tries again.
+                }
+            }
             config.pool = pool_.get();
         }
         return RunGroupedFactorLoop(rs, hooks, config);

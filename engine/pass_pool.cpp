@@ -88,10 +88,21 @@ void SplitChooser::Record(bool split, std::size_t limbs, double seconds) {
 }
 
 PassPool::PassPool(int threads) {
-    for (int k = 1; k < threads; ++k) helpers_.emplace_back([this] { HelperLoop(); });
+    try {
+        for (int k = 1; k < threads; ++k) helpers_.emplace_back([this] { HelperLoop(); });
+    } catch (...) {
+        // A helper the system would not start (no memory, no more threads):
+        // the ones already running are ended, as none may be left unjoined.
+        EndHelpers();
+        throw;
+    }
 }
 
 PassPool::~PassPool() {
+    EndHelpers();
+}
+
+void PassPool::EndHelpers() {
     quit_.store(true, std::memory_order_relaxed);
     jobs_.fetch_add(1, std::memory_order_seq_cst);
     jobs_.notify_all();

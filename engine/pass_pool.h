@@ -83,6 +83,7 @@ class PassPool {
     using Call = void (*)(void* task, int part);
     void RunJob(int parts, void* task, Call call);
     void HelperLoop();
+    void EndHelpers();
     // Claims and runs parts of job `job` until none is left or the job is
     // over; returns how many it ran.
     int Work(uint32_t job);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/pass_pool.h"
+#include "gui/failing_new.h"
 
 using namespace kaldrome;
 
@@ -133,6 +134,25 @@ TEST(PassPool, NoHelperOutlivesThePool) {
         }
         EXPECT_EQ(ThreadsOfThisProcess(), before) << threads << " threads";
     }
+}
+
+// A helper that cannot be started (here its third allocation, the helper
+// list growing to four, fails as with full memory): the pool is not made, the
+// failure reaches the caller, and the two helpers already running are ended
+// rather than left to abort the program.
+TEST(PassPool, AHelperThatCannotStartLeavesNoThreadBehind) {
+    const int before = ThreadsOfThisProcess();
+    failing_new::Arm(4 * sizeof(std::thread), 4 * sizeof(std::thread) + 1);
+    EXPECT_THROW(PassPool pool(4), std::bad_alloc);
+    failing_new::Disarm();
+    EXPECT_EQ(failing_new::failedSize.load(), 4 * sizeof(std::thread));
+    EXPECT_EQ(ThreadsOfThisProcess(), before);
+    // And a pool made afterwards works.
+    PassPool pool(4);
+    std::atomic<int> parts{0};
+    auto task = [&](int) { parts.fetch_add(1); };
+    pool.Run(4, task);
+    EXPECT_EQ(parts.load(), 4);
 }
 
 // The choice between splitting and not, fed with made-up times per limb.
