@@ -64,6 +64,7 @@ QUESTION = (10, 8, 337, 25)
 NUMBER_LABEL = (10, 32, 142, 20)
 DIGITS_LABEL = (9, 232, 238, 20)
 CLOCKS = (0, 286, 479, 52)  # both clocks and the percent bar
+BLANK = (130, 288, 170, 20)  # between the clocks, below where any menu reaches
 ABOUT_CONTINUE = (304, 112)  # points in the About window
 ABOUT_LINK = (110, 137)
 HELP_CAPTION = "Kaldrome Help"
@@ -251,6 +252,7 @@ class Monkey:
         time.sleep(max(0.0, self.last_click + 0.6 - time.monotonic()))
         if window is None:
             self.focus_main()
+            self.raise_main()
             window = self.p.window
             x, y = self.p.client_point(x, y)
         else:
@@ -275,11 +277,14 @@ class Monkey:
 
     # ------------------------------------------------------------ reading the window
 
-    def grab(self) -> xdriver.Picture:
+    def raise_main(self) -> None:
         # Without a window manager nothing raises a window that gets the focus;
         # the help viewer, when open, may lie over the main window.
         if self.model.help_open:
             self.server.tool("xdotool", "windowraise", self.p.window)
+
+    def grab(self) -> xdriver.Picture:
+        self.raise_main()
         return self.p.grab()
 
     def grab_region(self, rect) -> bytes:
@@ -607,7 +612,7 @@ class Monkey:
 
     def act_menu_click_away(self) -> None:
         self.log(f"click beside the open {self.model.menu} menu")
-        self.click(*self.inside(QUESTION))
+        self.click(*self.inside(BLANK))
         self.close_menu()
         self.model.menu = None
 
