@@ -309,10 +309,10 @@ class Program:
         """printers=False points the program's CUPS client at a socket where no
         server listens, so that it sees no printer and can never print on the
         machine running the tests; True leaves the system's CUPS in reach.
-        env adds to (or replaces) the program's environment."""
+        env adds to or replaces the program's environment (HOME, PRINTER, ...)."""
         self.server = server
-        self.extra_env = env or {}
         self.printers = printers
+        self.extra_env = dict(env or {})
         self.binary = binary
         self.workdir = workdir
         self.proc: subprocess.Popen | None = None
