@@ -435,7 +435,7 @@ class Monkey:
             "stop": 5 if running else 1, "exit": 1 if running else 0.3,
             "watch_run": 2 if running else 0,
             "enter_on_stop": 1 if running and m.focus == "stop" else 0,
-            "alt_and_switch": 1 if running and m.help_open else 0,
+            "alt_and_switch": 1 if running else 0,
             "help_keys": 1 if m.help_open else 0, "close_help": 1.5 if m.help_open else 0,
         }
 
@@ -725,6 +725,9 @@ class Monkey:
 
     def act_alt_and_switch(self) -> None:
         self.log("Alt, then to the help viewer and back")
+        if not self.model.help_open:
+            self.log("  F1 to have the help viewer")
+            self.help_viewer(lambda: self.keys("F1"))
         self.keys("alt")
         # Where the focus returns, and with what selected, is the window's business.
         self.model.focus, self.model.selected = "unknown", None
