@@ -20,6 +20,7 @@
 
 #include "engine/factorial_engine.h"
 #include "engine/kernels.h"
+#include "engine/result_check.h"
 #include "engine/run_sequence.h"
 #include "resulttext/result_text.h"
 
@@ -157,6 +158,21 @@ int main(int argc, char** argv) {
         }
     }
 
+    // The check of the finished limbs, timed on its own (the runs above include
+    // it): cheap next to the run, so it is repeated at least 11 times.
+    std::vector<double> check;
+    if (n >= 4) {
+        for (int r = 0; r < std::max(reps, 11); ++r) {
+            const auto t0 = std::chrono::steady_clock::now();
+            const Outcome<void> checked = CheckResult(rs);
+            check.push_back(Seconds(t0));
+            if (!checked.Ok()) {
+                std::fprintf(stderr, "kaldrome-bench: %s\n", checked.Error().message.c_str());
+                return 1;
+            }
+        }
+    }
+
     const uint64_t steps = n >= 4 ? CountLimbSteps(n) : 0;  // N <= 3 runs no pass
     std::printf("N              %d\n", n);
     std::printf("kernel         %s\n", std::string(KernelName(chosen.Kernel())).c_str());
@@ -169,6 +185,8 @@ int main(int argc, char** argv) {
                     kernelPrefixSeconds, reps);
         std::printf("render time    %.4f s   (display text, %zu characters)\n", Median(render),
                     rs.DisplayText.size());
+        std::printf("check time     %.2f ms  (residues and digit count, median of %zu)\n",
+                    Median(check) * 1e3, check.size());
     }
     std::printf("digits         %d\n", rs.DigitCount);
     return 0;

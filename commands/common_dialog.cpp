@@ -1,15 +1,63 @@
 #include "commands/common_dialog.h"
 
-#include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QPrintDialog>
+#include <QFileIconProvider>
+#include <QMimeDatabase>
 #include <QPrinter>
-#include <QPushButton>
+#include <QSettings>
 #include <QWidget>
 
 #include "commands/help_viewer.h"
+#include "commands/print_setup.h"
 
 namespace kaldrome {
+
+namespace {
+
+// Icons and type names by the kind of entry and its name alone. Qt's own
+// provider reads a file's first bytes to tell its type, and a read can block
+// for ever (/proc/kmsg as root, a device); the dialog would then never answer.
+// Asked from the model's worker thread too, so everything is made up front.
+class KindIconProvider : public QAbstractFileIconProvider {
+  public:
+    KindIconProvider() {
+        const QFileIconProvider style;
+        for (int type = Computer; type <= File; ++type)
+            icons_[type] = style.icon(static_cast<IconType>(type));
+    }
+    QIcon icon(IconType type) const override { return icons_[type]; }
+    QIcon icon(const QFileInfo& info) const override {
+        if (info.isRoot()) return icons_[Drive];
+        return icons_[info.isDir() ? Folder : File];
+    }
+    QString type(const QFileInfo& info) const override {
+        if (info.isDir()) return CommonDialog::tr("Folder");
+        const QMimeType mime =
+            mimes_.mimeTypeForFile(info.fileName(), QMimeDatabase::MatchExtension);
+        return mime.isDefault() ? CommonDialog::tr("File") : mime.comment();
+    }
+
+  private:
+    QIcon icons_[File + 1];
+    QMimeDatabase mimes_;
+};
+
+// Qt's file dialog keeps its history, last folder and view in Qt's own
+// settings file and reads them back next time. This program keeps no
+// settings, so Qt's settings of this process go where nothing can be made
+// or read (a path under a device).
+void KeepNoSettings() {
+    static const bool done = [] {
+        const QString nowhere = QStringLiteral("/dev/null");
+        for (const auto format : {QSettings::NativeFormat, QSettings::IniFormat})
+            for (const auto scope : {QSettings::UserScope, QSettings::SystemScope})
+                QSettings::setPath(format, scope, nowhere);
+        return true;
+    }();
+    (void)done;
+}
+
+}  // namespace
 
 CommonDialog::CommonDialog(QWidget* owner) : QObject(owner), owner_(owner) {}
 
@@ -40,8 +88,11 @@ QString CommonDialog::PrinterDialogTitle(int flags) {
 }
 
 bool CommonDialog::ShowSave() {
+    KeepNoSettings();
+    KindIconProvider icons;  // outlives the dialog and its model's worker
     // Qt's own widget dialog: the same on every desktop, and drivable by tests.
     QFileDialog dialog(owner_, DialogTitle);
+    dialog.setIconProvider(&icons);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -70,16 +121,15 @@ bool CommonDialog::ShowSave() {
 }
 
 bool CommonDialog::ShowPrinter(QPrinter& printer) {
-    QPrintDialog dialog(&printer, owner_);
-    dialog.setWindowTitle(PrinterDialogTitle(Flags));
-    if (Flags & PrintSetupForm) {
-        // Which printer and which paper; nothing about pages or copies.
-        dialog.setOptions(QAbstractPrintDialog::PrintShowPageSize);
-        // Setting up prints nothing: the button that confirms says so.
-        if (auto* buttons = dialog.findChild<QDialogButtonBox*>())
-            if (QPushButton* ok = buttons->button(QDialogButtonBox::Ok)) ok->setText(tr("OK"));
-    }
-    return dialog.exec() == QDialog::Accepted;
+    // The form works on a copy; the printer changes only when the user accepts.
+    const QPageLayout layout = printer.pageLayout();
+    PrinterChoice choice{printer.printerName(), layout.pageSize(), layout.orientation()};
+    if (!ChoosePrinter(owner_, PrinterDialogTitle(Flags), AvailablePrinters(), choice))
+        return false;
+    printer.setPrinterName(choice.name);
+    printer.setPageSize(choice.pageSize);
+    printer.setPageOrientation(choice.orientation);
+    return true;
 }
 
 HelpViewer* CommonDialog::HelpWindow() const {

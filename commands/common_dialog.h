@@ -3,7 +3,7 @@
 // Its settings persist between uses, so every command sets what it relies on
 // right before showing it: Create File the save settings, Print Setup its
 // flags, Help the help file and command. Behind it stand Qt's own (non-native)
-// file dialog for saving and Qt's print dialog.
+// file dialog for saving and the program's own Print Setup form.
 #pragma once
 
 #include <QObject>
@@ -46,8 +46,8 @@ class CommonDialog : public QObject {
     // and the result is true. On cancel: false when CancelError is set; otherwise
     // FileName becomes empty and the result is true.
     bool ShowSave();
-    // Shows the printer dialog for printer (its setup form when Flags has
-    // PrintSetupForm); true when accepted, and only then is printer changed.
+    // Shows the Print Setup form (printer choice and page settings) for
+    // printer; true when accepted, and only then is printer changed.
     bool ShowPrinter(QPrinter& printer);
     // Opens the help viewer on HelpFile with HelpCommand; returns at once.
     void ShowHelp();

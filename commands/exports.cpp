@@ -4,12 +4,15 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFontMetricsF>
+#include <QMimeData>
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QSaveFile>
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
 #include <string_view>
 
 #include "uikit/message_box.h"
@@ -32,6 +35,11 @@ Failure Reason(const QFileDevice& file) {
 
 constexpr std::string_view LineEnd = "\r\n";
 
+// What a printout keeps back for closing its document when memory runs out:
+// Qt's PDF writer takes some 16 MB for a moment whenever it closes a page.
+// Address space only; the pages are never touched.
+constexpr std::size_t PrintReserveBytes = std::size_t{32} << 20;
+
 // Largest and smallest point sizes tried for the printout.
 constexpr qreal PrintPointSize = 10.0;
 constexpr qreal SmallestPointSize = 4.0;
@@ -46,43 +54,76 @@ QFont FixedPitchFont(qreal pointSize) {
 
 }  // namespace
 
-QByteArray FileBytes(const std::string& document) {
-    QByteArray bytes = QString::fromStdString(document).toLocal8Bit();
-    bytes.append(LineEnd.data(), static_cast<qsizetype>(LineEnd.size()));
-    return bytes;
+Outcome<void> WriteDocumentFile(const QString& path, const std::string& document) {
+    return WriteDocumentFile(path, {document});
 }
 
-Outcome<void> WriteDocumentFile(const QString& path, const std::string& document) {
-    QSaveFile file(path);
-    // Unbuffered: a short write shows here, not in a flush inside commit(),
-    // whose failure Qt 6.4 does not report (the short file would replace the target).
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return Reason(file);
-    const QByteArray bytes = FileBytes(document);
-    qint64 written = 0;
-    while (written < bytes.size()) {
-        // One write of the whole document; the loop only resumes after a short write,
-        // so that the second attempt reports the reason (disk full, file too large).
-        const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
-        if (n <= 0) {
+Outcome<void> WriteDocumentFile(const QString& path, DocumentPieces document) {
+    try {
+        QSaveFile file(path);
+        // Where the folder takes no new file but the file itself may be written, the
+        // file is rewritten in place: replacing it is what the user asked for, at the
+        // cost of the old contents on a failed write.
+        file.setDirectWriteFallback(true);
+        // Unbuffered: a short write shows here, not in a flush inside commit(),
+        // whose failure Qt 6.4 does not report (the short file would replace the target).
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return Reason(file);
+        // One write of each piece; the loop only resumes after a short write, so that
+        // the second attempt reports the reason (disk full, file too large).
+        auto writeAll = [&file](std::string_view bytes) {
+            const auto size = static_cast<qint64>(bytes.size());
+            qint64 written = 0;
+            while (written < size) {
+                const qint64 n = file.write(bytes.data() + written, size - written);
+                if (n <= 0) return false;
+                written += n;
+            }
+            return true;
+        };
+        // Qt's local 8-bit encoding is UTF-8 here, the document's own, so its bytes
+        // go out as they are, with no copy of a text that may be megabytes long.
+        bool complete = true;
+        for (const std::string_view piece : document) complete = complete && writeAll(piece);
+        if (!complete || !writeAll(LineEnd)) {
             Failure reason = Reason(file);
             file.cancelWriting();  // the temporary file goes with the QSaveFile
             return reason;
         }
-        written += n;
+        // commit() flushes, closes and renames; the temporary file is removed on failure.
+        if (!file.commit()) return Reason(file);
+        return {};
+    } catch (const std::bad_alloc&) {
+        return Failure{OutOfMemoryText().toStdString()};
     }
-    // commit() flushes, closes and renames; the temporary file is removed on failure.
-    if (!file.commit()) return Reason(file);
-    return {};
 }
 
 Outcome<void> PutOnClipboard(QClipboard* clipboard, const std::string& document) {
+    return PutOnClipboard(clipboard, {document});
+}
+
+Outcome<void> PutOnClipboard(QClipboard* clipboard, DocumentPieces document) {
     if (clipboard == nullptr) return Told("No clipboard is available.");
-    const QString text = QString::fromStdString(document);
-    clipboard->clear();
-    clipboard->setText(text);
-    // Another program may hold the clipboard; then what we read back is not ours.
-    if (clipboard->text() != text) return Told("The clipboard did not accept the result.");
-    return {};
+    try {
+        // The document's own bytes (UTF-8, as Qt reads text/plain), not a UTF-16
+        // copy of twice the size. Made before the clipboard is touched: a text that
+        // does not fit in memory leaves the clipboard as it was.
+        qsizetype size = 0;
+        for (const std::string_view piece : document) size += static_cast<qsizetype>(piece.size());
+        QByteArray bytes;
+        bytes.reserve(size);
+        for (const std::string_view piece : document)
+            bytes.append(piece.data(), static_cast<qsizetype>(piece.size()));
+        auto data = std::make_unique<QMimeData>();
+        data->setData(QStringLiteral("text/plain"), bytes);
+        clipboard->setMimeData(data.release());
+        // Another program may hold the clipboard; then what we read back is not ours.
+        const QMimeData* held = clipboard->mimeData();
+        if (held == nullptr || held->data(QStringLiteral("text/plain")) != bytes)
+            return Told("The clipboard did not accept the result.");
+        return {};
+    } catch (const std::bad_alloc&) {
+        return Failure{OutOfMemoryText().toStdString()};
+    }
 }
 
 PrintLayout LayoutFor(QPainter& painter) {
@@ -110,40 +151,65 @@ PrintLayout LayoutFor(QPainter& painter) {
     return layout;
 }
 
-Outcome<void> PrintDocument(QPrinter& printer, const std::string& document) {
+Outcome<PrintEnd> PrintDocument(QPagedPaintDevice& device, const std::string& document,
+                                const PrintProgress& progress,
+                                const std::function<void()>& release) try {
+    // Memory kept back while pages are drawn: when an allocation fails, this
+    // goes first, so that the painter can still close the document (ending it
+    // allocates too, and a second failure there would end the program).
+    auto reserve = std::make_unique_for_overwrite<char[]>(PrintReserveBytes);
     QPainter painter;
-    if (!painter.begin(&printer)) return Told("The printer could not start the document.");
+    if (!painter.begin(&device)) return Told("The printer could not start the document.");
     const PrintLayout layout = LayoutFor(painter);
     painter.setFont(layout.font);
     painter.setPen(Qt::black);
 
+    const auto lines = std::count(document.begin(), document.end(), '\n') + 1;
+    const int pages = static_cast<int>((lines + layout.linesPerPage - 1) / layout.linesPerPage);
     bool pagesOk = true;
+    bool outOfMemory = false;
+    bool stopped = progress && !progress(0, pages);
+    int page = 0;
     int lineOnPage = 0;
     std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = document.find(LineEnd, start);
-        const std::string_view line = std::string_view(document).substr(
-            start, end == std::string::npos ? std::string::npos : end - start);
-        if (lineOnPage == layout.linesPerPage) {
-            if (!printer.newPage()) {
-                pagesOk = false;
-                break;
+    try {
+        while (!stopped) {
+            const std::size_t end = document.find(LineEnd, start);
+            const std::string_view line = std::string_view(document).substr(
+                start, end == std::string::npos ? std::string::npos : end - start);
+            if (lineOnPage == layout.linesPerPage) {
+                stopped = progress && !progress(++page, pages);
+                if (stopped) break;
+                if (!device.newPage()) {
+                    pagesOk = false;
+                    break;
+                }
+                lineOnPage = 0;
             }
-            lineOnPage = 0;
+            if (!line.empty()) {
+                const QPointF baseline(0, layout.ascent + lineOnPage * layout.lineHeight);
+                painter.drawText(
+                    baseline, QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+            }
+            ++lineOnPage;
+            if (end == std::string::npos) break;
+            start = end + LineEnd.size();
         }
-        if (!line.empty()) {
-            const QPointF baseline(0, layout.ascent + lineOnPage * layout.lineHeight);
-            painter.drawText(baseline,
-                             QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
-        }
-        ++lineOnPage;
-        if (end == std::string::npos) break;
-        start = end + LineEnd.size();
+    } catch (const std::bad_alloc&) {
+        reserve.reset();
+        if (release) release();
+        outOfMemory = true;
     }
     const bool ended = painter.end();
-    if (!pagesOk || !ended || printer.printerState() == QPrinter::Error)
+    if (outOfMemory) return Failure{OutOfMemoryText().toStdString()};
+    if (stopped) return PrintEnd::Cancelled;
+    const auto* printer = dynamic_cast<const QPrinter*>(&device);
+    if (!pagesOk || !ended || (printer != nullptr && printer->printerState() == QPrinter::Error))
         return Told("The printer did not accept the document.");
-    return {};
+    if (progress) progress(pages, pages);
+    return PrintEnd::Printed;
+} catch (const std::bad_alloc&) {
+    return Failure{OutOfMemoryText().toStdString()};
 }
 
 bool FollowDefaultPrinter(QPrinter& printer, bool keepChoice) {
@@ -159,6 +225,12 @@ bool FollowDefaultPrinter(QPrinter& printer, bool keepChoice) {
 void ShowNoPrinterMessage(QWidget* parent) {
     ShowStopMessage(parent,
                     QStringLiteral("You don't have any Printer installed!\nPlease install one."));
+}
+
+QString OutOfMemoryText() {
+    return Tr(
+        "There is not enough memory to export the result.\n"
+        "The result stays on screen; closing other programs may help.");
 }
 
 QString FileErrorText(const QString& path, const QString& reason) {

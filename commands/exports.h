@@ -8,27 +8,36 @@
 #include <QByteArray>
 #include <QFont>
 #include <QString>
+#include <functional>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "base/outcome.h"
 
 class QClipboard;
+class QPagedPaintDevice;
 class QPainter;
 class QPrinter;
 class QWidget;
 
 namespace kaldrome {
 
-// The bytes of a file: the document in the locale's text encoding, then CR LF; no BOM.
-QByteArray FileBytes(const std::string& document);
+// A document in pieces, handed on in order without being joined first.
+using DocumentPieces = std::initializer_list<std::string_view>;
 
-// Writes FileBytes(document) to path in one write, through a temporary file in
+// Writes the document and one CR LF to path (no BOM; the document's text is
+// UTF-8, the local encoding), through a temporary file in
 // the same folder that replaces the target only when complete: a failure never
-// leaves a half-written file nor harms an existing one.
+// leaves a half-written file nor harms an existing one. Where the folder allows
+// no temporary file but the file is writable, the file is rewritten in place.
 Outcome<void> WriteDocumentFile(const QString& path, const std::string& document);
+// The same, with the document in pieces, one write for each.
+Outcome<void> WriteDocumentFile(const QString& path, DocumentPieces document);
 
 // Empties clipboard, then puts the document on it as plain text only.
 Outcome<void> PutOnClipboard(QClipboard* clipboard, const std::string& document);
+Outcome<void> PutOnClipboard(QClipboard* clipboard, DocumentPieces document);
 
 // How a document is laid out on the printer's pages: one printed line per
 // document line, in a fixed-pitch font small enough for a full line of digits.
@@ -46,9 +55,20 @@ inline constexpr int PrintLineChars = 72;
 // The layout for a painter that is active on a printer.
 PrintLayout LayoutFor(QPainter& painter);
 
-// Prints the document on printer, page by page as lines come: no layout of the
-// whole text is built in memory.
-Outcome<void> PrintDocument(QPrinter& printer, const std::string& document);
+// How a printout ended when nothing failed.
+enum class PrintEnd { Printed, Cancelled };
+
+// Told before the first page and after each page: pages done, of pages in all.
+// Returns false to stop the printout there.
+using PrintProgress = std::function<bool(int done, int pages)>;
+
+// Prints the document on device (a printer or a PDF writer), page by page as
+// lines come: no layout of the whole text is built in memory. When memory runs
+// out, release (if given) lets go of what the device holds before the document
+// is closed, and the printout fails with OutOfMemoryText().
+Outcome<PrintEnd> PrintDocument(QPagedPaintDevice& device, const std::string& document,
+                                const PrintProgress& progress = {},
+                                const std::function<void()>& release = {});
 
 // Makes printer follow the system's default printer, unless it prints to a
 // file or keepChoice names a printer chosen in Print Setup that still exists.
@@ -57,6 +77,9 @@ bool FollowDefaultPrinter(QPrinter& printer, bool keepChoice);
 
 // "You don't have any Printer installed!" / "Please install one.": stop icon, OK.
 void ShowNoPrinterMessage(QWidget* parent);
+
+// The message for an export that ran out of memory.
+QString OutOfMemoryText();
 
 // The text of that message for a file that could not be written.
 QString FileErrorText(const QString& path, const QString& reason);

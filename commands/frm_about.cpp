@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
@@ -97,6 +98,19 @@ FrmAbout::FrmAbout(QWidget* parent)
     rtfAbout->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     rtfAbout->document()->setDocumentMargin(2);
     setTabOrder(cmdContinue, rtfAbout);
+    // Text typed or pasted takes the format beside the caret, which at the start
+    // of a line or next to a name is the blue serif of the names: whatever the
+    // user puts in is made plain.
+    connect(rtfAbout->document(), &QTextDocument::contentsChange, this,
+            [this](int position, int /*removed*/, int added) {
+                if (filling_ || added <= 0) return;
+                filling_ = true;
+                QTextCursor typed(rtfAbout->document());
+                typed.setPosition(position);
+                typed.setPosition(position + added, QTextCursor::KeepAnchor);
+                typed.setCharFormat(PlainFormat());
+                filling_ = false;
+            });
 
     imgKaldrome = new QLabel(this);
     imgKaldrome->setObjectName(QStringLiteral("imgKaldrome"));
@@ -148,6 +162,7 @@ void FrmAbout::Form_Load() {
 }
 
 void FrmAbout::FillAboutText() {
+    const QScopedValueRollback<bool> filling(filling_, true);
     QTextDocument* doc = rtfAbout->document();
     doc->clear();
     QTextCursor c(doc);

@@ -47,6 +47,7 @@ class FrmAbout : public QDialog {
     void CentreOnScreen();
 
     bool linkPressed_ = false;
+    bool filling_ = false;  // the window's own text is being put in
 };
 
 }  // namespace kaldrome

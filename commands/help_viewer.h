@@ -7,10 +7,12 @@
 // viewer in plain words and the rest of the program carries on.
 #pragma once
 
+#include <QMargins>
 #include <QString>
 #include <QWidget>
 
 class QPushButton;
+class QScreen;
 class QTextBrowser;
 
 namespace kaldrome {
@@ -55,8 +57,16 @@ class HelpViewer : public QWidget {
     // Reads the help file again and shows its contents page.
     void ShowContents();
 
+  protected:
+    bool event(QEvent* event) override;
+
   private:
     void Load(const QString& helpFile, int command);
+    // Sizes and places the window so that it fits, frame included, on the
+    // screen it opens on, up to its preferred size.
+    void FitToScreen();
+    QMargins FrameMargins() const;
+    QScreen* TargetScreen() const;
     void ShowLoadError(const QString& message);
     void UpdateButtons();
 
@@ -66,6 +76,7 @@ class HelpViewer : public QWidget {
     QPushButton* cmdForward_ = nullptr;
     QString helpFile_;
     QString loadError_;
+    bool fitWhenFramed_ = false;  // fit again once the window manager's frame is known
 };
 
 }  // namespace kaldrome

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "engine/result_check.h"
 #include "resulttext/result_text.h"
 
 namespace kaldrome {
@@ -23,6 +24,8 @@ Outcome<RunOutcome> RunFactorial(RunState& rs, const Engine& engine, int32_t tar
     const LoopOutcome loop = engine.RunFactorLoop(rs, hooks);
     if (hooks.loopEnded) hooks.loopEnded();
     if (loop == LoopOutcome::Stopped) return RunOutcome::Stopped;
+    // Nothing is rendered from limbs that fail the check.
+    if (const Outcome<void> checked = CheckResult(rs); !checked.Ok()) return checked.Error();
     RenderDisplayText(rs);
     rs.DigitCount = CountDigits(rs);
     return RunOutcome::Completed;

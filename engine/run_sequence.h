@@ -23,8 +23,10 @@ enum class RunOutcome { SmallResult, Completed, Stopped };
 // In order: clocks cleared, StopRequested cleared, texts emptied (StartRun),
 // Target set; for N up to 3 both texts are the small result, PlainTextReady is
 // true and DigitCount 1; otherwise the limbs are seeded, limbsSeeded runs, the
-// factor loop runs with the hooks, loopEnded runs, and a completed loop renders
-// DisplayText and counts the digits. Fails, changing nothing, for a target outside 0..999,999.
+// factor loop runs with the hooks, loopEnded runs, and a completed loop has its
+// limbs checked (CheckResult), then renders DisplayText and counts the digits.
+// Fails, changing nothing, for a target outside 0..999,999; fails with the
+// texts left empty when the finished limbs fail the check.
 Outcome<RunOutcome> RunFactorial(RunState& rs, const Engine& engine, int32_t target,
                                  const RunHooks& hooks = {});
 

@@ -9,21 +9,23 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
+#include <new>
 
 #include "base/number_format.h"
 #include "commands/common_dialog.h"
 #include "engine/progress.h"
 #include "mainwindow/key_filter.h"
 #include "mainwindow/percent_bar.h"
+#include "mainwindow/result_view.h"
 #include "mainwindow/utilities.h"
 #include "resulttext/result_document.h"
 #include "uikit/centre_on_screen.h"
 #include "uikit/fonts.h"
+#include "uikit/message_box.h"
 #include "uikit/program_icon.h"
 
 namespace kaldrome {
@@ -70,6 +72,10 @@ Form1::Form1(const NumberSeparators& separators, QWidget* parent)
 }
 
 Form1::~Form1() {
+    // Closing the window as it goes moves the focus: nothing may look at it then.
+    disconnect(focusWatch_);
+    // The result box reads the run's text, which goes before the box does.
+    ui_.rtfResp->Clear();
     qApp->removeEventFilter(keyFilter_.get());
 }
 
@@ -77,6 +83,11 @@ void Form1::Form_Load() {
     // Key preview: keys go to the focused widget, so the window watches them
     // on the application and acts only for its own widgets.
     qApp->installEventFilter(keyFilter_.get());
+    focusWatch_ =
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+            if (now == menuBar() && old != nullptr && old->window() == this)
+                focusBeforeMenus_ = old;
+        });
     DisableResultMenus(*this);
     ui_.picPercentBar->hide();
     ui_.rtfResp->setToolTip(QString());
@@ -175,29 +186,57 @@ void Form1::SetResultPointer(bool busy) {
 }
 
 void Form1::ComputeFactorial() {
-    // The busy state; the run record starts afresh in the run sequence.
+    // The busy state; the run record starts afresh in the run sequence. Stop
+    // shows its focus frame, as after a key.
+    setAttribute(Qt::WA_KeyboardFocusChange);
     ui_.cmdStop->setFocus();
-    ui_.rtfResp->clear();
+    ui_.rtfResp->Clear();  // before the run sequence empties the text it shows
     DisableResultMenus(*this);
     ui_.rtfResp->setToolTip("Alt to Pause");
     SetResultPointer(true);
     ui_.lblDigitos->setText(DigitsPending);
 
+    // The number entry has checked the target: a run fails only when memory
+    // runs out or its result fails its check, and showing a result can run out
+    // of memory too.
     const Outcome<RunOutcome> outcome = run_.Run(*this);
-    // The number entry has checked the target; nothing else starts a run.
-    KALDROME_ASSERT(outcome.Ok());
-    const auto ended = outcome.Ok() ? outcome.Value() : RunOutcome::Stopped;
-    if (ended == RunOutcome::SmallResult) {
-        ShowSmallResult();
-    } else if (ended == RunOutcome::Completed) {
-        ShowResult();
-    } else if (!Quitting()) {
-        SelectAllText(ui_.txtN);
+    if (!outcome.Ok()) {
+        if (run_.RanOutOfMemory()) {
+            ShowOutOfMemory();
+        } else {
+            // Otherwise the finished result failed its check.
+            ShowFailedResult(outcome.Error().message);
+        }
+        return;
     }
+    try {
+        if (outcome.Value() == RunOutcome::SmallResult) {
+            ShowSmallResult();
+        } else if (outcome.Value() == RunOutcome::Completed) {
+            ShowResult();
+        } else if (!Quitting()) {
+            SelectAllText(ui_.txtN);
+        }
+    } catch (const std::bad_alloc&) {
+        ShowOutOfMemory();
+    }
+}
+
+void Form1::ShowOutOfMemory() {
+    // The window stays as it is, as after a stop; what the result took is given
+    // back, and there is nothing to export.
+    std::string().swap(run_.State().DisplayText);
+    SetResultPointer(false);
+    if (Quitting()) return;
+    SelectAllText(ui_.txtN);  // where the focus returns from the message
+    const std::string target = FormatGrouped(run_.State().Target, separators_);
+    ShowStopMessage(this, QStringLiteral("There is not enough memory for the result of %1!.")
+                              .arg(QString::fromStdString(target)));
 }
 
 void Form1::ShowSmallResult() {
     const RunState& rs = run_.State();
+    ui_.picPercentBar->hide();
     ui_.lblNumero->setText(QString::number(rs.Target) + "!=");
     ui_.Label2->show();
     ui_.lblTime->setText(ClockText(rs.ElapsedH, rs.ElapsedM, rs.ElapsedS, separators_));
@@ -208,15 +247,26 @@ void Form1::ShowSmallResult() {
 
 void Form1::ShowResult() {
     const RunState& rs = run_.State();
-    ui_.picPercentBar->hide();
-    ui_.rtfResp->setPlainText(
-        QString::fromLatin1(rs.DisplayText.data(), static_cast<qsizetype>(rs.DisplayText.size())));
+    // First, as it may fail for want of memory: nothing has changed then.
+    ui_.rtfResp->SetText(rs.DisplayText);
     EnableResultMenus(*this);
     ui_.rtfResp->setToolTip(QString());
     ui_.lblDigitos->setText(QString::fromStdString(DigitCountLine(rs.DigitCount, separators_)));
     SelectAllText(ui_.txtN);
     bell_.Ring();
     SetResultPointer(false);
+    ui_.picPercentBar->hide();
+}
+
+void Form1::ShowFailedResult(const std::string& message) {
+    // The run is over, but its result is wrong: nothing of it is shown, and the
+    // result commands stay disabled as the run left them.
+    ui_.picPercentBar->hide();
+    ui_.rtfResp->setToolTip(QString());
+    SetResultPointer(false);
+    if (Quitting()) return;
+    ShowFailure(message);
+    SelectAllText(ui_.txtN);
 }
 
 void Form1::ShowPercentBar() {
@@ -237,10 +287,27 @@ void Form1::DrawPercentBar(float p) {
     ui_.picPercentBar->Draw(p);
 }
 
+bool Form1::MenuBarKeyboardMode() const {
+    // In the mode the bar has the focus and one of its titles the keyboard. The
+    // focus alone outlives the mode: when the window loses the focus the mode
+    // ends, but the bar stays the window's focus widget.
+    const QMenuBar* bar = menuBar();
+    return bar->hasFocus() && bar->activeAction() != nullptr;
+}
+
 bool Form1::RunHeld() const {
     // An open menu, the menu bar's keyboard mode (Alt) or a modal window pauses the run.
-    return QApplication::activePopupWidget() != nullptr || menuBar()->hasFocus() ||
+    return QApplication::activePopupWidget() != nullptr || MenuBarKeyboardMode() ||
            QApplication::activeModalWidget() != nullptr;
+}
+
+bool Form1::event(QEvent* event) {
+    // Back from another window after the keyboard mode ended there: the focus
+    // goes where it was before Alt, not to a bar that no longer takes keys.
+    if (event->type() == QEvent::WindowActivate && focusWidget() == menuBar() &&
+        !MenuBarKeyboardMode() && focusBeforeMenus_ != nullptr)
+        focusBeforeMenus_->setFocus(Qt::ActiveWindowFocusReason);
+    return QMainWindow::event(event);
 }
 
 }  // namespace kaldrome

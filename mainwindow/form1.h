@@ -14,6 +14,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,7 +30,6 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QPlainTextEdit;
 class QPrinter;
 class QPushButton;
 
@@ -38,6 +38,7 @@ namespace kaldrome {
 class CommonDialog;
 class KeyFilter;
 class PercentBar;
+class ResultView;
 
 class Form1 : public QMainWindow, private RunView {
     Q_OBJECT
@@ -56,7 +57,7 @@ class Form1 : public QMainWindow, private RunView {
         QLabel* Label3 = nullptr;
         QLabel* lblTime = nullptr;
         QLabel* lblEstimado = nullptr;
-        QPlainTextEdit* rtfResp = nullptr;
+        ResultView* rtfResp = nullptr;
         PercentBar* picPercentBar = nullptr;
         QFrame* Line1 = nullptr;
         CommonDialog* dlgDialogo = nullptr;
@@ -105,6 +106,10 @@ class Form1 : public QMainWindow, private RunView {
     QPrinter* Printer() const { return printer_.get(); }
     // The About window while it exists (created on first use, form1_help.cpp).
     QWidget* About() const { return frmAbout_; }
+    // For tests: damages the limbs of the next finished runs before their check.
+    void SetLimbFaultForTests(std::function<void(RunState&)> fault) {
+        run_.SetLimbFaultForTests(std::move(fault));
+    }
 
     // Command handlers (public so the pop-up twins, tests and the driver can reach them).
     void mnuCopy_Click();
@@ -116,6 +121,7 @@ class Form1 : public QMainWindow, private RunView {
     void mnuAbout_Click();
 
   protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -143,6 +149,8 @@ class Form1 : public QMainWindow, private RunView {
     void ComputeFactorial();
     void ShowSmallResult();
     void ShowResult();
+    void ShowFailedResult(const std::string& message);
+    void ShowOutOfMemory();
     void SetResultPointer(bool busy);
 
     // What a run shows while it goes (RunView).
@@ -151,6 +159,7 @@ class Form1 : public QMainWindow, private RunView {
     void ShowEstimateClock(int32_t h, int32_t m, int32_t s) override;
     void DrawPercentBar(float p) override;
     bool RunHeld() const override;
+    bool MenuBarKeyboardMode() const;
 
     // Exports (form1_commands.cpp).
     bool ResultReady() const;
@@ -170,6 +179,8 @@ class Form1 : public QMainWindow, private RunView {
     std::unique_ptr<QPrinter> printer_;
     bool printerFromSetup_ = false;  // Print keeps the printer Print Setup chose
     QPointer<QWidget> frmAbout_;
+    QPointer<QWidget> focusBeforeMenus_;  // where the focus was when the menu bar took it
+    QMetaObject::Connection focusWatch_;
 };
 
 }  // namespace kaldrome

@@ -4,9 +4,13 @@
 // hands it on; a failure is told to the user and leaves the result on screen.
 #include <QGuiApplication>
 #include <QPrinter>
+#include <new>
+#include <string>
 
 #include "commands/common_dialog.h"
 #include "commands/exports.h"
+#include "commands/print_job.h"
+#include "commands/print_queue.h"
 #include "mainwindow/form1.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
@@ -21,6 +25,19 @@ const QString SaveFilter =
     QStringLiteral("Word Document (*.doc)|*.doc|Text (*.txt)|*.txt|Rich Text Format (*.rtf)|*.rtf");
 constexpr int SaveFilterIndex = 3;
 
+// Runs the part of an export that builds, composes and hands on the document.
+// A failed allocation anywhere in it is told in the message box, and the plain
+// text it was building is given back; the result on screen stays as it is.
+template <class Export>
+void Guarded(QWidget* window, RunState& rs, Export&& exportIt) {
+    try {
+        exportIt();
+    } catch (const std::bad_alloc&) {
+        if (!rs.PlainTextReady) std::string().swap(rs.PlainText);
+        ShowStopMessage(window, OutOfMemoryText());
+    }
+}
+
 }  // namespace
 
 bool Form1::ResultReady() const {
@@ -32,10 +49,13 @@ bool Form1::ResultReady() const {
 void Form1::mnuCopy_Click() {
     if (!ResultReady()) return;
     RunState& rs = run_.State();
-    if (!rs.PlainTextReady) BuildPlainText(rs);
-    const Outcome<void> copied =
-        PutOnClipboard(QGuiApplication::clipboard(), ComposeResultDocument());
-    if (!copied.Ok()) ShowFailure(copied.Error().message);
+    Guarded(this, rs, [&] {
+        if (!rs.PlainTextReady) BuildPlainText(rs);
+        const Outcome<void> copied =
+            PutOnClipboard(QGuiApplication::clipboard(),
+                           {DocumentHead(rs), rs.PlainText, DocumentTail(rs, separators_)});
+        if (!copied.Ok()) ShowFailure(copied.Error().message);
+    });
 }
 
 void Form1::mnuCreateFile_Click() {
@@ -45,11 +65,15 @@ void Form1::mnuCreateFile_Click() {
     CommonDialog& dialog = *ui_.dlgDialogo;
     if (!dialog.ShowSave() || dialog.FileName.isEmpty()) return;
     RunState& rs = run_.State();
-    if (!rs.PlainTextReady) BuildPlainText(rs);
     const QString path = dialog.FileName;
-    const Outcome<void> written = WriteDocumentFile(path, ComposeResultDocument());
-    if (!written.Ok())
-        ShowStopMessage(this, FileErrorText(path, QString::fromStdString(written.Error().message)));
+    Guarded(this, rs, [&] {
+        if (!rs.PlainTextReady) BuildPlainText(rs);
+        const Outcome<void> written = WriteDocumentFile(
+            path, {DocumentHead(rs), rs.PlainText, DocumentTail(rs, separators_)});
+        if (!written.Ok())
+            ShowStopMessage(this,
+                            FileErrorText(path, QString::fromStdString(written.Error().message)));
+    });
 }
 
 void Form1::mnuPrint_Click() {
@@ -59,11 +83,27 @@ void Form1::mnuPrint_Click() {
         return;
     }
     QPrinter& printer = CurrentPrinter();
+    const QString queue = printer.printerName();
+    // A queue that refuses jobs is told before any time goes into the printout.
+    const Outcome<void> ready = CheckQueue(queue);
+    if (!ready.Ok()) {
+        ShowFailure(ready.Error().message);
+        return;
+    }
     RunState& rs = run_.State();
-    if (!rs.PlainTextReady) BuildPlainText(rs);
-    printer.setDocName(QStringLiteral("Kaldrome%1").arg(rs.Target));
-    const Outcome<void> printed = PrintDocument(printer, ComposeResultDocument());
-    if (!printed.Ok()) ShowFailure(printed.Error().message);
+    const QString title = QStringLiteral("Kaldrome%1").arg(rs.Target);
+    const QPageLayout layout = printer.pageLayout();
+    Guarded(this, rs, [&] {
+        if (!rs.PlainTextReady) BuildPlainText(rs);
+        const Outcome<PrintEnd> printed = PrintWithProgress(
+            this, layout, title, ComposeResultDocument(),
+            [&](const QByteArray& pdf) -> Outcome<void> {
+                const Outcome<int> job = SubmitPdf(queue, title, pdf, layout.pageSize().key());
+                if (!job.Ok()) return job.Error();
+                return {};
+            });
+        if (!printed.Ok()) ShowFailure(printed.Error().message);
+    });
 }
 
 void Form1::mnuPrintSetup_Click() {

@@ -8,13 +8,15 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QStyleOption>
 
 #include "commands/common_dialog.h"
 #include "mainwindow/form1.h"
+#include "mainwindow/number_box.h"
 #include "mainwindow/percent_bar.h"
+#include "mainwindow/result_view.h"
 #include "uikit/twips.h"
 
 namespace kaldrome {
@@ -49,13 +51,36 @@ QFont ResultFont() {
     return font;
 }
 
-// Alt alone puts the menu bar into keyboard mode, which holds a run still.
-class AltNavigationStyle : public QProxyStyle {
+// The desktop's font for a class of widget, as a font of its own: a font with
+// nothing set of its own would take the parent's (the window's bold one).
+QFont DesktopFont(const char* className) {
+    QFont font = QApplication::font(className);
+    font.setResolveMask(QFont::AllPropertiesResolved);
+    return font;
+}
+
+// The menu bar's style: Alt alone puts the bar into keyboard mode, which holds
+// a run still; in that mode the title that has the keyboard is lit as an open
+// one is, so that the pause can be seen.
+class MenuBarStyle : public QProxyStyle {
   public:
     int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                   QStyleHintReturn* returnData) const override {
         if (hint == SH_MenuBar_AltKeyNavigation) return 1;
         return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+        if (element == CE_MenuBarItem && item != nullptr && widget != nullptr &&
+            widget->hasFocus() && (item->state & State_Selected)) {
+            QStyleOptionMenuItem lit = *item;
+            lit.state |= State_Sunken;
+            QProxyStyle::drawControl(element, &lit, painter, widget);
+            return;
+        }
+        QProxyStyle::drawControl(element, option, painter, widget);
     }
 };
 
@@ -82,11 +107,12 @@ void Form1::CreateControls() {
         target->setObjectName(name);
         target->setGeometry(geometry);
         target->setToolTip(tip);
-        target->setAutoDefault(false);
+        // Enter presses the focused button (Space is refused by the key filter).
+        target->setAutoDefault(true);
     };
 
     // Created in tab order, so the focus chain follows it from the start.
-    ui_.txtN = new QLineEdit(client);
+    ui_.txtN = new NumberBox([this] { bell_.Ring(); }, client);
     ui_.txtN->setObjectName("txtN");
     ui_.txtN->setGeometry(Twips(5423, 60, 1215, 375));
     ui_.txtN->setMaxLength(6);
@@ -114,19 +140,15 @@ void Form1::CreateControls() {
     ui_.lblEstimado->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     ui_.lblEstimado->setToolTip("Hours: Minutes: Seconds");
 
-    ui_.rtfResp = new QPlainTextEdit(client);
+    ui_.rtfResp = new ResultView(client);
     ui_.rtfResp->setObjectName("rtfResp");
     ui_.rtfResp->setGeometry(Twips(285, 840, 6615, 2535));
-    ui_.rtfResp->setReadOnly(true);
-    ui_.rtfResp->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    ui_.rtfResp->setFocusPolicy(Qt::StrongFocus);
-    ui_.rtfResp->setTabChangesFocus(true);  // the box takes no typing, so Tab moves on
-    ui_.rtfResp->setUndoRedoEnabled(false);
-    ui_.rtfResp->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Tab reaches it; a click does not: the left button hands the focus to the
+    // number box, the right one opens the pop-up menu, the middle one does nothing.
+    ui_.rtfResp->setFocusPolicy(Qt::TabFocus);
     ui_.rtfResp->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     ui_.rtfResp->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ui_.rtfResp->setFont(ResultFont());
-    ui_.rtfResp->setBackgroundRole(QPalette::Base);  // the system's colour for window backgrounds
     // Its menu is the window's pop-up menu, opened on the right button.
     ui_.rtfResp->setContextMenuPolicy(Qt::PreventContextMenu);
     resultPointer_ = ui_.rtfResp->viewport()->cursor().shape();
@@ -139,6 +161,8 @@ void Form1::CreateControls() {
     yellow.setColor(QPalette::Window, QColor(255, 255, 0));
     ui_.picPercentBar->setPalette(yellow);
     ui_.picPercentBar->setAutoFillBackground(true);
+    // A picture box takes the focus like any control but the labels and the line.
+    ui_.picPercentBar->setFocusPolicy(Qt::StrongFocus);
 
     // From (0, 0) to (7440, 0): along the top edge, past the right one.
     ui_.Line1 = new QFrame(client);
@@ -153,6 +177,7 @@ void Form1::CreateControls() {
     setTabOrder(ui_.txtN, ui_.cmdExit);
     setTabOrder(ui_.cmdExit, ui_.cmdStop);
     setTabOrder(ui_.cmdStop, ui_.rtfResp);
+    setTabOrder(ui_.rtfResp, ui_.picPercentBar);  // skipped while hidden
 
     connect(ui_.cmdStop, &QPushButton::clicked, this, [this] { cmdStop_Click(); });
     connect(ui_.cmdExit, &QPushButton::clicked, this, [this] { cmdExit_Click(); });
@@ -166,7 +191,8 @@ void Form1::CreateActions() {
         target->setShortcut(shortcut);
     };
     auto separator = [this](QAction*& target, const char* name) {
-        target = new QAction("-", this);
+        // No text: a style draws a separator's text beside its line.
+        target = new QAction(this);
         target->setObjectName(name);
         target->setSeparator(true);
     };
@@ -217,18 +243,17 @@ void Form1::CreateActions() {
 void Form1::CreateMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName("menuBar");
-    // Menus speak in the system's font, not in the window's large bold one.
-    bar->setFont(QApplication::font(bar));
-    if (!bar->style()->styleHint(QStyle::SH_MenuBar_AltKeyNavigation, nullptr, bar)) {
-        // The bar does not own its style; as its child the style goes with it.
-        auto* altStyle = new AltNavigationStyle;
-        altStyle->setParent(bar);
-        bar->setStyle(altStyle);
-    }
+    // Menus speak in the desktop's menu font, not in the window's large bold one.
+    bar->setFont(DesktopFont("QMenuBar"));
+    // The bar does not own its style; as its child the style goes with it.
+    auto* barStyle = new MenuBarStyle;
+    barStyle->setParent(bar);
+    bar->setStyle(barStyle);
 
     auto menu = [bar](QMenu*& target, const char* name, const QString& caption) {
         target = bar->addMenu(caption);
         target->setObjectName(name);
+        target->setFont(DesktopFont("QMenu"));
         target->menuAction()->setObjectName(name);
     };
     menu(ui_.mnuFile, "mnuFile", "&File");
@@ -244,6 +269,7 @@ void Form1::CreatePopUpMenu() {
     // A menu of the window that never appears in the menu bar.
     ui_.mnuPopUpMenu = new QMenu("PopUpMenu", this);
     ui_.mnuPopUpMenu->setObjectName("mnuPopUpMenu");
+    ui_.mnuPopUpMenu->setFont(DesktopFont("QMenu"));
     ui_.mnuPopUpMenu->menuAction()->setObjectName("mnuPopUpMenu");
     ui_.mnuPopUpMenu->addActions({ui_.mnuCreateFile_Pop, ui_.mnuCopy_Pop, ui_.mnuPrint_Pop,
                                   ui_.mnuSeparator2, ui_.mnuPrintSetup_Pop, ui_.mnuSeparator3,

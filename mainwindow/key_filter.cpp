@@ -7,9 +7,9 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
 
 #include "mainwindow/form1.h"
+#include "mainwindow/result_view.h"
 
 namespace kaldrome {
 
@@ -33,6 +33,22 @@ int KeyAsciiOf(const QKeyEvent* key) {
     const QString text = key->text();
     if (text.isEmpty() || !text.at(0).isPrint()) return 0;
     return text.at(0).unicode();
+}
+
+bool IsEditingCombination(const QKeyEvent* key) {
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    const int k = key->key();
+    if (modifiers & (Qt::AltModifier | Qt::MetaModifier)) return false;  // the menus' keys
+    if (modifiers & Qt::ControlModifier) {
+        // With Ctrl a character key is a key code of its own (Ctrl+A is 1, Ctrl+V 22,
+        // Ctrl+Backspace 127); Ctrl+Insert copies.
+        return (k >= Qt::Key_Space && k <= Qt::Key_AsciiTilde) || k == Qt::Key_Backspace ||
+               k == Qt::Key_Return || k == Qt::Key_Enter || k == Qt::Key_Insert;
+    }
+    // Shift+Insert pastes and Shift+Delete cuts; some keyboards have keys of their own.
+    if (modifiers == Qt::ShiftModifier && (k == Qt::Key_Insert || k == Qt::Key_Delete)) return true;
+    return k == Qt::Key_Paste || k == Qt::Key_Cut || k == Qt::Key_Copy || k == Qt::Key_Undo ||
+           k == Qt::Key_Redo;
 }
 
 bool KeyFilter::MenusOwnKeys(const QWidget* target) const {
@@ -63,7 +79,13 @@ bool KeyFilter::eventFilter(QObject* watched, QEvent* event) {
     switch (type) {
         case QEvent::KeyPress: {
             if (MenusOwnKeys(widget)) break;
-            int keyAscii = KeyAsciiOf(static_cast<QKeyEvent*>(event));
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (IsEditingCombination(key)) {
+                // An enabled menu command's shortcut never gets here (see ShortcutOverride).
+                form_.bell_.Ring();
+                return true;
+            }
+            int keyAscii = KeyAsciiOf(key);
             if (keyAscii == 0) break;  // not a character: navigation, shortcuts
             form_.Form_KeyPress(keyAscii);
             if (keyAscii == 0) return true;
@@ -73,13 +95,21 @@ bool KeyFilter::eventFilter(QObject* watched, QEvent* event) {
             }
             break;
         }
-        case QEvent::ShortcutOverride:
+        case QEvent::ShortcutOverride: {
             if (MenusOwnKeys(widget)) break;
-            if (TakesBackShortcut(static_cast<QKeyEvent*>(event))) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (TakesBackShortcut(key)) {
                 event->ignore();  // not claimed: the shortcut goes to the menu command
                 return true;
             }
+            if (IsEditingCombination(key)) {
+                // Claimed, so that no disabled command swallows it: the key press
+                // that follows is refused with a beep.
+                event->accept();
+                return true;
+            }
             break;
+        }
         case QEvent::InputMethod: {
             // Composed text passes the same filter as typed keys.
             const QString text = static_cast<QInputMethodEvent*>(event)->commitString();

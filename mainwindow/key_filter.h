@@ -18,6 +18,11 @@ class Form1;
 // (navigation, function keys, Ctrl/Alt combinations).
 int KeyAsciiOf(const QKeyEvent* key);
 
+// Ctrl with a character key, and the clipboard and undo keys: combinations that
+// would edit a box past the filter. Refused, unless an enabled menu command has
+// them as its shortcut.
+bool IsEditingCombination(const QKeyEvent* key);
+
 inline bool IsDigitKey(int keyAscii) {
     return keyAscii >= '0' && keyAscii <= '9';
 }

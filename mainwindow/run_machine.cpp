@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QTime>
+#include <new>
 
 namespace kaldrome {
 
@@ -41,11 +42,23 @@ Outcome<RunOutcome> RunMachine::Run(RunView& view) {
         UpdatePercent();
     };
     hooks.yield = [&] { YieldToEvents(view); };
-    hooks.loopEnded = [&] { stats_.loopMs = static_cast<double>(loop.nsecsElapsed()) / 1e6; };
+    hooks.loopEnded = [&] {
+        stats_.loopMs = static_cast<double>(loop.nsecsElapsed()) / 1e6;
+        stats_.loopEnd = std::chrono::steady_clock::now();
+        if (fault_) fault_(rs_);
+    };
 
-    const Outcome<RunOutcome> outcome = RunFactorial(rs_, engine_, rs_.Target, hooks);
+    Outcome<RunOutcome> outcome = Failure{"There is not enough memory for the result."};
+    outOfMemory_ = false;
+    try {
+        outcome = RunFactorial(rs_, engine_, rs_.Target, hooks);
+    } catch (const std::bad_alloc&) {
+        outOfMemory_ = true;
+        // The limbs or the display text did not fit: the run ends as if stopped,
+        // and the window says why.
+    }
     // A stopped run leaves the bar at its last percent.
-    if (outcome.Ok() && outcome.Value() == RunOutcome::Stopped) FlushPercentBar(view);
+    if (!outcome.Ok() || outcome.Value() == RunOutcome::Stopped) FlushPercentBar(view);
     if (phase_ == RunPhase::Running) phase_ = RunPhase::Idle;
     return outcome;
 }

@@ -10,7 +10,9 @@
 
 #include <QElapsedTimer>
 #include <QtGlobal>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 
 #include "base/outcome.h"
 #include "base/run_state.h"
@@ -43,6 +45,7 @@ struct RunStats {
     int eventSlices = 0;       // event-loop slices
     qint64 longestWorkMs = 0;  // the longest stretch of work between two of them
     double loopMs = 0;         // wall time of the factor loop
+    std::chrono::steady_clock::time_point loopEnd;  // when it ended
 };
 
 class RunMachine {
@@ -60,12 +63,19 @@ class RunMachine {
     const RunStats& Stats() const { return stats_; }
 
     // Runs State().Target to its end, a stop or the program's end, showing the
-    // progress through view. Only while Idle.
+    // progress through view. Only while Idle. Fails when the finished result
+    // fails its check, or when memory runs out for the limbs or the display
+    // text (then RanOutOfMemory()); the machine is Idle again then.
     Outcome<RunOutcome> Run(RunView& view);
+    bool RanOutOfMemory() const { return outOfMemory_; }
 
     // The program is ending: a run in progress sees a stop at its next yield,
     // and no run starts any more.
     void RequestQuit();
+
+    // For tests: damages the finished limbs before they are checked, as a
+    // faulty kernel or memory would.
+    void SetLimbFaultForTests(std::function<void(RunState&)> fault) { fault_ = std::move(fault); }
 
   private:
     void UpdateElapsedClock(RunView& view);
@@ -85,6 +95,8 @@ class RunMachine {
     int32_t shownElapsed_[3] = {-1, -1, -1};
     int32_t shownEstimate_[3] = {-1, -1, -1};
     RunStats stats_;
+    std::function<void(RunState&)> fault_;
+    bool outOfMemory_ = false;
 };
 
 }  // namespace kaldrome

@@ -9,14 +9,20 @@ std::string DigitCountLine(int32_t digitCount, const NumberSeparators& separator
     return "Number of digits: " + FormatGrouped(digitCount, separators);
 }
 
+std::string DocumentHead(const RunState& rs) {
+    return std::to_string(rs.Target) + "!=" + std::string(CrLf);
+}
+
+std::string DocumentTail(const RunState& rs, const NumberSeparators& separators) {
+    return std::string(CrLf) + DigitCountLine(rs.DigitCount, separators);
+}
+
 std::string ComposeResultDocument(const RunState& rs, const NumberSeparators& separators) {
-    const std::string header = std::to_string(rs.Target);
-    const std::string footer = DigitCountLine(rs.DigitCount, separators);
+    const std::string head = DocumentHead(rs);
+    const std::string tail = DocumentTail(rs, separators);
     std::string doc;
-    doc.reserve(header.size() + 4 + rs.PlainText.size() + 2 + footer.size());
-    doc.append(header).append("!=").append(CrLf);
-    doc.append(rs.PlainText).append(CrLf);
-    doc.append(footer);
+    doc.reserve(head.size() + rs.PlainText.size() + tail.size());
+    doc.append(head).append(rs.PlainText).append(tail);
     return doc;
 }
 

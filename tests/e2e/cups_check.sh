@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Checks a printout that went through the PDF queue of cups_setup.sh.
 #
-#   cups_check.sh EXPECTED [SINCE] [TIMEOUT]
+#   cups_check.sh QUEUE EXPECTED [SINCE] [TIMEOUT]
 #
+# QUEUE     the queue the document was printed on
 # EXPECTED  a file holding the expected document (lines ending in CR LF or LF)
 # SINCE     only PDFs newer than this file count (default: any)
 # TIMEOUT   seconds to wait for the queue to empty and the PDF to appear (default 120)
 #
 # Waits until no job is left in the queue (lpstat -o), takes the newest PDF in
-# the cups-pdf output folder and compares its text (pdftotext -layout) with the
+# the queue's output folder and compares its text (pdftotext -layout) with the
 # document: one printed line per document line, in order, pages joined. Runs of
 # spaces count as one, since a printout keeps where digits stand, not the space
 # characters. Exit 0 when they match; 1 with the difference otherwise.
@@ -22,26 +23,27 @@ if [ "${CI:-}" != "true" ] || [ "$(id -u)" -ne 0 ]; then
     say "skipped: printing is checked only on CI (CI=true, as root)"
     exit 0
 fi
-[ $# -ge 1 ] || {
-    echo "usage: $0 EXPECTED [SINCE] [TIMEOUT]" >&2
+[ $# -ge 2 ] || {
+    echo "usage: $0 QUEUE EXPECTED [SINCE] [TIMEOUT]" >&2
     exit 2
 }
-expected=$1
-since=${2:-}
-timeout=${3:-120}
+queue=$1
+expected=$2
+since=${3:-}
+timeout=${4:-120}
 [ -r "$expected" ] || {
     say "cannot read $expected"
     exit 2
 }
 
-outdir=$("$HERE/cups_setup.sh" outdir)
+outdir=$("$HERE/cups_setup.sh" outdir "$queue")
 end=$((SECONDS + timeout))
 
 # The job leaves the queue once the backend has written the PDF.
-while [ -n "$(lpstat -o 2>/dev/null)" ]; do
+while [ -n "$(lpstat -o "$queue" 2>/dev/null)" ]; do
     if [ "$SECONDS" -ge "$end" ]; then
         say "jobs still queued after ${timeout} s:"
-        lpstat -o >&2 || true
+        lpstat -o "$queue" >&2 || true
         exit 1
     fi
     sleep 0.5

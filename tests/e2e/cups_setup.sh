@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
-# A CUPS print queue for the end-to-end tests: a cups-pdf queue named PDF that
-# turns every job into a PDF file, made the default printer.
+# CUPS print queues for the end-to-end tests: cups-pdf queues that turn every
+# job into a PDF file, each with an output folder of its own.
 #
-#   cups_setup.sh start    start cupsd if none runs, add the queue, make it the default
-#   cups_setup.sh stop     undo exactly what start did (queue, default, cupsd)
-#   cups_setup.sh outdir   print the folder where cups-pdf puts the jobs of this user
+#   cups_setup.sh start QUEUE...  start cupsd if none runs, add each queue
+#   cups_setup.sh stop            undo what start did (queues, their cups-pdf
+#                                 settings, the cupsd it started)
+#   cups_setup.sh outdir QUEUE    print the folder where QUEUE puts its PDFs
 #
+# The print service may be shared with others on the machine: the queues get
+# names no one else uses (the caller picks them), the system's default printer
+# is never changed (the program under test finds its queue through PRINTER),
+# and a cupsd started here keeps running while other queues remain.
 # It changes the machine's print configuration, so it acts only on CI (CI=true)
-# as root; anywhere else it says so and does nothing, successfully. The queue
-# renders with pdftocairo, which keeps the printed text extractable.
+# as root; anywhere else it says so and does nothing, successfully. The queues
+# render with pdftocairo, which keeps the printed text extractable.
 set -euo pipefail
 
-QUEUE=PDF
 PPD_MODEL=lsb/usr/cups-pdf/CUPS-PDF_noopt.ppd
 STATE=${KALDROME_CUPS_STATE:-/tmp/kaldrome-cups}
-CONF=/etc/cups/cups-pdf.conf
+CUPS_ROOT=/etc/cups
 
 say() { echo "cups_setup: $*"; }
 
@@ -35,21 +39,7 @@ wait_for() {  # wait_for SECONDS COMMAND...: polls until COMMAND succeeds
     done
 }
 
-# The literal ${HOME} and ${USER} of cups-pdf.conf are replaced here, not by the shell.
-# shellcheck disable=SC2016
-outdir() {
-    # cups-pdf writes to its "Out" setting, with ${HOME} and ${USER} of the
-    # job's owner: the user who runs the program, that is this user.
-    local out
-    out=$(awk '$1 == "Out" { $1 = ""; sub(/^ +/, ""); print; exit }' "$CONF" 2>/dev/null || true)
-    [ -n "$out" ] || out='/var/spool/cups-pdf/${USER}'
-    local user home
-    user=$(id -un)
-    home=$(getent passwd "$user" | cut -d: -f6)
-    out=${out//'${HOME}'/$home}
-    out=${out//'${USER}'/$user}
-    echo "$out"
-}
+outdir() { echo "$STATE/out/$1"; }
 
 install_missing() {
     local need=()
@@ -66,6 +56,10 @@ install_missing() {
 }
 
 start() {
+    [ $# -ge 1 ] || {
+        echo "usage: $0 start QUEUE..." >&2
+        exit 2
+    }
     install_missing
     mkdir -p "$STATE"
     if scheduler_running; then
@@ -82,41 +76,46 @@ start() {
         fi
         say "started cupsd (pid $(cat "$STATE/cupsd.pid"))"
     fi
-
-    local previous
-    previous=$(lpstat -d 2>/dev/null | sed -n 's/^system default destination: //p')
-    [ -f "$STATE/previous-default" ] || echo "$previous" >"$STATE/previous-default"
-    if ! lpstat -p "$QUEUE" >/dev/null 2>&1; then
-        lpadmin -p "$QUEUE" -E -v cups-pdf:/ -m "$PPD_MODEL" -o pdftops-renderer-default=pdftocairo
-        touch "$STATE/queue-added"
-    fi
-    lpadmin -d "$QUEUE"
-    cupsenable "$QUEUE"
-    cupsaccept "$QUEUE"
-    wait_for 20 sh -c "lpstat -d 2>/dev/null | grep -q ': $QUEUE\$'" || {
-        say "the queue $QUEUE did not become the default"
-        exit 1
-    }
-    mkdir -p "$(outdir)"
-    say "queue $QUEUE is the default printer; PDFs go to $(outdir)"
+    local queue
+    for queue in "$@"; do
+        if lpstat -p "$queue" >/dev/null 2>&1; then
+            say "a queue named $queue exists already; pick another name"
+            exit 1
+        fi
+        echo "$queue" >>"$STATE/queues"
+        mkdir -p "$(outdir "$queue")"
+        # cups-pdf reads cups-pdf-NAME.conf for the device cups-pdf:/NAME.
+        printf 'Out %s\nGrp lpadmin\nDecodeHexStrings 1\n' "$(outdir "$queue")" \
+            >"$CUPS_ROOT/cups-pdf-$queue.conf"
+        lpadmin -p "$queue" -E -v "cups-pdf:/$queue" -m "$PPD_MODEL" \
+            -o pdftops-renderer-default=pdftocairo 2>&1 | grep -v "drivers are deprecated" || true
+        cupsenable "$queue"
+        cupsaccept "$queue"
+        lpstat -p "$queue" >/dev/null || {
+            say "the queue $queue did not come up"
+            exit 1
+        }
+        say "queue $queue: PDFs go to $(outdir "$queue")"
+    done
 }
 
 stop() {
-    if scheduler_running; then
-        if [ -f "$STATE/queue-added" ]; then
-            cancel -a "$QUEUE" 2>/dev/null || true
-            lpadmin -x "$QUEUE" || true
-        fi
-        local previous=""
-        [ -f "$STATE/previous-default" ] && previous=$(cat "$STATE/previous-default")
-        if [ -n "$previous" ] && [ "$previous" != "$QUEUE" ] && lpstat -p "$previous" >/dev/null 2>&1; then
-            lpadmin -d "$previous" || true
-        fi
+    local queue
+    if [ -f "$STATE/queues" ]; then
+        while read -r queue; do
+            if scheduler_running; then
+                cancel -a "$queue" 2>/dev/null || true
+                lpadmin -x "$queue" 2>/dev/null || true
+            fi
+            rm -f "$CUPS_ROOT/cups-pdf-$queue.conf"
+        done <"$STATE/queues"
     fi
     if [ -f "$STATE/cupsd.pid" ]; then
         local pid
         pid=$(cat "$STATE/cupsd.pid")
-        if kill -0 "$pid" 2>/dev/null; then
+        if [ -n "$(lpstat -v 2>/dev/null)" ]; then
+            say "leaving cupsd (pid $pid) running: other queues use it"
+        elif kill -0 "$pid" 2>/dev/null; then
             kill "$pid"
             wait_for 15 sh -c "! kill -0 $pid 2>/dev/null" || kill -9 "$pid" 2>/dev/null || true
             say "stopped cupsd (pid $pid)"
@@ -126,11 +125,14 @@ stop() {
 }
 
 case "${1:-}" in
-    start) start ;;
+    start)
+        shift
+        start "$@"
+        ;;
     stop) stop ;;
-    outdir) outdir ;;
+    outdir) outdir "${2:?usage: $0 outdir QUEUE}" ;;
     *)
-        echo "usage: $0 start|stop|outdir" >&2
+        echo "usage: $0 start QUEUE...|stop|outdir QUEUE" >&2
         exit 2
         ;;
 esac

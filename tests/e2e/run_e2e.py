@@ -47,6 +47,9 @@ YELLOW = (255, 255, 0)
 # A run long enough to be caught in the middle, on any machine this runs on.
 LONG_N = 999999
 
+# A result whose printout takes long enough to be cancelled in the middle.
+LONG_PRINT_N = 300000
+
 # How long a run may take before the scenario gives up on it.
 def run_timeout(n: int) -> float:
     return 30.0 + n * n / 4.0e6
@@ -99,9 +102,9 @@ class KaldromeCase(unittest.TestCase):
     def setUp(self):
         self.program = self.start_program()
 
-    def start_program(self, printers: bool = False) -> xdriver.Program:
+    def start_program(self, printers: bool = False, env: dict | None = None) -> xdriver.Program:
         workdir = tempfile.mkdtemp(prefix=self.id().rsplit(".", 1)[-1] + "-", dir=ARTIFACTS)
-        program = xdriver.Program(SERVER, BINARY, workdir, printers=printers)
+        program = xdriver.Program(SERVER, BINARY, workdir, printers=printers, env=env)
         self.addCleanup(program.stop)
         program.start()
         return program
@@ -181,6 +184,31 @@ class KaldromeCase(unittest.TestCase):
         x2, y2 = program.client_point(PERCENT_BAR[0] + PERCENT_BAR[2], PERCENT_BAR[1] + PERCENT_BAR[3])
         return picture.count_color(x, y, x2 - x, y2 - y, YELLOW) > (x2 - x) * (y2 - y) // 4
 
+    def save_through_dialog(self, path: str, confirm: str | None = None,
+                            cancel: bool = False) -> None:
+        """Ctrl+F, then the path typed into the save dialog; answers a replace question."""
+        p = self.program
+        p.focus()
+        p.key("ctrl+f")
+        dialog = p.wait_for_window(xdriver.SAVE_CAPTION, 10)
+        p.focus(dialog)
+        if cancel:
+            p.key("Escape")
+        else:
+            p.key("ctrl+a")
+            p.type_text(path)
+            p.key("Return")
+            if confirm is not None:
+                question = p.wait_for_window(xdriver.SAVE_CAPTION, 10, exclude=(dialog,))
+                p.focus(question)
+                p.key(confirm)
+                p.wait_window_gone(question, xdriver.SAVE_CAPTION, 10)
+                if confirm != "y":
+                    p.focus(dialog)
+                    p.key("Escape")
+        p.wait_window_gone(dialog, xdriver.SAVE_CAPTION, 10)
+        p.focus()
+
     def start_long_run(self, program: xdriver.Program | None = None) -> None:
         """Starts a run of LONG_N and waits until its percent bar shows."""
         program = program or self.program
@@ -236,31 +264,6 @@ class CopyScenarios(KaldromeCase):
 
 
 class CreateFileScenarios(KaldromeCase):
-
-    def save_through_dialog(self, path: str, confirm: str | None = None,
-                            cancel: bool = False) -> None:
-        """Ctrl+F, then the path typed into the save dialog; answers a replace question."""
-        p = self.program
-        p.focus()
-        p.key("ctrl+f")
-        dialog = p.wait_for_window(xdriver.SAVE_CAPTION, 10)
-        p.focus(dialog)
-        if cancel:
-            p.key("Escape")
-        else:
-            p.key("ctrl+a")
-            p.type_text(path)
-            p.key("Return")
-            if confirm is not None:
-                question = p.wait_for_window(xdriver.SAVE_CAPTION, 10, exclude=(dialog,))
-                p.focus(question)
-                p.key(confirm)
-                p.wait_window_gone(question, xdriver.SAVE_CAPTION, 10)
-                if confirm != "y":
-                    p.focus(dialog)
-                    p.key("Escape")
-        p.wait_window_gone(dialog, xdriver.SAVE_CAPTION, 10)
-        p.focus()
 
     @scenario
     def test_proposed_name_names_n(self):
@@ -324,6 +327,54 @@ class CreateFileScenarios(KaldromeCase):
         self.assert_document(n, self.copy())
 
 
+def tree(folder: str) -> dict[str, bytes | None]:
+    """Every entry under folder: a file's bytes, None for a folder."""
+    found = {}
+    for base, dirs, files in os.walk(folder):
+        for name in dirs:
+            found[os.path.relpath(os.path.join(base, name), folder)] = None
+        for name in files:
+            path = os.path.join(base, name)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, folder)] = f.read()
+    return found
+
+
+class SettingsScenarios(KaldromeCase):
+
+    def setUp(self):
+        pass  # each row starts its own program, with its own home folder
+
+    @scenario
+    def test_nothing_is_written_or_read_beside_the_export(self):
+        # The program keeps no settings: a session with Create File leaves the
+        # home folder as it found it, and a file dialog state planted there
+        # (which would open the dialog in the trap folder) is never read.
+        for planted in (False, True):
+            with self.case(planted=planted):
+                home = tempfile.mkdtemp(prefix="home-", dir=ARTIFACTS)
+                trap = tempfile.mkdtemp(prefix="trap-", dir=ARTIFACTS)
+                if planted:
+                    os.makedirs(os.path.join(home, ".config"))
+                    url = "file://" + trap
+                    with open(os.path.join(home, ".config", "QtProject.conf"), "w") as f:
+                        f.write(f"[FileDialog]\nhistory={url}\nlastVisited={url}\n")
+                before = tree(home)
+                self.program = self.start_program(env={"HOME": home})
+                p = self.program
+                self.run_to_completion(12)
+                # A bare name lands in the folder the dialog opened in.
+                self.save_through_dialog("result.txt")
+                saved = os.path.join(p.workdir, "result.txt")
+                poll(lambda: os.path.exists(saved), 10, 0.1, "the file in the program's folder")
+                p.key("alt+x")
+                self.assertEqual(p.wait_exit(10), 0)
+                self.assertEqual(os.listdir(trap), [], "the dialog opened in a folder read back")
+                self.assertEqual(tree(home), before, "the home folder changed")
+                with open(saved, "rb") as f:
+                    self.assertEqual(f.read(), oracle.file_bytes(12))
+
+
 class KeyScenarios(KaldromeCase):
 
     @scenario
@@ -380,8 +431,9 @@ class KeyScenarios(KaldromeCase):
                 for k in ("q", "minus", "period"):
                     p.key(k)
                 self.bells.wait_for(before + 3, 5)
-                # A digit and Enter pass the filter; away from the number box they start no run.
-                p.key("7", "Return")
+                # A digit and Enter pass the filter; away from the number box they start no
+                # run. Enter presses a focused button, so Exit gets the digit only.
+                p.key(*(["7"] if control == "Exit" else ["7", "Return"]))
                 self.assert_no_bell_for(before + 3, 1.0, f"keys on {control}")
                 self.assertTrue(p.alive(), f"a letter on {control} must not end the program")
         # The number box still works: after the click its text is selected,
@@ -389,6 +441,50 @@ class KeyScenarios(KaldromeCase):
         p.click(RESULT_BOX[0] + 200, RESULT_BOX[1] + 80)
         self.run_to_completion(31)
         self.assert_document(31, self.copy())
+
+
+    @scenario
+    def test_ctrl_combinations_and_clipboard_keys_are_refused(self):
+        # "12", the keys, "3" and Enter: refused keys beep once and leave 12 alone,
+        # so that 123! runs. Let through, they would paste "abc" (no run), select
+        # all or delete a word (then 3! runs), or undo the typing.
+        p = self.program
+        for combo in ("ctrl+v", "shift+Insert", "ctrl+a", "ctrl+x", "ctrl+z", "ctrl+BackSpace"):
+            with self.case(keys=combo):
+                p.set_clipboard_sentinel("abc")
+                p.focus()
+                p.key("End", *["BackSpace"] * 6)
+                p.type_text("12")
+                before = self.bells.value()
+                p.key(combo)
+                self.bells.wait_for(before + 1, 5)
+                p.type_text("3")
+                p.key("Return")
+                try:
+                    self.bells.wait_for(before + 2, run_timeout(123))
+                except DriverError:
+                    self.fail(f"no run of 123 after {combo}: the key changed the number box")
+                self.assert_document(123, self.copy())
+                self.assertEqual(self.bells.value(), before + 2)
+
+    @scenario
+    def test_ctrl_c_with_copy_disabled_beeps_and_keeps_the_clipboard(self):
+        # Copy is disabled before any run and after a stopped one; the number box
+        # then holds its text selected, which Ctrl+C must not copy either.
+        p = self.program
+        for state in ("before any run", "after a stopped run"):
+            with self.case(state=state):
+                p.focus()
+                if state == "after a stopped run":
+                    self.start_long_run()
+                    p.key("alt+s")
+                    self.assert_no_bell_for(self.bells.value(), 1.0, "the stopped run")
+                p.set_clipboard_sentinel("kept")
+                before = self.bells.value()
+                p.key("ctrl+c")
+                self.bells.wait_for(before + 1, 5)
+                self.assert_no_bell_for(before + 1, 1.0, "after Ctrl+C")
+                self.assertEqual(p.read_clipboard(), b"kept")
 
 
 class RunControlScenarios(KaldromeCase):
@@ -484,6 +580,30 @@ class MenuScenarios(KaldromeCase):
         p.key("alt+s")
         self.assertTrue(p.alive())
 
+    @scenario
+    def test_right_and_middle_clicks_in_the_result_box_leave_the_focus(self):
+        # After a run the number box has the focus with its text selected: the
+        # digits typed after the click still replace it and Enter runs them.
+        p = self.program
+        self.run_to_completion(30)
+        for button, n in ((2, 7), (3, 8)):
+            with self.case(button=button):
+                p.focus()
+                before = self.visible_windows()
+                p.click(RESULT_BOX[0] + 200, RESULT_BOX[1] + 80, button=button)
+                if button == 3:
+                    self.wait_for_popup(before)
+                    p.key("Escape")
+                    poll(lambda: self.visible_windows() == before, 5, 0.1, "the pop-up to close")
+                bells = self.bells.value()
+                p.type_text(str(n))
+                p.key("Return")
+                try:
+                    self.bells.wait_for(bells + 1, run_timeout(n))
+                except DriverError:
+                    self.fail(f"the click of button {button} took the focus from the number box")
+                self.assert_document(n, self.copy())
+
     def open_about(self):
         """Opens the About window through the Help menu and gives it the focus."""
         p = self.program
@@ -565,19 +685,26 @@ class NoPrinterScenarios(KaldromeCase):
 
 
 class PrintScenarios(KaldromeCase):
-    """Print to a real CUPS queue that turns jobs into PDFs (cups_setup.sh).
+    """Print to real CUPS queues that turn jobs into PDFs (cups_setup.sh).
 
-    Only on CI, as root: the queue changes the machine's print configuration,
-    which the tests never do on a user's machine."""
+    Only on CI, as root: the queues change the machine's print configuration,
+    which the tests never do on a user's machine. Each scenario adds two queues
+    of its own, A and B, and the program finds A as its default printer through
+    PRINTER, so the print service may be shared with others."""
 
     def setUp(self):
         if os.environ.get("CI") != "true" or os.geteuid() != 0:
             self.skipTest("printing to a CUPS queue runs only where CI=true, as root")
-        self.cups_env = dict(os.environ, KALDROME_CUPS_STATE=os.path.join(ARTIFACTS, "cups-state"))
-        self.cups("start", timeout=300)
+        state = tempfile.mkdtemp(prefix="cups-", dir=ARTIFACTS)
+        self.cups_env = dict(os.environ, KALDROME_CUPS_STATE=state)
+        tag = f"kaldrome-e2e-{os.getpid()}-{os.path.basename(state)[5:]}"
+        self.queue = {"A": tag + "-a", "B": tag + "-b"}
         self.addCleanup(self.cups, "stop", timeout=60)
-        self.outdir = self.cups("outdir").strip()
-        self.program = self.start_program(printers=True)
+        self.cups("start", *self.queue.values(), timeout=300)
+        self.since = os.path.join(state, "since")
+        with open(self.since, "w"):
+            pass
+        self.program = self.start_program(printers=True, env={"PRINTER": self.queue["A"]})
 
     def cups(self, *args, timeout: float = 30) -> str:
         result = xdriver.run([os.path.join(HERE, "cups_setup.sh"), *args], timeout=timeout,
@@ -587,37 +714,213 @@ class PrintScenarios(KaldromeCase):
                       f"{(result.stdout + result.stderr).decode(errors='replace')}")
         return result.stdout.decode()
 
-    @scenario
-    def test_print_41_reaches_the_queue_as_the_document(self):
-        # 41! fills exactly one line of eight groups: the printout has an empty
-        # line before the footer.
-        n = 41
+    def pdfs(self, which: str) -> list[str]:
+        """The PDFs queue `which` made since the scenario began."""
+        folder = self.cups("outdir", self.queue[which]).strip()
+        if not os.path.isdir(folder):
+            return []
+        return [e.name for e in os.scandir(folder) if e.name.endswith(".pdf")
+                and e.stat().st_mtime >= os.stat(self.since).st_mtime]
+
+    def jobs(self, which: str, done: bool = False) -> list[str]:
+        """The jobs waiting in queue `which`, or those it finished (printed or cancelled)."""
+        args = ["lpstat", "-o", self.queue[which]]
+        if done:
+            args[1:1] = ["-W", "completed"]
+        return xdriver.run(args, check=False).stdout.decode().split("\n")[:-1]
+
+    def print_and_wait(self, which: str, count: int) -> None:
+        """Ctrl+P, then waits until queue `which` has printed count jobs; a message box fails."""
         p = self.program
-        expected = os.path.join(ARTIFACTS, f"print-{n}.txt")
-        with open(expected, "w", newline="") as f:
-            f.write(oracle.document(n))
-        since = os.path.join(ARTIFACTS, "print-since")
-        with open(since, "w"):
-            pass
-        self.run_to_completion(n)
         p.focus()
         p.key("ctrl+p")
 
         def outcome():
             if p.find_windows("Kaldrome"):
                 return "message"
-            newer = [e for e in os.scandir(self.outdir) if e.name.endswith(".pdf")
-                     and e.stat().st_mtime > os.stat(since).st_mtime] \
-                if os.path.isdir(self.outdir) else []
-            return "pdf" if newer else None
-        got = poll(outcome, 120, 0.25, f"a new PDF in {self.outdir}")
-        self.assertEqual(got, "pdf", "the program showed a message box instead of printing")
-        result = xdriver.run([os.path.join(HERE, "cups_check.sh"), expected, since, "120"],
-                             timeout=150, env=self.cups_env, check=False)
+            return "printed" if len(self.jobs(which, done=True)) >= count else None
+        got = poll(outcome, 120, 0.25, f"job number {count} on queue {which}")
+        self.assertEqual(got, "printed", "the program showed a message box instead of printing")
+
+    def answer_message(self) -> None:
+        p = self.program
+        box = p.wait_for_window("Kaldrome", 15)
+        p.focus(box)
+        p.key("Return")
+        p.wait_window_gone(box, "Kaldrome", 10)
+
+    @scenario
+    def test_print_41_reaches_the_queue_as_the_document(self):
+        # 41! fills exactly one line of eight groups: the printout has an empty
+        # line before the footer.
+        n = 41
+        expected = os.path.join(ARTIFACTS, f"print-{n}.txt")
+        with open(expected, "w", newline="") as f:
+            f.write(oracle.document(n))
+        self.run_to_completion(n)
+        self.print_and_wait("A", 1)
+        result = xdriver.run([os.path.join(HERE, "cups_check.sh"), self.queue["A"], expected,
+                              self.since, "120"], timeout=150, env=self.cups_env, check=False)
         report = (result.stdout + result.stderr).decode(errors="replace")
         self.assertEqual(result.returncode, 0, report)
         self.assertIn("matches", report)
+        self.assertTrue(self.program.alive())
+
+    @scenario
+    def test_a_queue_that_refuses_jobs_is_reported(self):
+        # cupsreject: the queue takes no jobs. Print says so in the program's
+        # message box, prints nothing and queues nothing; once the queue takes
+        # jobs again, Print works.
+        self.run_to_completion(41)
+        xdriver.run(["cupsreject", self.queue["A"]])
+        p = self.program
+        p.focus()
+        p.key("ctrl+p")
+        self.answer_message()
+        time.sleep(2)
+        self.assertEqual(self.jobs("A") + self.jobs("A", done=True), [],
+                         "a refused printout made a job")
+        self.assertEqual(self.pdfs("A"), [], "a refused printout made a PDF")
+        xdriver.run(["cupsaccept", self.queue["A"]])
+        self.print_and_wait("A", 1)
+        self.assert_document(41, self.copy())
+
+    def choose_printer(self, which: str, accept: bool) -> None:
+        """Print Setup: types the queue's name into the printer box; OK or Cancel."""
+        p = self.program
+        p.focus()
+        p.key("ctrl+u")
+        form = p.wait_for_window("Print Setup", 10)
+        p.focus(form)
+        p.type_text(self.queue[which])  # the printer box has the focus; typing selects
+        p.key("Return" if accept else "Escape")
+        p.wait_window_gone(form, "Print Setup", 10)
+
+    @scenario
+    def test_print_setup_changes_the_printer_only_when_accepted(self):
+        self.run_to_completion(41)
+        # (printer picked, OK or Cancel, the queue Print then uses)
+        rows = [("B", True, "B"), ("A", False, "B"), ("A", True, "A")]
+        made = {"A": 0, "B": 0}
+        for picked, accept, used in rows:
+            with self.case(picked=picked, accept=accept):
+                self.choose_printer(picked, accept)
+                made[used] += 1
+                self.print_and_wait(used, made[used])
+                other = "A" if used == "B" else "B"
+                self.assertEqual(len(self.jobs(other, done=True)), made[other],
+                                 f"queue {other} printed what was meant for {used}")
+
+    @scenario
+    def test_a_long_printout_shows_its_progress_and_cancels_without_a_job(self):
+        # Some 350 pages: the progress dialog shows, its bar moves (the window
+        # keeps painting), and Escape stops it before anything is queued.
+        p = self.program
+        self.run_to_completion(LONG_PRINT_N)
+        p.focus()
+        p.key("ctrl+p")
+        dialog = p.wait_for_window("Printing", 15)
+        first = p.grab(dialog).rgb
+        poll(lambda: p.grab(dialog).rgb != first, 10, 0.05, "the progress dialog to move on")
+        p.focus(dialog)
+        p.key("Escape")
+        p.wait_window_gone(dialog, "Printing", 10)
+        time.sleep(2)
+        self.assertEqual(self.jobs("A") + self.jobs("A", done=True), [],
+                         "a cancelled printout reached the queue")
+        self.assertEqual(self.pdfs("A"), [], "a cancelled printout was printed")
+        self.assertEqual(p.find_windows("Kaldrome"), [], "a cancel is no failure")
         self.assertTrue(p.alive())
+
+
+class OwnServerCase(unittest.TestCase):
+    """Scenarios that start the program themselves, often on an X server of their own."""
+
+    def other_server(self, screen: str) -> xdriver.XServer:
+        server = xdriver.XServer(ARTIFACTS, screen=screen, bells=False)
+        server.start()
+        self.addCleanup(server.stop)
+        return server
+
+    def launch(self, server: xdriver.XServer, **options) -> xdriver.Program:
+        workdir = tempfile.mkdtemp(prefix=self.id().rsplit(".", 1)[-1] + "-", dir=ARTIFACTS)
+        program = xdriver.Program(server, BINARY, workdir)
+        self.addCleanup(program.stop)
+        program.launch(**options)
+        return program
+
+
+class StartupScenarios(OwnServerCase):
+
+    @scenario
+    def test_an_8_bit_display_is_refused_at_start(self):
+        p = self.launch(self.other_server("640x480x8"))
+        try:
+            status = p.wait_exit(30)
+        except DriverError:
+            self.fail("the program went on running on an 8-bit display")
+        err = p.stderr_text()
+        self.assertEqual(status, 1, err)
+        self.assertIn("8 bits per pixel", err)
+        self.assertIn("at least 16", err)
+
+    @scenario
+    def test_too_little_memory_ends_the_start_cleanly(self):
+        # Address-space limits (ulimit -v) around what the start needs. At each
+        # one the program either starts and computes, or ends at once with
+        # status 1 and its own message; it never hangs. (Far below these the
+        # system cannot even load the program's libraries.)
+        for megabytes in (88, 96, 104, 112, 120, 160):
+            with self.subTest(limit=f"{megabytes} MB"):
+                p = self.launch(SERVER, memory_limit=megabytes << 20)
+
+                def outcome():
+                    if not p.alive():
+                        return "ended"
+                    windows = p.find_windows(xdriver.MAIN_CAPTION)
+                    return ("window", windows[-1]) if windows else None
+                try:
+                    got = poll(outcome, 30, 0.2, "the program to end or show its window")
+                except DriverError:
+                    self.fail(f"under {megabytes} MB the program neither ended nor showed its "
+                              f"window within 30 s; stderr: {p.stderr_text()[-800:]}")
+                if got == "ended":
+                    self.assertEqual(p.proc.returncode, 1, p.stderr_text()[-800:])
+                    self.assertIn("kaldrome: ", p.stderr_text())
+                    continue
+                # It started: it must answer, and compute.
+                p.window = got[1]
+                p.focus()
+                before = SERVER.bells.value()
+                p.enter_number("25")
+                try:
+                    SERVER.bells.wait_for(before + 1, 15)
+                except DriverError:
+                    self.fail(f"under {megabytes} MB the window opened but does not answer; "
+                              f"stderr: {p.stderr_text()[-800:]}")
+                p.stop()
+
+
+class HelpWindowScenarios(OwnServerCase):
+
+    @scenario
+    def test_help_window_fits_small_and_scaled_screens(self):
+        for screen, scale in (("640x480x24", "1"), ("1280x1024x24", "2")):
+            with self.subTest(screen=screen, scale=scale):
+                server = self.other_server(screen)
+                p = self.launch(server, extra_env={"QT_SCALE_FACTOR": scale})
+                p.window = p.wait_for_window(xdriver.MAIN_CAPTION, 20)
+                p.focus()
+                p.key("F1")
+                viewer = p.wait_for_window("Kaldrome Help", 15)
+                width, height = (int(v) for v in screen.split("x")[:2])
+                g = p.geometry(viewer)
+                server.screenshot(os.path.join(ARTIFACTS, f"help-{screen}-scale{scale}.png"))
+                self.assertTrue(g.x >= 0 and g.y >= 0 and g.x + g.width <= width
+                                and g.y + g.height <= height,
+                                f"the help window at {g} leaves the {width}x{height} screen")
+                # Not needlessly small either: it takes most of a small screen.
+                self.assertGreaterEqual(g.height, min(660 * int(scale), height) * 0.8)
 
 
 # ---------------------------------------------------------------- running

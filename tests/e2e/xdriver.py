@@ -14,6 +14,7 @@ import atexit
 import ctypes
 import os
 import re
+import resource
 import select
 import shutil
 import signal
@@ -69,11 +70,17 @@ def _die_with_parent():
         pass
 
 
-def spawn(args, **kwargs) -> subprocess.Popen:
-    """Starts a process in its own session and records it for cleanup."""
+def spawn(args, memory_limit: int | None = None, **kwargs) -> subprocess.Popen:
+    """Starts a process in its own session and records it for cleanup;
+    memory_limit caps its address space (bytes), as `ulimit -v` does."""
     if threading.current_thread() is not threading.main_thread():
         raise RuntimeError("processes are started from the main thread only")
-    proc = subprocess.Popen(args, start_new_session=True, preexec_fn=_die_with_parent, **kwargs)
+
+    def prepare():
+        _die_with_parent()
+        if memory_limit is not None:
+            resource.setrlimit(resource.RLIMIT_AS, (memory_limit, memory_limit))
+    proc = subprocess.Popen(args, start_new_session=True, preexec_fn=prepare, **kwargs)
     with _children_lock:
         _children.append(proc)
     return proc
@@ -152,17 +159,22 @@ def poll(predicate, timeout: float, interval: float = 0.1, what: str = "conditio
 class XServer:
     """An Xvfb on a display number that the server picks itself (-displayfd)."""
 
-    def __init__(self, workdir: str):
+    def __init__(self, workdir: str, screen: str = "1280x1024x24", bells: bool = True):
+        """screen is Xvfb's WIDTHxHEIGHTxDEPTH; bells=False leaves out the bell
+        counter (an 8-bit server has no use for it)."""
         self.workdir = workdir
+        self.screen = screen
+        self.with_bells = bells
         self.proc: subprocess.Popen | None = None
         self.display = ""
         self.bells: BellCounter | None = None
 
     def start(self, timeout: float = 15.0) -> None:
         read_fd, write_fd = os.pipe()
-        log = open(os.path.join(self.workdir, "xvfb.log"), "wb")
+        log_path = os.path.join(self.workdir, f"xvfb-{self.screen}.log")
+        log = open(log_path, "ab")
         try:
-            self.proc = spawn(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24",
+            self.proc = spawn(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen,
                                "-nolisten", "tcp", "-dpi", "96"],
                               pass_fds=(write_fd,), stdout=log, stderr=log, stdin=subprocess.DEVNULL)
         finally:
@@ -174,7 +186,7 @@ class XServer:
             while not data.endswith(b"\n"):
                 left = deadline - time.monotonic()
                 if left <= 0 or self.proc.poll() is not None:
-                    raise DriverError(f"Xvfb did not report a display (see {self.workdir}/xvfb.log)")
+                    raise DriverError(f"Xvfb did not report a display (see {log_path})")
                 ready, _, _ = select.select([read_fd], [], [], min(left, 0.5))
                 if ready:
                     chunk = os.read(read_fd, 64)
@@ -184,7 +196,8 @@ class XServer:
         finally:
             os.close(read_fd)
         self.display = ":" + data.decode().strip()
-        self.bells = BellCounter(self)
+        if self.with_bells:
+            self.bells = BellCounter(self)
 
     def env(self) -> dict:
         return {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": self.display,
@@ -323,6 +336,12 @@ class Program:
     # -- life cycle
 
     def start(self, timeout: float = 20.0) -> None:
+        self.launch()
+        self.window = self.wait_for_window(MAIN_CAPTION, timeout)
+        self.focus()
+
+    def launch(self, extra_env: dict | None = None, memory_limit: int | None = None) -> None:
+        """Starts the program without waiting for its window."""
         env = self.server.env()
         env["QT_QPA_PLATFORM"] = "xcb"
         runtime = tempfile.mkdtemp(prefix="xdg-", dir=self.workdir)
@@ -331,14 +350,13 @@ class Program:
         if not self.printers:
             env["CUPS_SERVER"] = os.path.join(self.workdir, "no-cups-here.sock")
         env.update(self.extra_env)
+        env.update(extra_env or {})
         err = open(self._stderr_path, "ab")
         try:
             self.proc = spawn([self.binary], env=env, cwd=self.workdir, stdin=subprocess.DEVNULL,
-                              stdout=err, stderr=err)
+                              stdout=err, stderr=err, memory_limit=memory_limit)
         finally:
             err.close()
-        self.window = self.wait_for_window(MAIN_CAPTION, timeout)
-        self.focus()
 
     def stop(self) -> None:
         for proc in self._sentinels:

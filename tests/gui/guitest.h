@@ -4,12 +4,15 @@
 #pragma once
 
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -23,6 +26,7 @@
 #include "base/outcome.h"
 #include "engine/run_sequence.h"
 #include "mainwindow/form1.h"
+#include "mainwindow/result_view.h"
 
 namespace guitest {
 
@@ -154,6 +158,29 @@ inline void EnterNumber(const kaldrome::Form1& w, const QString& text) {
     QTest::keyClick(box, Qt::Key_Return);
 }
 
+// The text the window's result box shows.
+inline QString ResultShown(const kaldrome::Form1& w) {
+    return QString::fromLatin1(w.Ui().rtfResp->Text());
+}
+
+// Pastes text into a line edit through its own context menu, the one way
+// round the key filter; false when the menu offers no enabled Paste.
+inline bool PasteThroughMenu(QLineEdit* box, const QString& text) {
+    QGuiApplication::clipboard()->setText(text);
+    const QPoint at = box->rect().center();
+    QContextMenuEvent open(QContextMenuEvent::Mouse, at, box->mapToGlobal(at));
+    QApplication::sendEvent(box, &open);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (menu == nullptr) return false;
+    QAction* paste = nullptr;
+    for (QAction* a : menu->actions())
+        if (a->text().startsWith(QLineEdit::tr("&Paste"))) paste = a;
+    const bool ok = paste != nullptr && paste->isEnabled();
+    if (ok) paste->trigger();
+    menu->close();
+    return ok;
+}
+
 // A file's bytes; "<unreadable>" when it cannot be read.
 inline QByteArray ReadBytes(const QString& path) {
     QFile f(path);
@@ -173,7 +200,8 @@ inline QStringList Entries(const QString& dir) {
 }
 
 // The message of a failed step; empty when it worked.
-inline QString FailureOf(const kaldrome::Outcome<void>& outcome) {
+template <class T>
+QString FailureOf(const kaldrome::Outcome<T>& outcome) {
     return outcome.Ok() ? QString() : QString::fromStdString(outcome.Error().message);
 }
 

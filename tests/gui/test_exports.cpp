@@ -5,17 +5,23 @@
 // Every dialog the code opens is driven by guitest's DialogDriver, whose
 // deadline fails the test and closes the dialog rather than let it hang the run.
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QLineEdit>
@@ -27,10 +33,13 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
+#include <QProgressDialog>
+#include <QRadioButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -39,15 +48,77 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include "commands/common_dialog.h"
 
 #include "base/number_format.h"
 #include "commands/exports.h"
+#include "commands/print_job.h"
+#include "commands/print_setup.h"
 #include "engine/factorial_engine.h"
 #include "gui/guitest.h"
 #include "mainwindow/form1.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
+
+// One large allocation can be made to fail: the countdown-th of at least
+// FailBytes bytes from the moment it is armed. The program's own texts are
+// std::strings, so this reaches them; Qt's containers use malloc and are
+// reached by the address-space limit of ExportsTest::outOfMemoryChild.
+namespace {
+std::atomic<std::size_t> FailBytes{0};
+std::atomic<int> FailCountdown{0};
+
+void ArmAllocationFailure(std::size_t bytes, int countdown) {
+    FailCountdown = countdown;
+    FailBytes = bytes;
+}
+}  // namespace
+
+// Every plain form of new and delete is replaced, so that all of them meet
+// the same malloc and free (the address sanitizer checks the pairs).
+void* operator new(std::size_t size) {
+    const std::size_t armed = FailBytes;
+    if (armed != 0 && size >= armed && --FailCountdown == 0) {
+        FailBytes = 0;
+        throw std::bad_alloc();
+    }
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+    return operator new(size, tag);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
 
 using kaldrome::Form1;
 
@@ -153,6 +224,67 @@ class FileSizeLimit {
     sighandler_t previous_;
 };
 
+// Lets permission bits apply for its duration: root passes them all, so as
+// root the effective user becomes nobody (the saved user stays root).
+class PermissionsApply {
+  public:
+    PermissionsApply() {
+        if (geteuid() == 0) dropped_ = seteuid(65534) == 0;
+    }
+    ~PermissionsApply() {
+        if (dropped_) QVERIFY(seteuid(0) == 0);
+    }
+    PermissionsApply(const PermissionsApply&) = delete;
+    PermissionsApply& operator=(const PermissionsApply&) = delete;
+
+  private:
+    bool dropped_ = false;
+};
+
+// The user's settings folder for this test run (XDG_CONFIG_HOME), holding a
+// file dialog state that points into a trap folder: no dialog may read it.
+struct PlantedSettings {
+    QTemporaryDir config;
+    QTemporaryDir trap;
+    QString file() const { return config.filePath(QStringLiteral("QtProject.conf")); }
+    QByteArray planted() const {
+        const QByteArray url = QUrl::fromLocalFile(trap.path()).toEncoded();
+        return "[FileDialog]\nhistory=" + url + "\nlastVisited=" + url + "\nviewMode=List\n";
+    }
+};
+PlantedSettings* Planted = nullptr;
+
+// Which entries of a folder (other than folders) were opened or read while it
+// watched: a dialog that sniffs file contents opens them.
+class OpenWatch {
+  public:
+    explicit OpenWatch(const QString& folder)
+        : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
+          wd_(inotify_add_watch(fd_, QFile::encodeName(folder).constData(), IN_OPEN | IN_ACCESS)) {}
+    ~OpenWatch() { close(fd_); }
+    OpenWatch(const OpenWatch&) = delete;
+    OpenWatch& operator=(const OpenWatch&) = delete;
+    bool Watching() const { return fd_ >= 0 && wd_ >= 0; }
+    QStringList Opened() {
+        alignas(inotify_event) char buffer[8192];
+        QStringList names;
+        for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;) {
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                if (event->len > 0 && !(event->mask & IN_ISDIR))
+                    names << QString::fromLocal8Bit(event->name);
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+        names.removeDuplicates();
+        return names;
+    }
+
+  private:
+    int fd_;
+    int wd_;
+};
+
 // ---------------------------------------------------------------------------
 // Printouts.
 
@@ -243,6 +375,9 @@ class ExportsTest : public QObject {
     void fileWriteFailure_data();
     void fileWriteFailure();
 
+    void fileInReadOnlyFolder_data();
+    void fileInReadOnlyFolder();
+
     void clipboardPlainTextOnly();
     void clipboardMissing();
 
@@ -250,8 +385,13 @@ class ExportsTest : public QObject {
     void nameFilters();
     void saveDialog_data();
     void saveDialog();
-    void printerDialog_data();
+    void saveDialogKeepsNoSettings_data();
+    void saveDialogKeepsNoSettings();
     void printerDialog();
+    void printSetupChoice_data();
+    void printSetupChoice();
+    void printWithProgress_data();
+    void printWithProgress();
 
     void printLayout_data();
     void printLayout();
@@ -273,6 +413,10 @@ class ExportsTest : public QObject {
     void windowCreateFileFailure();
     void windowNoPrinter_data();
     void windowNoPrinter();
+    void windowOutOfMemory_data();
+    void windowOutOfMemory();
+    void outOfMemory_data();
+    void outOfMemory();
 
   private:
     QTemporaryDir tmp_;
@@ -328,7 +472,7 @@ void ExportsTest::fileBytes() {
     QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
     QVERIFY(bytes.endsWith("\r\n"));
     QVERIFY(!bytes.endsWith("\r\n\r\n"));
-    QCOMPARE(bytes.size(), kaldrome::FileBytes(document).size());
+    QCOMPARE(bytes.size(), qsizetype(document.size()) + 2);
     // Nothing but the target is left in the folder.
     QCOMPARE(Entries(dir.path()), QStringList{QFileInfo(path).fileName()});
 
@@ -344,8 +488,6 @@ void ExportsTest::fileWriteFailure_data() {
     QTest::newRow("target is a folder") << "isdir";
     QTest::newRow("folder where no file can be created") << "proc";
     QTest::newRow("disk full keeps the existing file intact") << "full";
-    if (geteuid() != 0)
-        QTest::newRow("read-only folder keeps the existing file intact") << "readonly";
 }
 
 void ExportsTest::fileWriteFailure() {
@@ -364,7 +506,7 @@ void ExportsTest::fileWriteFailure() {
         path = dir.filePath(QStringLiteral("Kaldrome10"));
     } else if (kind == "proc") {
         path = QStringLiteral("/proc/Kaldrome10");
-    } else if (kind == "full" || kind == "readonly") {
+    } else if (kind == "full") {
         path = dir.filePath(QStringLiteral("Kaldrome1000.txt"));
         QVERIFY(WriteBytes(path, old));
     }
@@ -376,17 +518,12 @@ void ExportsTest::fileWriteFailure() {
     if (kind == "full") {
         FileSizeLimit limit(16);
         reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
-    } else if (kind == "readonly") {
-        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
-        QFile::setPermissions(
-            dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     } else {
         reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
     }
 
     QVERIFY2(!reason.isEmpty(), "a failed write must be reported");
-    if (kind == "full" || kind == "readonly" || kind == "notdir")
+    if (kind == "full" || kind == "notdir")
         QCOMPARE(ReadBytes(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
     if (kind == "isdir") QVERIFY(QFileInfo(path).isDir());
     if (kind == "missing") QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("no"))));
@@ -396,6 +533,46 @@ void ExportsTest::fileWriteFailure() {
     const QString text = kaldrome::FileErrorText(path, reason);
     QVERIFY(text.contains(QDir::toNativeSeparators(path)));
     QVERIFY(text.contains(reason));
+}
+
+void ExportsTest::fileInReadOnlyFolder_data() {
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<bool>("fileWritable");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("writable file is rewritten in place") << true << true << true;
+    QTest::newRow("read-only file stays as it was") << true << false << false;
+    QTest::newRow("no new file can be made") << false << false << false;
+}
+
+void ExportsTest::fileInReadOnlyFolder() {
+    QFETCH(bool, exists);
+    QFETCH(bool, fileWritable);
+    QFETCH(bool, replaced);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Kaldrome10.txt"));
+    const QByteArray old(5000, 'x');  // longer than the document: no tail may stay
+    const auto all = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    const auto writeAll =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    const auto enterAll = QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+    if (exists) {
+        QVERIFY(WriteBytes(path, old));
+        QVERIFY(QFile::setPermissions(path, fileWritable ? all | writeAll : all));
+    }
+    QVERIFY(QFile::setPermissions(dir.path(), all | enterAll));
+    const QStringList before = Entries(dir.path());
+    QString reason;
+    {
+        PermissionsApply asUser;
+        reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, DocumentFor(10)));
+    }
+    QVERIFY(QFile::setPermissions(dir.path(), all | writeAll | enterAll));
+
+    QCOMPARE(reason.isEmpty(), replaced);
+    QCOMPARE(Entries(dir.path()), before);  // nothing made beside it
+    if (exists)
+        QCOMPARE(ReadBytes(path),
+                 replaced ? QByteArray("10!=\r\n  3628800\r\nNumber of digits: 7\r\n") : old);
 }
 
 // --- Copy to Clipboard -----------------------------------------------------
@@ -527,54 +704,288 @@ void ExportsTest::saveDialog() {
     if (!existing && !typedPath.isEmpty()) QVERIFY(!QFileInfo::exists(typedPath));
 }
 
-// --- dlgDialogo as printer dialog ------------------------------------------
-
-void ExportsTest::printerDialog_data() {
-    QTest::addColumn<int>("flags");
+void ExportsTest::saveDialogKeepsNoSettings_data() {
     QTest::addColumn<bool>("accept");
-    QTest::addColumn<QString>("title");
-    QTest::newRow("setup form, cancelled")
-        << CommonDialog::PrintSetupForm << false << "Print Setup";
-    QTest::newRow("setup form, accepted") << CommonDialog::PrintSetupForm << true << "Print Setup";
-    QTest::newRow("print form, cancelled") << 0 << false << "Print";
+    QTest::addColumn<bool>("detail");  // the view that asks for every entry's type
+    QTest::newRow("cancelled, list view") << false << false;
+    QTest::newRow("accepted, detail view") << true << true;
 }
 
-void ExportsTest::printerDialog() {
-    QFETCH(int, flags);
+void ExportsTest::saveDialogKeepsNoSettings() {
     QFETCH(bool, accept);
-    QFETCH(QString, title);
+    QFETCH(bool, detail);
+    // A folder whose entries only a content sniffer would open: a file without
+    // an extension (as /proc/kmsg, whose read never returns) and a pipe.
+    QTemporaryDir dir;
+    QVERIFY(WriteBytes(dir.filePath(QStringLiteral("kmsg")), "<6>kernel: some text\n"));
+    QVERIFY(WriteBytes(dir.filePath(QStringLiteral("notes.txt")), "text"));
+    QVERIFY(mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe"))).constData(), 0600) == 0);
+    OpenWatch watch(dir.path());
+    QVERIFY(watch.Watching());
 
     QWidget owner;
     CommonDialog dlg(&owner);
-    dlg.Flags = flags;
+    dlg.DialogTitle = QStringLiteral("Specify File Name to Create");
+    dlg.FileName = dir.filePath(QStringLiteral("Kaldrome10"));
+    dlg.CancelError = true;
+    QStringList opened;
+    DialogDriver driver;
+    driver.Then([&](QWidget* w, QStringList& f) {
+        auto* fd = Expect<QFileDialog>(w, f, "file dialog");
+        if (fd == nullptr) return;
+        Check(f, !fd->history().contains(Planted->trap.path()), "history read back");
+        Check(f, fd->viewMode() == QFileDialog::Detail, "view mode read back");
+        if (!detail) fd->setViewMode(QFileDialog::List);
+        QTimer::singleShot(600, fd, [&, fd] {
+            // Every entry's icon and type, as the views ask for them.
+            if (auto* model = fd->findChild<QFileSystemModel*>()) {
+                const QModelIndex root = model->index(dir.path());
+                for (int row = 0; row < model->rowCount(root); ++row) {
+                    model->data(model->index(row, 0, root), Qt::DecorationRole);
+                    model->type(model->index(row, 0, root));
+                }
+            }
+            QTest::qWait(300);
+            opened = watch.Opened();
+            if (accept)
+                QMetaObject::invokeMethod(fd, "accept", Qt::QueuedConnection);
+            else
+                fd->reject();
+        });
+    });
+    QCOMPARE(dlg.ShowSave(), accept);
+    QCOMPARE(opened, QStringList());
+    // Nothing written to the settings folder, nothing changed there.
+    QCOMPARE(Entries(Planted->config.path()), QStringList{QStringLiteral("QtProject.conf")});
+    QCOMPARE(ReadBytes(Planted->file()), Planted->planted());
+    GUITEST_VERIFY_DIALOGS(driver);
+}
+
+// --- dlgDialogo as printer dialog ------------------------------------------
+
+namespace {
+
+// The Print Setup form: which printer and which paper, nothing about pages or copies.
+void CheckSetupForm(QWidget* w, QStringList& f) {
+    Check(f, w->windowTitle() == QStringLiteral("Print Setup"), "title " + w->windowTitle());
+    Check(f, w->findChildren<QAbstractSpinBox*>().isEmpty(), "no copies or page numbers");
+    Check(f, w->findChildren<QCheckBox*>().isEmpty(), "no collating or reversing");
+    Check(f, w->findChildren<QLineEdit*>().isEmpty(), "no page ranges or file names");
+    Check(f, w->findChildren<QComboBox*>().size() == 2, "a printer box and a paper box");
+    QStringList buttons;
+    for (const QAbstractButton* b : w->findChildren<QAbstractButton*>())
+        buttons << b->text().remove(QLatin1Char('&'));
+    buttons.sort();
+    Check(f, buttons == QStringList({"Cancel", "Landscape", "OK", "Portrait"}),
+          "buttons " + buttons.join(QStringLiteral(", ")));
+}
+
+// A window that asks for a repaint every 10 ms and counts the paints it gets.
+class PaintCounter : public QWidget {
+  public:
+    PaintCounter() {
+        connect(&timer_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+        timer_.start(10);
+        resize(200, 100);
+    }
+    int paints = 0;
+
+  protected:
+    void paintEvent(QPaintEvent*) override { ++paints; }
+
+  private:
+    QTimer timer_;
+};
+
+// lines lines of eight groups, as a long result's body.
+std::string LinesOfGroups(int lines) {
+    std::string text;
+    char group[16];
+    for (int i = 0; i < lines; ++i) {
+        if (i > 0) text += "\r\n";
+        for (int g = 0; g < 8; ++g) {
+            std::snprintf(group, sizeof group, "  %07d", (i * 8 + g) % 10000000);
+            text += group;
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+void ExportsTest::printerDialog() {
+    // Without a print service there is nothing to choose: OK is off, and
+    // cancelling leaves the printer exactly as it was.
+    QWidget owner;
+    CommonDialog dlg(&owner);
+    dlg.Flags = CommonDialog::PrintSetupForm;
     QPrinter printer(QPrinter::HighResolution);
     const QString pdf = tmp_.filePath(QStringLiteral("setup.pdf"));
     UsePdf(printer, pdf);
-    printer.setPageOrientation(QPageLayout::Portrait);
+    printer.setPageSize(QPageSize(QPageSize::A5));
+    printer.setPageOrientation(QPageLayout::Landscape);
+    const QPageLayout layout = printer.pageLayout();
 
     DialogDriver driver;
     driver.Then([&](QWidget* w, QStringList& f) {
-        auto* pd = Expect<QPrintDialog>(w, f, "print dialog");
-        if (pd == nullptr) return;
-        Check(f, pd->windowTitle() == title, "title " + pd->windowTitle());
-        if (flags & CommonDialog::PrintSetupForm) {
-            Check(f, pd->options() == QAbstractPrintDialog::PrintShowPageSize,
-                  "setup form offers printer and paper");
-            auto* buttons = pd->findChild<QDialogButtonBox*>();
-            QPushButton* ok = buttons ? buttons->button(QDialogButtonBox::Ok) : nullptr;
-            Check(f, ok != nullptr && ok->text() == QStringLiteral("OK"),
-                  "setup form confirms with OK");
-        }
-        if (accept)
-            QMetaObject::invokeMethod(pd, &QDialog::accept, Qt::QueuedConnection);
-        else
-            QMetaObject::invokeMethod(pd, &QDialog::reject, Qt::QueuedConnection);
+        CheckSetupForm(w, f);
+        auto* buttons = w->findChild<QDialogButtonBox*>();
+        QPushButton* ok = buttons ? buttons->button(QDialogButtonBox::Ok) : nullptr;
+        Check(f, ok != nullptr && !ok->isEnabled(), "OK is off with no printer to choose");
+        if (auto* d = qobject_cast<QDialog*>(w))
+            QMetaObject::invokeMethod(d, &QDialog::reject, Qt::QueuedConnection);
     });
-    const bool result = dlg.ShowPrinter(printer);
+    QVERIFY(!dlg.ShowPrinter(printer));
     GUITEST_VERIFY_DIALOGS(driver);
-    QCOMPARE(result, accept);
-    // The dialog prints nothing.
-    QVERIFY(!QFileInfo::exists(pdf));
+    QCOMPARE(printer.outputFormat(), QPrinter::PdfFormat);
+    QCOMPARE(printer.outputFileName(), pdf);
+    QVERIFY(printer.pageLayout().isEquivalentTo(layout));
+    QVERIFY(!QFileInfo::exists(pdf));  // the form prints nothing
+}
+
+void ExportsTest::printSetupChoice_data() {
+    QTest::addColumn<QString>("printer");  // picked in the form; empty: left as it was
+    QTest::addColumn<int>("paper");        // QPageSize id picked; -1: left as it was
+    QTest::addColumn<bool>("landscape");   // Landscape clicked
+    QTest::addColumn<bool>("accept");
+    QTest::addColumn<QString>("expectPrinter");
+    QTest::addColumn<int>("expectPaper");
+    QTest::addColumn<bool>("expectLandscape");
+    const int a4 = QPageSize::A4, a5 = QPageSize::A5, letter = QPageSize::Letter,
+              legal = QPageSize::Legal;
+    QTest::newRow("another printer, OK: its own default where it lacks our paper")
+        << "office" << -1 << false << true << "office" << legal << false;
+    QTest::newRow("another printer, Cancel: nothing changes")
+        << "office" << -1 << false << false << "lab" << a4 << false;
+    QTest::newRow("paper and orientation, OK") << "" << a5 << true << true << "lab" << a5 << true;
+    QTest::newRow("paper and orientation, Cancel")
+        << "" << a5 << true << false << "lab" << a4 << false;
+    QTest::newRow("there and back, OK: the paper chosen stays")
+        << "lab" << letter << false << true << "lab" << letter << false;
+}
+
+void ExportsTest::printSetupChoice() {
+    QFETCH(QString, printer);
+    QFETCH(int, paper);
+    QFETCH(bool, landscape);
+    QFETCH(bool, accept);
+    QFETCH(QString, expectPrinter);
+    QFETCH(int, expectPaper);
+    QFETCH(bool, expectLandscape);
+    const auto sizes = [](std::initializer_list<QPageSize::PageSizeId> ids) {
+        QList<QPageSize> list;
+        for (auto id : ids) list << QPageSize(id);
+        return list;
+    };
+    const QList<kaldrome::PrinterOffer> offers = {
+        {"lab", "Ready", "Laser 1", "Room 2", "",
+         sizes({QPageSize::A4, QPageSize::A5, QPageSize::Letter}), QPageSize(QPageSize::A4)},
+        {"office", "Stopped", "Ink 2", "Hall", "slow", sizes({QPageSize::Letter, QPageSize::Legal}),
+         QPageSize(QPageSize::Legal)}};
+    kaldrome::PrinterChoice choice{"lab", QPageSize(QPageSize::A4), QPageLayout::Portrait};
+
+    QWidget owner;
+    DialogDriver driver;
+    driver.Then([&](QWidget* w, QStringList& f) {
+        CheckSetupForm(w, f);
+        auto* name = w->findChild<QComboBox*>(QStringLiteral("printerName"));
+        auto* size = w->findChild<QComboBox*>(QStringLiteral("paperSize"));
+        Check(f, name && size && name->currentText() == "lab" && size->currentText() == "A4",
+              "opens on the current choice");
+        if (name == nullptr || size == nullptr) return;
+        // "there and back": Letter chosen on lab, then office (which has it) and lab again.
+        if (paper == QPageSize::Letter) size->setCurrentIndex(2);
+        if (!printer.isEmpty()) name->setCurrentIndex(name->findText("office"));
+        if (printer == "lab") name->setCurrentIndex(name->findText("lab"));
+        if (paper >= 0 && paper != QPageSize::Letter)
+            size->setCurrentIndex(size->findText(QPageSize(QPageSize::PageSizeId(paper)).name()));
+        if (landscape) w->findChild<QRadioButton*>(QStringLiteral("landscape"))->click();
+        auto* buttons = w->findChild<QDialogButtonBox*>();
+        QPushButton* b = buttons->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
+        QMetaObject::invokeMethod(b, &QAbstractButton::click, Qt::QueuedConnection);
+    });
+    QCOMPARE(kaldrome::ChoosePrinter(&owner, QStringLiteral("Print Setup"), offers, choice),
+             accept);
+    GUITEST_VERIFY_DIALOGS(driver);
+    QCOMPARE(choice.name, expectPrinter);
+    QCOMPARE(int(choice.pageSize.id()), expectPaper);
+    QCOMPARE(choice.orientation == QPageLayout::Landscape, expectLandscape);
+}
+
+void ExportsTest::printWithProgress_data() {
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<QString>("act");  // "cancel": Cancel pressed; "refuse": the service refuses
+    QTest::addColumn<bool>("dialog");  // the progress dialog shows
+    QTest::newRow("short: printed at once, no dialog") << 200 << "" << false;
+    QTest::newRow("long: the dialog shows, the window paints, all pages go") << 30000 << "" << true;
+    QTest::newRow("long, cancelled: nothing reaches the print service")
+        << 30000 << "cancel" << true;
+    QTest::newRow("refused by the print service: a failure with its reason")
+        << 200 << "refuse" << false;
+}
+
+void ExportsTest::printWithProgress() {
+    QFETCH(int, lines);
+    QFETCH(QString, act);
+    QFETCH(bool, dialog);
+    PaintCounter window;
+    QVERIFY(guitest::ShowActive(&window));
+    const std::string document = LinesOfGroups(lines);
+
+    DialogDriver driver(120000, 120000);  // the dialog stays while the pages are drawn
+    if (dialog) {
+        driver.Then([&](QWidget* w, QStringList& f) {
+            auto* progress = Expect<QProgressDialog>(w, f, "progress dialog");
+            if (progress == nullptr) return;
+            Check(f, progress->windowModality() == Qt::WindowModal, "holds the window's input");
+            auto* cancel = progress->findChild<QPushButton*>();
+            Check(f, cancel != nullptr && cancel->text() == QStringLiteral("Cancel"), "Cancel");
+            if (act == "cancel" && cancel != nullptr)
+                QMetaObject::invokeMethod(cancel, &QAbstractButton::click, Qt::QueuedConnection);
+        });
+    }
+    int submitted = 0;
+    int paints = window.paints;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 renderMs = 0;
+    QByteArray pdf;
+    const auto printed = kaldrome::PrintWithProgress(
+        &window,
+        QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10)),
+        QStringLiteral("Kaldrome7"), document,
+        [&](const QByteArray& bytes) -> kaldrome::Outcome<void> {
+            ++submitted;
+            renderMs = clock.elapsed();
+            paints = window.paints - paints;
+            pdf = bytes;
+            if (act == "refuse") return kaldrome::Failure{"no jobs here"};
+            return {};
+        });
+    GUITEST_VERIFY_DIALOGS(driver);
+    if (act == "cancel") {
+        QVERIFY(printed.Ok() && printed.Value() == kaldrome::PrintEnd::Cancelled);
+        QCOMPARE(submitted, 0);
+        return;
+    }
+    QCOMPARE(submitted, 1);
+    if (act == "refuse") {
+        QCOMPARE(guitest::FailureOf(printed), QStringLiteral("no jobs here"));
+        return;
+    }
+    QVERIFY(printed.Ok() && printed.Value() == kaldrome::PrintEnd::Printed);
+    // While it rendered, the window painted at least once in every 100 ms or so.
+    if (dialog)
+        QVERIFY2(paints >= renderMs / 100,
+                 qPrintable(QStringLiteral("%1 paints in %2 ms").arg(paints).arg(renderMs)));
+    // The whole document, page by page.
+    const QString path = tmp_.filePath(QStringLiteral("progress.pdf"));
+    QVERIFY(WriteBytes(path, pdf));
+    QString error;
+    QStringList printedLines;
+    for (const QStringList& page : PdfPages(path, &error)) printedLines << page;
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(printedLines, DocumentLines(document));
 }
 
 // --- Print ------------------------------------------------------------------
@@ -744,7 +1155,7 @@ void ExportsTest::windowCopy() {
     const bool ready = w.State().PlainTextReady;
     QCOMPARE(ready, n <= 3);
     const std::string plainBefore = w.State().PlainText;
-    const QString screen = w.Ui().rtfResp->toPlainText();
+    const QString screen = guitest::ResultShown(w);
 
     QClipboard* cb = QGuiApplication::clipboard();
     cb->setText(QStringLiteral("something else"));
@@ -759,7 +1170,7 @@ void ExportsTest::windowCopy() {
     // Composing leaves the run's texts as they were; only a build for n > 3 fills PlainText.
     QCOMPARE(w.State().PlainTextReady, ready);
     if (ready) QCOMPARE(w.State().PlainText, plainBefore);
-    QCOMPARE(w.Ui().rtfResp->toPlainText(), screen);
+    QCOMPARE(guitest::ResultShown(w), screen);
 
     // The twin, and a second copy, give the same document.
     cb->clear();
@@ -930,7 +1341,7 @@ void ExportsTest::windowCreateFileFailure() {
     Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     QVERIFY(RunWindow(w, 1000));
-    const QString screen = w.Ui().rtfResp->toPlainText();
+    const QString screen = guitest::ResultShown(w);
     const QString digits = w.Ui().lblDigitos->text();
 
     DialogDriver driver;
@@ -957,7 +1368,7 @@ void ExportsTest::windowCreateFileFailure() {
     GUITEST_VERIFY_DIALOGS(driver);
 
     // The result stays, the old file stays, nothing half-written is left.
-    QCOMPARE(w.Ui().rtfResp->toPlainText(), screen);
+    QCOMPARE(guitest::ResultShown(w), screen);
     QCOMPARE(w.Ui().lblDigitos->text(), digits);
     QVERIFY(w.Ui().mnuCreateFile->isEnabled());
     QCOMPARE(Entries(dir.path()), before);
@@ -1020,10 +1431,138 @@ void ExportsTest::windowNoPrinter() {
     }
 }
 
+void ExportsTest::windowOutOfMemory_data() {
+    QTest::addColumn<QString>("command");
+    // Which large allocation fails. The exports hand the document on in pieces,
+    // so building the plain text is the window's one large allocation; the
+    // clipboard's own copy is held to its limit by outOfMemory below.
+    QTest::addColumn<int>("failing");
+    QTest::newRow("Copy, building the plain text") << "copy" << 1;
+    QTest::newRow("Create File, building the plain text") << "file" << 1;
+}
+
+void ExportsTest::windowOutOfMemory() {
+    QFETCH(QString, command);
+    QFETCH(int, failing);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Kaldrome3000.txt"));
+    Form1 w(kaldrome::NumberSeparators{});
+    QVERIFY(guitest::ShowActive(&w));
+    QVERIFY(RunWindow(w, 3000));  // a plain text of some 12 KB
+    const QString screen = guitest::ResultShown(w);
+    const QString digits = w.Ui().lblDigitos->text();
+    QClipboard* cb = QGuiApplication::clipboard();
+    cb->setText(QStringLiteral("untouched"));
+    constexpr std::size_t Large = 8192;
+
+    DialogDriver driver;
+    if (command == "file") {
+        driver.Then([&](QWidget* dlg, QStringList& f) {
+            ArmAllocationFailure(Large, failing);  // once the dialog is done with
+            TypeAndSave(path)(dlg, f);
+        });
+    } else {
+        ArmAllocationFailure(Large, failing);
+    }
+    driver.Then(AnswerBox(
+        [](QMessageBox* box, QStringList& f) {
+            Check(f, box->windowTitle() == QStringLiteral("Kaldrome"), "title");
+            Check(f, box->text() == kaldrome::OutOfMemoryText(), "text " + box->text());
+            Check(f, box->icon() == QMessageBox::Critical, "stop icon");
+        },
+        QMessageBox::Ok));
+    (command == "copy" ? w.Ui().mnuCopy : w.Ui().mnuCreateFile)->trigger();
+    const bool armedStill = FailBytes != 0;
+    ArmAllocationFailure(0, 0);
+    GUITEST_VERIFY_DIALOGS(driver);
+    QVERIFY2(!armedStill, "the allocation meant to fail was never made");
+    // Nothing exported, the window as it was, and the next export works.
+    QCOMPARE(cb->text(), QStringLiteral("untouched"));
+    QVERIFY(!QFileInfo::exists(path));
+    QCOMPARE(guitest::ResultShown(w), screen);
+    QCOMPARE(w.Ui().lblDigitos->text(), digits);
+    w.Ui().mnuCopy->trigger();
+    QVERIFY(cb->text().startsWith(QStringLiteral("3000!=\r\n")));
+}
+
+void ExportsTest::outOfMemory_data() {
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<int>("headroomMb");  // address space left beside the document
+    QTest::addColumn<bool>("fails");
+    QTest::newRow("clipboard, room for the text") << "clipboard" << 512 << false;
+    QTest::newRow("clipboard, no room for its copy") << "clipboard" << 64 << true;
+    // Qt's PDF writer takes some 32 MB for a moment whenever it closes a page;
+    // the printout keeps 32 MB back to close its document after a failure.
+    QTest::newRow("print, room for the printout") << "print" << 128 << false;
+    QTest::newRow("print, no room to close a page") << "print" << 48 << true;
+    QTest::newRow("print, no room to begin") << "print" << 8 << true;
+}
+
+void ExportsTest::outOfMemory() {
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("an address-space limit and the address sanitizer's shadow memory do not mix");
+#endif
+    QFETCH(QString, what);
+    QFETCH(int, headroomMb);
+    QFETCH(bool, fails);
+    const guitest::ChildResult child =
+        guitest::RunSelf(QStringLiteral("out-of-memory"), {what, QString::number(headroomMb)},
+                         {{QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")}});
+    QVERIFY2(child.finished && child.exitStatus == QProcess::NormalExit && child.exitCode == 0,
+             child.output.constData());
+    const QByteArray expected =
+        fails ? "failed: " + kaldrome::OutOfMemoryText().toUtf8() : QByteArray("done");
+    QVERIFY2(child.output.contains(expected), child.output.constData());
+}
+
+// The child of outOfMemory: a large document, then the export under an
+// address-space limit of what is in use now and headroom beside it.
+int OutOfMemoryChild(const QString& what, int headroomMb) {
+    // Clipboard: 64 MB of text; its UTF-16 copy needs 128 MB. Print: some 100
+    // pages, quick enough that no progress dialog shows (Qt's painting waits for
+    // worker threads, which no longer start under such a limit).
+    const std::string document =
+        what == "clipboard" ? std::string(64 << 20, '7') : LinesOfGroups(8000);
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return 2;
+    rlim_t used = 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmSize:"))
+            used = line.mid(7).trimmed().split(' ')[0].toULongLong() << 10;
+    rlimit limit{};
+    getrlimit(RLIMIT_AS, &limit);
+    const rlimit lower{used + (rlim_t(headroomMb) << 20), limit.rlim_max};
+    if (used == 0 || setrlimit(RLIMIT_AS, &lower) != 0) return 3;
+    const QPageLayout a4(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF());
+    const kaldrome::Outcome<void> outcome =
+        what == "clipboard" ? kaldrome::PutOnClipboard(QGuiApplication::clipboard(), document)
+                            : [&]() -> kaldrome::Outcome<void> {
+        const auto printed = kaldrome::PrintWithProgress(
+            nullptr, a4, QStringLiteral("Kaldrome7"), document,
+            [](const QByteArray&) -> kaldrome::Outcome<void> { return {}; });
+        if (!printed.Ok()) return printed.Error();
+        return {};
+    }();
+    setrlimit(RLIMIT_AS, &limit);
+    const QString failure = guitest::FailureOf(outcome);
+    std::printf("%s\n", failure.isEmpty() ? "done" : qPrintable("failed: " + failure));
+    return 0;
+}
+
 int main(int argc, char** argv) {
     // No print server: the tests must not depend on the printers of the machine.
     qputenv("CUPS_SERVER", "/nonexistent/kaldrome-tests/cups.sock");
+    // The user's settings live in a folder of the test's own, planted with a
+    // file dialog state before any dialog opens.
+    PlantedSettings planted;
+    Planted = &planted;
+    if (!planted.config.isValid() || !planted.trap.isValid() ||
+        !WriteBytes(planted.file(), planted.planted()))
+        return 2;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(planted.config.path()));
     QApplication app(argc, argv);
+    if (guitest::ChildRole() == QStringLiteral("out-of-memory"))
+        return OutOfMemoryChild(app.arguments().value(1), app.arguments().value(2).toInt());
     ExportsTest test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -13,7 +13,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -25,6 +24,7 @@
 #include "guitest.h"
 #include "mainwindow/form1.h"
 #include "mainwindow/percent_bar.h"
+#include "mainwindow/result_view.h"
 #include "uikit/program_icon.h"
 
 using kaldrome::Form1;
@@ -98,9 +98,9 @@ class Form1LayoutTest : public QObject {
             << "lblEstimado"
             << "QLabel" << QRect(326, 288, 113, 17) << none << "Hours: Minutes: Seconds" << 9.75
             << true << true;
-        QTest::newRow("rtfResp result box")
-            << "rtfResp"
-            << "QPlainTextEdit" << QRect(19, 56, 441, 169) << none << none << -1.0 << false << true;
+        QTest::newRow("rtfResp result box") << "rtfResp"
+                                            << "kaldrome::ResultView" << QRect(19, 56, 441, 169)
+                                            << none << none << -1.0 << false << true;
         QTest::newRow("picPercentBar hidden") << "picPercentBar"
                                               << "kaldrome::PercentBar" << QRect(8, 312, 465, 25)
                                               << none << none << -1.0 << false << false;
@@ -127,7 +127,7 @@ class Form1LayoutTest : public QObject {
         if (auto* label = qobject_cast<QLabel*>(widget)) QCOMPARE(label->text(), text);
         if (auto* button = qobject_cast<QPushButton*>(widget)) QCOMPARE(button->text(), text);
         if (auto* box = qobject_cast<QLineEdit*>(widget)) QCOMPARE(box->text(), text);
-        if (auto* box = qobject_cast<QPlainTextEdit*>(widget)) QVERIFY(box->document()->isEmpty());
+        if (auto* box = qobject_cast<kaldrome::ResultView*>(widget)) QCOMPARE(box->LineCount(), 0);
         if (pointSize > 0) {
             const QFont font = widget->font();
             QCOMPARE(font.family(), QString("MS Sans Serif"));
@@ -189,27 +189,28 @@ class Form1LayoutTest : public QObject {
 
     void resultBoxShowsAWholeLine() {
         // A display line is 45 characters; it must fit without horizontal scrolling.
-        QPlainTextEdit* box = w_->Ui().rtfResp;
+        kaldrome::ResultView* box = w_->Ui().rtfResp;
         QVERIFY(QFontInfo(box->font()).fixedPitch());
         const QString line = "  0402387  2600770  9377354  3702433  9230039";
         QCOMPARE(line.size(), 45);
-        const int room = box->viewport()->width() - 2 * int(box->document()->documentMargin());
+        const int room = box->viewport()->width() - 2 * kaldrome::ResultView::Margin;
         QVERIFY2(QFontMetrics(box->font()).horizontalAdvance(line) < room,
                  qPrintable(QString::number(room)));
-        box->setPlainText(QString(line + "\n").repeated(200));
+        const std::string text = QString(line + "\r\n").repeated(200).toStdString();
+        box->SetText(text);
         QCoreApplication::processEvents();
         QVERIFY(!box->horizontalScrollBar()->isVisible());
         QVERIFY(box->verticalScrollBar()->isVisible());
-        QVERIFY(box->verticalScrollBar()->maximum() > 0);
+        QCOMPARE(box->verticalScrollBar()->maximum(), 200 - box->WholeLinesInView());
+        box->Clear();
     }
 
     void resultBox() {
-        QPlainTextEdit* box = w_->Ui().rtfResp;
-        QVERIFY(box->isReadOnly());
-        QCOMPARE(box->lineWrapMode(), QPlainTextEdit::NoWrap);
+        kaldrome::ResultView* box = w_->Ui().rtfResp;
         QCOMPARE(box->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
         QCOMPARE(box->viewport()->backgroundRole(), QPalette::Base);
-        QCOMPARE(box->focusPolicy() & Qt::TabFocus, Qt::TabFocus);
+        // Reached by Tab, never by a click.
+        QCOMPARE(box->focusPolicy(), Qt::TabFocus);
     }
 
     void windowFrame() {
@@ -247,7 +248,6 @@ class Form1LayoutTest : public QObject {
         // The bar's background is yellow before anything is drawn.
         const QImage bar = w_->Ui().picPercentBar->grab().toImage();
         QCOMPARE(QColor(bar.pixel(bar.width() / 2, bar.height() / 2)), QColor(255, 255, 0));
-        QCOMPARE(w_->Ui().picPercentBar->focusPolicy(), Qt::NoFocus);
         // A thin rule along the top of the client area, past its right edge.
         QFrame* line = w_->Ui().Line1;
         QCOMPARE(line->objectName(), QString("Line1"));
@@ -266,19 +266,26 @@ class Form1LayoutTest : public QObject {
     void tabOrder_data() {
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("to");
+        QTest::addColumn<bool>("barShown");  // the percent bar, as during a run
         QTest::newRow("number box to Exit") << "txtN"
-                                            << "cmdExit";
+                                            << "cmdExit" << false;
         QTest::newRow("Exit to Stop") << "cmdExit"
-                                      << "cmdStop";
+                                      << "cmdStop" << false;
         QTest::newRow("Stop to result box") << "cmdStop"
-                                            << "rtfResp";
+                                            << "rtfResp" << false;
         QTest::newRow("result box back to number box") << "rtfResp"
-                                                       << "txtN";
+                                                       << "txtN" << false;
+        QTest::newRow("result box to the percent bar shown") << "rtfResp"
+                                                             << "picPercentBar" << true;
+        QTest::newRow("percent bar back to number box") << "picPercentBar"
+                                                        << "txtN" << true;
     }
 
     void tabOrder() {
         QFETCH(QString, from);
         QFETCH(QString, to);
+        QFETCH(bool, barShown);
+        w_->Ui().picPercentBar->setVisible(barShown);
         auto* start = w_->findChild<QWidget*>(from);
         start->setFocus(Qt::TabFocusReason);
         QTRY_COMPARE(QApplication::focusWidget(), start);
@@ -314,15 +321,15 @@ class Form1LayoutTest : public QObject {
         QTest::newRow("Help: Help") << "mnuAyuda"
                                     << "&Help" << 0 << "mnuHelp"
                                     << "Kaldrome &Help" << QKeySequence("F1") << false;
-        QTest::newRow("Help: separator") << "mnuAyuda"
-                                         << "&Help" << 1 << "mnuSeparator"
-                                         << "-" << none << true;
+        QTest::newRow("Help: separator")
+            << "mnuAyuda"
+            << "&Help" << 1 << "mnuSeparator" << QString() << none << true;
         QTest::newRow("Help: web") << "mnuAyuda"
                                    << "&Help" << 2 << "mnuWeb"
                                    << "Orvane Software on the &Web..." << none << false;
-        QTest::newRow("Help: separator 1") << "mnuAyuda"
-                                           << "&Help" << 3 << "mnuSeparator1"
-                                           << "-" << none << true;
+        QTest::newRow("Help: separator 1")
+            << "mnuAyuda"
+            << "&Help" << 3 << "mnuSeparator1" << QString() << none << true;
         QTest::newRow("Help: About") << "mnuAyuda"
                                      << "&Help" << 4 << "mnuAbout"
                                      << "&About Kaldrome..." << none << false;
@@ -343,7 +350,8 @@ class Form1LayoutTest : public QObject {
         QAction* action = m->actions().at(index);
         QCOMPARE(action->objectName(), item);
         QCOMPARE(action->isSeparator(), separator);
-        if (!separator) QCOMPARE(action->text(), caption);
+        // A separator's text would be drawn beside its line.
+        QCOMPARE(action->text(), caption);
         QCOMPARE(action->shortcut(), shortcut);
         QVERIFY(!action->isCheckable());
         QVERIFY(action->isVisible());
@@ -361,6 +369,35 @@ class Form1LayoutTest : public QObject {
         for (QAction* a : top) QVERIFY(a->text() != "PopUpMenu");
     }
 
+    void menusUseTheDesktopFont_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("fontClass");  // whose desktop font it wears
+        QTest::newRow("menu bar") << "menuBar"
+                                  << "QMenuBar";
+        QTest::newRow("File menu") << "mnuFile"
+                                   << "QMenu";
+        QTest::newRow("Edit menu") << "mnuEdit"
+                                   << "QMenu";
+        QTest::newRow("Help menu") << "mnuAyuda"
+                                   << "QMenu";
+        QTest::newRow("pop-up menu") << "mnuPopUpMenu"
+                                     << "QMenu";
+    }
+
+    void menusUseTheDesktopFont() {
+        // Not the window's large bold font, which the controls inherit.
+        QFETCH(QString, name);
+        QFETCH(QString, fontClass);
+        auto* widget = w_->findChild<QWidget*>(name);
+        QVERIFY(widget);
+        const QFont desktop = QApplication::font(fontClass.toLatin1().constData());
+        const QFont font = widget->font();
+        QCOMPARE(font.family(), desktop.family());
+        QCOMPARE(font.pointSizeF(), desktop.pointSizeF());
+        QCOMPARE(font.weight(), desktop.weight());
+        QVERIFY(!QFontInfo(font).bold());
+    }
+
     void popUpMenu_data() {
         QTest::addColumn<int>("index");
         QTest::addColumn<QString>("item");
@@ -372,18 +409,15 @@ class Form1LayoutTest : public QObject {
                               << "&Copy to Clipboard" << false;
         QTest::newRow("Print") << 2 << "mnuPrint_Pop"
                                << "&Print" << false;
-        QTest::newRow("separator 2") << 3 << "mnuSeparator2"
-                                     << "-" << true;
+        QTest::newRow("separator 2") << 3 << "mnuSeparator2" << QString() << true;
         QTest::newRow("Print Setup") << 4 << "mnuPrintSetup_Pop"
                                      << "Print Set&up..." << false;
-        QTest::newRow("separator 3") << 5 << "mnuSeparator3"
-                                     << "-" << true;
+        QTest::newRow("separator 3") << 5 << "mnuSeparator3" << QString() << true;
         QTest::newRow("Help") << 6 << "mnuHelp_Pop"
                               << "&Help" << false;
         QTest::newRow("About") << 7 << "mnuAbout_Pop"
                                << "&About Kaldrome..." << false;
-        QTest::newRow("separator 4") << 8 << "mnuSeparator4"
-                                     << "-" << true;
+        QTest::newRow("separator 4") << 8 << "mnuSeparator4" << QString() << true;
         QTest::newRow("web") << 9 << "mnuWeb_Pop"
                              << "Orvane Software on the &Web..." << false;
     }
@@ -400,7 +434,7 @@ class Form1LayoutTest : public QObject {
         QAction* action = menu->actions().at(index);
         QCOMPARE(action->objectName(), item);
         QCOMPARE(action->isSeparator(), separator);
-        if (!separator) QCOMPARE(action->text(), caption);
+        QCOMPARE(action->text(), caption);
         QVERIFY(action->shortcut().isEmpty());
         QVERIFY(!menu->isVisible());
     }
@@ -489,27 +523,77 @@ class Form1LayoutTest : public QObject {
 
     void numberBoxHoldsSixCharacters_data() {
         QTest::addColumn<QString>("how");
-        QTest::newRow("typed") << "typed";
-        QTest::newRow("pasted") << "pasted";
-        QTest::newRow("dropped") << "dropped";
-        QTest::newRow("set in code") << "set in code";
-        QTest::newRow("inserted after six") << "inserted after six";
+        QTest::addColumn<QString>("before");  // the box's text; "*" after it: all selected
+        QTest::addColumn<QString>("added");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("beeps");
+        // Typing stops at six; a paste or a drop that does not fit is refused
+        // whole, so that no other number than the one given can run.
+        QTest::newRow("typed") << "typed"
+                               << ""
+                               << "1234567"
+                               << "123456" << 0;
+        QTest::newRow("pasted, too long") << "pasted"
+                                          << ""
+                                          << "999999999"
+                                          << "" << 1;
+        QTest::newRow("pasted, seven") << "pasted"
+                                       << ""
+                                       << "1234567"
+                                       << "" << 1;
+        QTest::newRow("pasted after four, too long") << "pasted"
+                                                     << "1234"
+                                                     << "567"
+                                                     << "1234" << 1;
+        QTest::newRow("pasted after four, fits") << "pasted"
+                                                 << "1234"
+                                                 << "56"
+                                                 << "123456" << 0;
+        QTest::newRow("pasted over a selection, fits") << "pasted"
+                                                       << "123456*"
+                                                       << "7"
+                                                       << "7" << 0;
+        QTest::newRow("pasted over a selection, too long") << "pasted"
+                                                           << "123456*"
+                                                           << "1234567"
+                                                           << "123456" << 1;
+        QTest::newRow("dropped, too long") << "dropped"
+                                           << ""
+                                           << "1234567"
+                                           << "" << 1;
+        QTest::newRow("dropped, fits") << "dropped"
+                                       << "12"
+                                       << "34"
+                                       << "1234" << 0;
+        QTest::newRow("set in code") << "set in code"
+                                     << ""
+                                     << "1234567"
+                                     << "123456" << 0;
+        QTest::newRow("inserted after six") << "inserted"
+                                            << "123456"
+                                            << "7"
+                                            << "123456" << 0;
     }
 
     void numberBoxHoldsSixCharacters() {
         QFETCH(QString, how);
+        QFETCH(QString, before);
+        QFETCH(QString, added);
+        QFETCH(QString, after);
+        QFETCH(int, beeps);
         QLineEdit* box = w_->Ui().txtN;
         box->setFocus();
-        const QString seven = "1234567";
+        const bool selectAll = before.endsWith('*');
+        box->setText(selectAll ? before.chopped(1) : before);
+        if (selectAll) box->selectAll();
+        const int beepsBefore = w_->WindowBell().Rings();
         if (how == "typed") {
-            QTest::keyClicks(box, seven);
+            QTest::keyClicks(box, added);
         } else if (how == "pasted") {
-            QGuiApplication::clipboard()->setText(seven);
-            QCOMPARE(QGuiApplication::clipboard()->text(), seven);
-            box->paste();
+            QVERIFY(guitest::PasteThroughMenu(box, added));
         } else if (how == "dropped") {
             QMimeData data;
-            data.setText(seven);
+            data.setText(added);
             const QPointF at = box->rect().center();
             QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton,
                                   Qt::NoModifier);
@@ -520,13 +604,13 @@ class Form1LayoutTest : public QObject {
             QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
             QCoreApplication::sendEvent(box, &drop);
         } else if (how == "set in code") {
-            box->setText(seven);
+            box->setText(added);
         } else {
-            box->setText("123456");
             box->end(false);
-            box->insert("7");
+            box->insert(added);
         }
-        QCOMPARE(box->text(), QString("123456"));
+        QCOMPARE(box->text(), after);
+        QCOMPARE(w_->WindowBell().Rings() - beepsBefore, beeps);
     }
 
     // The same layout at 200 %: geometry in device-independent pixels, fonts

@@ -1,11 +1,15 @@
 // Help viewer, web link and About window: what the user sees and what reaches
 // the desktop, with and without the help file, and while a run is going on.
 #include <QAbstractTextDocumentLayout>
+#include <QBuffer>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -16,10 +20,18 @@
 #include <QTextBrowser>
 #include <QTextEdit>
 #include <QtTest>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/run_state.h"
 #include "commands/common_dialog.h"
+#include "commands/exports.h"
 #include "commands/frm_about.h"
 #include "commands/help_viewer.h"
 #include "commands/open_document.h"
@@ -66,17 +78,29 @@ int ExpectedScroll(QTextBrowser* b, const QString& name) {
     return qMin(AnchorTop(b, name), b->verticalScrollBar()->maximum());
 }
 
-// Clicks the link whose target is href, in the middle of its text.
+// Clicks the first link on screen whose target is href, in the middle of its text.
 bool ClickLink(QTextBrowser* b, const QString& href) {
     for (QTextBlock block = b->document()->begin(); block.isValid(); block = block.next())
         for (auto it = block.begin(); !it.atEnd(); ++it)
             if (it.fragment().charFormat().anchorHref() == href) {
                 QTextCursor c(b->document());
                 c.setPosition(it.fragment().position() + it.fragment().length() / 2);
-                QTest::mouseClick(b->viewport(), Qt::LeftButton, {}, b->cursorRect(c).center());
+                const QPoint at = b->cursorRect(c).center();
+                if (!b->viewport()->rect().contains(at)) continue;
+                QTest::mouseClick(b->viewport(), Qt::LeftButton, {}, at);
                 return true;
             }
     return false;
+}
+
+// True when no character of the browser's text is part of a link.
+bool NoLinks(QTextBrowser* b) {
+    for (QTextBlock block = b->document()->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat f = it.fragment().charFormat();
+            if (f.isAnchor() || !f.anchorHref().isEmpty() || f.fontUnderline()) return false;
+        }
+    return true;
 }
 
 // The help file beside the test program, present or absent for one test.
@@ -116,6 +140,17 @@ class HelpAboutTest : public QObject {
     void viewerRereadsFile();
     void contentsLinks_data();
     void contentsLinks();
+    void viewerHistory_data();
+    void viewerHistory();
+    void viewerMessageStaysPlain_data();
+    void viewerMessageStaysPlain();
+    void viewerRefusesSpecialFiles_data();
+    void viewerRefusesSpecialFiles();
+    void viewerFitsTheScreen_data();
+    void viewerFitsTheScreen();
+    void viewerFitsHere();
+    void printingTopicTellsWhatPrintDoes_data();
+    void printingTopicTellsWhatPrintDoes();
     void helpCommand_data();
     void helpCommand();
     void helpViewerGoesWithTheWindow();
@@ -132,6 +167,8 @@ class HelpAboutTest : public QObject {
     void aboutText();
     void aboutKeys_data();
     void aboutKeys();
+    void aboutTypingIsPlain_data();
+    void aboutTypingIsPlain();
     void aboutReloads_data();
     void aboutReloads();
 
@@ -314,6 +351,250 @@ void HelpAboutTest::contentsLinks() {
     QCOMPARE(b->verticalScrollBar()->value(), contentsAt);
 }
 
+void HelpAboutTest::viewerHistory_data() {
+    // Steps: "link:TOPIC" clicks a link to the topic on screen, "back" and
+    // "forward" click the viewer's buttons, "alt+back" and "alt+forward" press
+    // their access keys.
+    QTest::addColumn<QStringList>("steps");
+    QTest::newRow("access keys: back then forward")
+        << QStringList{"link:limits", "alt+back", "alt+forward"};
+    QTest::newRow("access keys: two topics") << QStringList{
+        "link:what", "link:document", "alt+back", "alt+back", "alt+forward", "alt+forward"};
+    QTest::newRow("access key back, button forward")
+        << QStringList{"link:keys", "alt+back", "forward"};
+    QTest::newRow("back then forward") << QStringList{"link:limits", "back", "forward"};
+    QTest::newRow("two topics, back twice, forward twice")
+        << QStringList{"link:what", "link:document", "back", "back", "forward", "forward"};
+    QTest::newRow("forward, then back again")
+        << QStringList{"link:keys", "back", "forward", "back"};
+    QTest::newRow("a new link drops the way forward")
+        << QStringList{"link:what", "back", "link:keys", "back", "forward"};
+}
+
+void HelpAboutTest::viewerHistory() {
+    QFETCH(QStringList, steps);
+    HelpViewer* v = ShowHelp(ShippedHelp());
+    QVERIFY(QTest::qWaitForWindowExposed(v));
+    QTextBrowser* b = v->Browser();
+    auto* back = v->findChild<QPushButton*>("cmdBack");
+    auto* forward = v->findChild<QPushButton*>("cmdForward");
+    QVERIFY(back && forward);
+
+    // The way the user went, and where in it the viewer stands.
+    QStringList visited{"contents"};
+    qsizetype at = 0;
+    for (const QString& step : steps) {
+        if (step.startsWith("link:")) {
+            const QString topic = step.mid(5);
+            QVERIFY2(ClickLink(b, "#" + topic), qPrintable("no link on screen to " + topic));
+            visited = visited.mid(0, at + 1) << topic;
+            ++at;
+        } else {
+            const bool backward = step.endsWith("back");
+            QPushButton* button = backward ? back : forward;
+            QVERIFY2(button->isEnabled(), qPrintable(step));
+            if (step.startsWith("alt+")) {
+                // The access key, pressed where the focus is (the text after a link).
+                QWidget* focus = QApplication::focusWidget();
+                QTest::keyClick(focus ? focus : v, backward ? Qt::Key_B : Qt::Key_F,
+                                Qt::AltModifier);
+            } else {
+                QTest::mouseClick(button, Qt::LeftButton);
+            }
+            at += backward ? -1 : 1;
+        }
+        const QString expected = visited.at(at);
+        QTRY_COMPARE(b->source().fragment(), expected);
+        QCOMPARE(b->verticalScrollBar()->value(), ExpectedScroll(b, expected));
+        QCOMPARE(back->isEnabled(), at > 0);
+        QCOMPARE(forward->isEnabled(), at + 1 < visited.size());
+    }
+}
+
+void HelpAboutTest::viewerMessageStaysPlain_data() {
+    // Where the viewer stood when the help file went missing, and how the help
+    // was asked for again.
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QString>("again");
+    QTest::newRow("after a topic link, Help again") << QStringList{"link"} << "help";
+    QTest::newRow("after a topic link, Contents button") << QStringList{"link"} << "contents";
+    QTest::newRow("after Back") << QStringList{"link", "back"} << "help";
+    QTest::newRow("after Back and Forward") << QStringList{"link", "back", "forward"} << "help";
+    QTest::newRow("no link followed") << QStringList{} << "contents";
+}
+
+void HelpAboutTest::viewerMessageStaysPlain() {
+    QFETCH(QStringList, before);
+    QFETCH(QString, again);
+    const QString path = tmp_.filePath("vanishing.hlp");
+    QFile::remove(path);
+    QVERIFY(QFile::copy(ShippedHelp(), path));
+    HelpViewer* v = ShowHelp(path);
+    QVERIFY(QTest::qWaitForWindowExposed(v));
+    QTextBrowser* b = v->Browser();
+    for (const QString& step : before) {
+        if (step == "link") QVERIFY(ClickLink(b, "#limits"));
+        if (step == "back")
+            QTest::mouseClick(v->findChild<QPushButton*>("cmdBack"), Qt::LeftButton);
+        if (step == "forward")
+            QTest::mouseClick(v->findChild<QPushButton*>("cmdForward"), Qt::LeftButton);
+    }
+
+    QVERIFY(QFile::remove(path));
+    if (again == "help") QCOMPARE(ShowHelp(path), v);
+    if (again == "contents")
+        QTest::mouseClick(v->findChild<QPushButton*>("cmdContents"), Qt::LeftButton);
+
+    QVERIFY2(v->LoadError().contains("could not be found"), qPrintable(v->LoadError()));
+    QCOMPARE(b->toPlainText(), v->LoadError());
+    QVERIFY2(NoLinks(b), "the message is plain text, not a link");
+    // A click anywhere on it leaves it as it is.
+    QTest::mouseClick(b->viewport(), Qt::LeftButton, {}, QPoint(20, 10));
+    QTest::mouseClick(b->viewport(), Qt::LeftButton, {}, b->viewport()->rect().center());
+    QCOMPARE(b->toPlainText(), v->LoadError());
+    QVERIFY(!v->findChild<QPushButton*>("cmdBack")->isEnabled());
+    QVERIFY(!v->findChild<QPushButton*>("cmdForward")->isEnabled());
+}
+
+void HelpAboutTest::viewerRefusesSpecialFiles_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("phrase");
+    QTest::newRow("named pipe") << "fifo"
+                                << "not a regular file";
+    QTest::newRow("link to /dev/zero") << "/dev/zero"
+                                       << "not a regular file";
+    QTest::newRow("link to /dev/null") << "/dev/null"
+                                       << "not a regular file";
+    QTest::newRow("file far too large") << "large"
+                                        << "far too large";
+}
+
+void HelpAboutTest::viewerRefusesSpecialFiles() {
+    QFETCH(QString, kind);
+    QFETCH(QString, phrase);
+    const QString path = tmp_.filePath("special-" + QString(kind).replace('/', '_') + ".hlp");
+    QFile::remove(path);
+    if (kind == "fifo") QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    if (kind.startsWith("/dev/")) QVERIFY(QFile::link(kind, path));
+    if (kind == "large") {
+        QFile big(path);
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(17 * 1024 * 1024));
+    }
+
+    // A viewer that blocks on the pipe would wait for ever: after a while a
+    // writer comes and goes, so that the test ends (and fails) instead.
+    std::atomic<bool> answered{false};
+    std::thread unblock([&] {
+        for (int i = 0; i < 100 && !answered; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (answered || kind != "fifo") return;
+        const int fd = open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) close(fd);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    HelpViewer* v = ShowHelp(path);
+    answered = true;
+    unblock.join();
+
+    QVERIFY2(clock.elapsed() < 2000, "the viewer answers at once");
+    QVERIFY(v->isVisible());
+    QVERIFY2(v->LoadError().contains(phrase), qPrintable(v->LoadError()));
+    QVERIFY(v->LoadError().contains(QFileInfo(path).fileName()));
+    QCOMPARE(v->Browser()->toPlainText(), v->LoadError());
+}
+
+void HelpAboutTest::viewerFitsTheScreen_data() {
+    // The screen in a child run of this test: its size in pixels and the scale.
+    QTest::addColumn<QSize>("screen");
+    QTest::addColumn<QString>("scale");
+    QTest::newRow("640 x 480") << QSize(640, 480) << "1";
+    QTest::newRow("1280 x 1024 at scale 2") << QSize(1280, 1024) << "2";
+    QTest::newRow("800 x 600") << QSize(800, 600) << "1";
+    QTest::newRow("1920 x 1080") << QSize(1920, 1080) << "1";
+}
+
+void HelpAboutTest::viewerFitsTheScreen() {
+    QFETCH(QSize, screen);
+    QFETCH(QString, scale);
+    if (!guitest::ChildRole().isEmpty()) QSKIP("runs in the parent only");
+    const QString config = tmp_.filePath("screen.json");
+    QVERIFY(
+        WriteBytes(config, QStringLiteral("{\"screens\": [{\"name\": \"test\", \"x\": 0, \"y\": 0, "
+                                          "\"width\": %1, \"height\": %2, \"logicalDpi\": 96, "
+                                          "\"logicalBaseDpi\": 96, \"dpr\": 1}]}")
+                               .arg(screen.width())
+                               .arg(screen.height())
+                               .toUtf8()));
+    const guitest::ChildResult child = guitest::RunSelf(
+        "fit", {"viewerFitsHere"},
+        {{"QT_QPA_PLATFORM", "offscreen:configfile=" + config}, {"QT_SCALE_FACTOR", scale}});
+    QVERIFY2(child.finished, child.output.constData());
+    QVERIFY2(child.exitStatus == QProcess::NormalExit && child.exitCode == 0,
+             child.output.constData());
+    QVERIFY2(child.output.contains("PASS   : HelpAboutTest::viewerFitsHere()"),
+             child.output.constData());
+}
+
+void HelpAboutTest::viewerFitsHere() {
+    // On whatever screen this runs: the whole viewer, frame included, is on the
+    // screen, and it is as large as it wants to be where there is room.
+    HelpViewer* v = ShowHelp(ShippedHelp());
+    QVERIFY(QTest::qWaitForWindowExposed(v));
+    const QRect room = v->screen()->availableGeometry();
+    const QRect frame = v->frameGeometry();
+    QVERIFY2(room.contains(frame), qPrintable(QStringLiteral("%1,%2 %3x%4 on %5x%6")
+                                                  .arg(frame.x())
+                                                  .arg(frame.y())
+                                                  .arg(frame.width())
+                                                  .arg(frame.height())
+                                                  .arg(room.width())
+                                                  .arg(room.height())));
+    const QSize wanted(620, 660);
+    const QSize border = frame.size() - v->size();
+    QCOMPARE(v->width(), qMin(wanted.width(), room.width() - border.width()));
+    QCOMPARE(v->height(), qMin(wanted.height(), room.height() - border.height()));
+    // What it shows stays usable: the buttons and some lines of text.
+    QVERIFY(v->findChild<QPushButton*>("cmdBack")->isVisible());
+    QVERIFY(v->Browser()->viewport()->height() > 100);
+}
+
+void HelpAboutTest::printingTopicTellsWhatPrintDoes_data() {
+    // How Print lays out a page, taken from the program itself on an A4 page.
+    QBuffer sink;
+    QVERIFY(sink.open(QIODevice::WriteOnly));
+    QPdfWriter page(&sink);
+    page.setPageSize(QPageSize(QPageSize::A4));
+    QPainter painter(&page);
+    const kaldrome::PrintLayout layout = kaldrome::LayoutFor(painter);
+    painter.end();
+
+    QTest::addColumn<QString>("phrase");
+    QTest::addColumn<bool>("told");
+    QTest::newRow("the font it prints in") << layout.font.family() << true;
+    QTest::newRow("its size") << QString::number(layout.font.pointSizeF()) + " points" << true;
+    QTest::newRow("a fixed-pitch font") << "fixed-pitch font" << true;
+    QTest::newRow("the widest line")
+        << QString::number(kaldrome::PrintLineChars) + " characters" << true;
+    QTest::newRow("the program breaks the pages") << "Kaldrome starts the next page" << true;
+    QTest::newRow("a long printout can be cancelled") << "Cancel button" << true;
+    QTest::newRow("a refused job is told") << "refuses the job" << true;
+    QTest::newRow("not the printer's font") << "printer's standard font" << false;
+    QTest::newRow("not the printer's page breaks") << "where the printer puts them" << false;
+}
+
+void HelpAboutTest::printingTopicTellsWhatPrintDoes() {
+    QFETCH(QString, phrase);
+    QFETCH(bool, told);
+    const QString file = ReadText(ShippedHelp());
+    const qsizetype from = file.indexOf(QStringLiteral("<a name=\"printing\">"));
+    QVERIFY(from >= 0);
+    QTextDocument topic;
+    topic.setHtml(file.mid(from, file.indexOf(QStringLiteral("<hr>"), from) - from));
+    const QString text = topic.toPlainText().simplified();
+    QVERIFY2(text.contains(phrase) == told, qPrintable(text));
+}
+
 void HelpAboutTest::helpCommand_data() {
     QTest::addColumn<QString>("how");
     QTest::addColumn<bool>("present");
@@ -346,7 +627,7 @@ void HelpAboutTest::helpCommand() {
     QVERIFY(form.isVisible() && QApplication::activeModalWidget() == nullptr);
     QVERIFY(guitest::ShowActive(&form));
     guitest::EnterNumber(form, "5");
-    QCOMPARE(form.Ui().rtfResp->toPlainText(), QStringLiteral("  0000120"));
+    QCOMPARE(guitest::ResultShown(form), QStringLiteral("  0000120"));
 }
 
 void HelpAboutTest::helpViewerGoesWithTheWindow() {
@@ -576,6 +857,53 @@ void HelpAboutTest::aboutKeys() {
     QCOMPARE(target, about.cmdContinue);
     QCOMPARE(open, !closes);
     QCOMPARE(continued, closes);
+    GUITEST_VERIFY_DIALOGS(dog);
+}
+
+void HelpAboutTest::aboutTypingIsPlain_data() {
+    // Where the caret stands when the user types, and how much is selected.
+    QTest::addColumn<QString>("at");
+    QTest::addColumn<int>("selected");
+    QTest::newRow("start of the text") << "" << 0;
+    QTest::newRow("inside the product name") << "Kal" << 0;
+    QTest::newRow("right after the product name") << "Kaldrome" << 0;
+    QTest::newRow("inside a company name") << "Orvane Soft" << 0;
+    QTest::newRow("over a selected company name") << "Made by " << 15;
+    QTest::newRow("end of the text") << "reserved." << 0;
+}
+
+void HelpAboutTest::aboutTypingIsPlain() {
+    QFETCH(QString, at);
+    QFETCH(int, selected);
+    guitest::DialogDriver dog;
+    FrmAbout about;
+    QString text;
+    QList<QTextCharFormat> typed;
+    After(100, &about, [&] {
+        QTextEdit* box = about.rtfAbout;
+        box->setFocus();
+        const int position = at.isEmpty() ? 0 : int(box->toPlainText().indexOf(at) + at.size());
+        QTextCursor c = box->textCursor();
+        c.setPosition(position);
+        c.setPosition(position + selected, QTextCursor::KeepAnchor);
+        box->setTextCursor(c);
+        QTest::keyClicks(box, "xyz");
+        text = box->toPlainText();
+        const int from = int(text.indexOf("xyz"));
+        for (int i = from; from >= 0 && i < from + 3; ++i) {
+            QTextCursor after(box->document());
+            after.setPosition(i + 1);  // the format of the character before the cursor
+            typed << after.charFormat();
+        }
+        about.cmdContinue->click();
+    });
+    about.ShowModal();
+    QCOMPARE(typed.size(), 3);
+    for (const QTextCharFormat& f : typed) {
+        QCOMPARE(f.fontFamilies().toStringList().value(0), QStringLiteral("Arial"));
+        QCOMPARE(f.fontPointSize(), 10.0);
+        QCOMPARE(f.foreground().color(), QColor(0, 0, 0));
+    }
     GUITEST_VERIFY_DIALOGS(dog);
 }
 

@@ -8,22 +8,26 @@
 // before Enter is pressed: the run hands the window to the event loop as it
 // goes, and the timers fire there.
 #include <sys/resource.h>
+#include <unistd.h>
 #include <QAction>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtTest>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -35,6 +39,7 @@
 #include "guitest.h"
 #include "mainwindow/form1.h"
 #include "mainwindow/percent_bar.h"
+#include "mainwindow/result_view.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
 
@@ -46,8 +51,13 @@ namespace {
 // machine; every test that uses it stops it.
 const QString LongRun = "999999";
 
-QString Shown(const std::string& displayText) {
-    return QString::fromStdString(displayText).replace("\r\n", "\n");
+// The process's resident memory now.
+double ResidentMegabytes() {
+    QFile statm("/proc/self/statm");
+    if (!statm.open(QIODevice::ReadOnly)) return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * double(getpagesize()) / (1024.0 * 1024.0)
+                             : -1;
 }
 
 // Counts how often a widget is shown.
@@ -91,6 +101,8 @@ class RunControlTest : public QObject {
                            [enabled](QAction* a) { return a->isEnabled() == enabled; });
     }
     Qt::CursorShape Pointer() const { return w_->Ui().rtfResp->viewport()->cursor().shape(); }
+    // The text the result box shows.
+    QString Result() const { return guitest::ResultShown(*w_); }
     Look LookNow() const {
         Look look;
         look.numero = w_->Ui().lblNumero->text();
@@ -98,7 +110,7 @@ class RunControlTest : public QObject {
         look.time = w_->Ui().lblTime->text();
         look.estimado = w_->Ui().lblEstimado->text();
         look.tip = w_->Ui().rtfResp->toolTip();
-        look.result = w_->Ui().rtfResp->toPlainText();
+        look.result = Result();
         look.number = w_->Ui().txtN->text();
         look.bar = w_->Ui().picPercentBar->isVisible();
         look.label2 = w_->Ui().Label2->isVisible();
@@ -144,52 +156,58 @@ class RunControlTest : public QObject {
         QTest::addColumn<QString>("typed");  // a character, or empty for `key`
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("selected");  // the number box's "12" selected before the key
         QTest::addColumn<bool>("beeps");
         QTest::addColumn<QString>("numberAfter");  // the number box starts as "12"
         const int none = 0;
-        QTest::newRow("letter in number box") << "txtN"
-                                              << "a" << 0 << none << true << "12";
-        QTest::newRow("capital letter in number box") << "txtN"
-                                                      << "Z" << 0 << none << true << "12";
-        QTest::newRow("space in number box") << "txtN"
-                                             << " " << 0 << none << true << "12";
-        QTest::newRow("minus in number box") << "txtN"
-                                             << "-" << 0 << none << true << "12";
-        QTest::newRow("point in number box") << "txtN"
-                                             << "." << 0 << none << true << "12";
-        QTest::newRow("plus in number box") << "txtN"
-                                            << "+" << 0 << none << true << "12";
-        QTest::newRow("comma in number box") << "txtN"
-                                             << "," << 0 << none << true << "12";
-        QTest::newRow("non-ASCII digit in number box")
-            << "txtN" << QString(QChar(0x0663)) << 0 << none << true << "12";
-        QTest::newRow("escape in number box") << "txtN"
-                                              << "" << int(Qt::Key_Escape) << none << true << "12";
-        QTest::newRow("digit passes") << "txtN"
-                                      << "5" << 0 << none << false << "125";
-        QTest::newRow("backspace passes") << "txtN"
-                                          << "" << int(Qt::Key_Backspace) << none << false << "1";
-        QTest::newRow("space on Stop does not press it") << "cmdStop"
-                                                         << " " << 0 << none << true << "12";
-        QTest::newRow("space on Exit does not press it") << "cmdExit"
-                                                         << " " << 0 << none << true << "12";
-        QTest::newRow("letter on Exit") << "cmdExit"
-                                        << "x" << 0 << none << true << "12";
-        QTest::newRow("letter in result box") << "rtfResp"
-                                              << "q" << 0 << none << true << "12";
-        QTest::newRow("minus in result box") << "rtfResp"
-                                             << "-" << 0 << none << true << "12";
-        QTest::newRow("digit on Stop passes") << "cmdStop"
-                                              << "7" << 0 << none << false << "12";
-        QTest::newRow("arrow is not a character")
-            << "txtN"
-            << "" << int(Qt::Key_Left) << none << false << "12";
-        QTest::newRow("delete is not a character")
-            << "txtN"
-            << "" << int(Qt::Key_Delete) << none << false << "12";
-        QTest::newRow("Ctrl+A is not a character")
-            << "txtN"
-            << "" << int(Qt::Key_A) << int(Qt::ControlModifier) << false << "12";
+        const int ctrl = int(Qt::ControlModifier);
+        const int shift = int(Qt::ShiftModifier);
+        auto row = [](const char* name, const char* target, const QString& typed, int key,
+                      int modifiers, bool selected, bool beeps, const char* after) {
+            QTest::newRow(name) << target << typed << key << modifiers << selected << beeps
+                                << after;
+        };
+        row("letter in number box", "txtN", "a", 0, none, false, true, "12");
+        row("capital letter in number box", "txtN", "Z", 0, none, false, true, "12");
+        row("space in number box", "txtN", " ", 0, none, false, true, "12");
+        row("minus in number box", "txtN", "-", 0, none, false, true, "12");
+        row("point in number box", "txtN", ".", 0, none, false, true, "12");
+        row("plus in number box", "txtN", "+", 0, none, false, true, "12");
+        row("comma in number box", "txtN", ",", 0, none, false, true, "12");
+        row("non-ASCII digit in number box", "txtN", QString(QChar(0x0663)), 0, none, false, true,
+            "12");
+        row("escape in number box", "txtN", "", Qt::Key_Escape, none, false, true, "12");
+        row("digit passes", "txtN", "5", 0, none, false, false, "125");
+        row("backspace passes", "txtN", "", Qt::Key_Backspace, none, false, false, "1");
+        row("space on Stop does not press it", "cmdStop", " ", 0, none, false, true, "12");
+        row("space on Exit does not press it", "cmdExit", " ", 0, none, false, true, "12");
+        row("letter on Exit", "cmdExit", "x", 0, none, false, true, "12");
+        row("letter in result box", "rtfResp", "q", 0, none, false, true, "12");
+        row("minus in result box", "rtfResp", "-", 0, none, false, true, "12");
+        row("digit on Stop passes", "cmdStop", "7", 0, none, false, false, "12");
+        row("arrow is not a character", "txtN", "", Qt::Key_Left, none, false, false, "12");
+        row("delete is not a character", "txtN", "", Qt::Key_Delete, none, false, false, "12");
+        row("Ctrl+Left moves, it is not a character", "txtN", "", Qt::Key_Left, ctrl, false, false,
+            "12");
+        row("Ctrl+End in result box scrolls", "rtfResp", "", Qt::Key_End, ctrl, false, false, "12");
+        // A Ctrl+letter is a key code (Ctrl+A is 1, Ctrl+V 22); the clipboard
+        // keys would put text into the box past the filter.
+        row("Ctrl+A does not select", "txtN", "", Qt::Key_A, ctrl, false, true, "12");
+        row("Ctrl+V does not paste", "txtN", "", Qt::Key_V, ctrl, false, true, "12");
+        row("Ctrl+X does not cut", "txtN", "", Qt::Key_X, ctrl, true, true, "12");
+        row("Ctrl+Z does not undo", "txtN", "", Qt::Key_Z, ctrl, false, true, "12");
+        row("Ctrl+Shift+Z does not redo", "txtN", "", Qt::Key_Z, ctrl | shift, false, true, "12");
+        row("Ctrl+H is no backspace", "txtN", "", Qt::Key_H, ctrl, false, true, "12");
+        row("Ctrl+Backspace does not delete a word", "txtN", "", Qt::Key_Backspace, ctrl, false,
+            true, "12");
+        row("Ctrl+Enter", "txtN", "", Qt::Key_Return, ctrl, false, true, "12");
+        row("Ctrl+Space", "txtN", "", Qt::Key_Space, ctrl, false, true, "12");
+        row("Ctrl+digit", "txtN", "", Qt::Key_5, ctrl, false, true, "12");
+        row("Shift+Insert does not paste", "txtN", "", Qt::Key_Insert, shift, false, true, "12");
+        row("Shift+Delete does not cut", "txtN", "", Qt::Key_Delete, shift, true, true, "12");
+        row("Ctrl+Insert does not copy", "txtN", "", Qt::Key_Insert, ctrl, true, true, "12");
+        row("Ctrl+V on Stop", "cmdStop", "", Qt::Key_V, ctrl, false, true, "12");
+        row("Ctrl+A in result box", "rtfResp", "", Qt::Key_A, ctrl, false, true, "12");
     }
 
     void keyFilter() {
@@ -197,15 +215,20 @@ class RunControlTest : public QObject {
         QFETCH(QString, typed);
         QFETCH(int, key);
         QFETCH(int, modifiers);
+        QFETCH(bool, selected);
         QFETCH(bool, beeps);
         QFETCH(QString, numberAfter);
 
-        w_->Ui().txtN->setText("12");
+        QGuiApplication::clipboard()->setText("abc");
+        QLineEdit* box = w_->Ui().txtN;
+        box->setText("12");
+        if (selected) box->selectAll();
         auto* widget = w_->findChild<QWidget*>(target);
         widget->setFocus();
         QCOMPARE(QApplication::focusWidget(), widget);
         const int beepsBefore = w_->WindowBell().Rings();
-        const QString resultBefore = w_->Ui().rtfResp->toPlainText();
+        const QString resultBefore = Result();
+        const QString selectionBefore = box->selectedText();
 
         if (typed.isEmpty())
             QTest::keyClick(widget, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
@@ -215,8 +238,10 @@ class RunControlTest : public QObject {
             QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, typed, Qt::NoModifier);
 
         QCOMPARE(w_->WindowBell().Rings() - beepsBefore, beeps ? 1 : 0);
-        QCOMPARE(w_->Ui().txtN->text(), numberAfter);
-        QCOMPARE(w_->Ui().rtfResp->toPlainText(), resultBefore);
+        QCOMPARE(box->text(), numberAfter);
+        if (numberAfter == "12") QCOMPARE(box->selectedText(), selectionBefore);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("abc"));
+        QCOMPARE(Result(), resultBefore);
         QCOMPARE(QApplication::focusWidget(), widget);
         // A refused key presses no button.
         QVERIFY(!kaldrome::StopRequested);
@@ -282,9 +307,8 @@ class RunControlTest : public QObject {
     }
 
     void pastedTextStartsNothing() {
-        QGuiApplication::clipboard()->setText("-5");
         w_->Ui().txtN->setFocus();
-        QTest::keyClick(w_->Ui().txtN, Qt::Key_V, Qt::ControlModifier);
+        QVERIFY(guitest::PasteThroughMenu(w_->Ui().txtN, "-5"));
         QCOMPARE(w_->Ui().txtN->text(), QString("-5"));
         QTest::keyClick(w_->Ui().txtN, Qt::Key_Return);
         QVERIFY(NumberBoxFocusedAndSelected());
@@ -356,7 +380,7 @@ class RunControlTest : public QObject {
         const int beepsBefore = w_->WindowBell().Rings();
         Run(typed);
 
-        QCOMPARE(w_->Ui().rtfResp->toPlainText(), group);
+        QCOMPARE(Result(), group);
         QCOMPARE(w_->State().PlainText, group.toStdString());
         QVERIFY(w_->State().PlainTextReady);
         QCOMPARE(w_->Ui().lblNumero->text(), numero);
@@ -403,7 +427,10 @@ class RunControlTest : public QObject {
         Run(typed);
 
         QCOMPARE(w_->State().Target, n);
-        QCOMPARE(w_->Ui().rtfResp->toPlainText(), Shown(expected.DisplayText));
+        QCOMPARE(Result(), QString::fromStdString(expected.DisplayText));
+        // The box shows the run's own text, not a copy of it.
+        QCOMPARE(static_cast<const void*>(w_->Ui().rtfResp->Text().data()),
+                 static_cast<const void*>(w_->State().DisplayText.data()));
         QCOMPARE(w_->State().DisplayText, expected.DisplayText);
         QCOMPARE(w_->State().DigitCount, expected.DigitCount);
         QVERIFY(w_->State().PlainText.empty());
@@ -451,7 +478,7 @@ class RunControlTest : public QObject {
             during.tip = w_->Ui().rtfResp->toolTip();
             during.digitos = w_->Ui().lblDigitos->text();
             during.numero = w_->Ui().lblNumero->text();
-            during.result = w_->Ui().rtfResp->toPlainText();
+            during.result = Result();
             during.focus = QApplication::focusWidget();
             during.pointer = Pointer();
             during.commandsDisabled = ResultCommandsEnabled(false);
@@ -481,7 +508,7 @@ class RunControlTest : public QObject {
         QVERIFY(!w_->Running());
         QVERIFY(w_->State().Multiplier < 999999);
         QVERIFY(kaldrome::StopRequested);
-        QCOMPARE(w_->Ui().rtfResp->toPlainText(), QString());
+        QCOMPARE(Result(), QString());
         QVERIFY(w_->State().DisplayText.empty());
         QVERIFY(w_->Ui().picPercentBar->isVisible());
         QCOMPARE(w_->Ui().lblDigitos->text(), QString("Number of digits....."));
@@ -498,8 +525,7 @@ class RunControlTest : public QObject {
         QCOMPARE(w_->Ui().txtN->text(), QString("30"));
         QTest::keyClick(w_->Ui().txtN, Qt::Key_Return);
         QVERIFY(!kaldrome::StopRequested);
-        QCOMPARE(w_->Ui().rtfResp->toPlainText(),
-                 QString("  0026525  2859812  1910586  3630848  0000000\n"));
+        QCOMPARE(Result(), QString("  0026525  2859812  1910586  3630848  0000000\r\n"));
         QCOMPARE(w_->Ui().lblDigitos->text(), QString("Number of digits: 33"));
         QCOMPARE(w_->Ui().lblNumero->text(), QString("30!="));
         QCOMPARE(w_->Ui().rtfResp->toolTip(), QString());
@@ -519,6 +545,40 @@ class RunControlTest : public QObject {
         QVERIFY(!kaldrome::StopRequested);
         QCOMPARE(w_->Ui().lblDigitos->text(), QString("Number of digits: 158"));
         QVERIFY(ResultCommandsEnabled(true));
+    }
+
+    void enterPressesFocusedButton_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
+        QTest::newRow("Enter on Stop, focused by the run") << "cmdStop" << int(Qt::Key_Return);
+        QTest::newRow("keypad Enter on Stop") << "cmdStop" << int(Qt::Key_Enter);
+        QTest::newRow("Enter on Exit") << "cmdExit" << int(Qt::Key_Return);
+    }
+
+    void enterPressesFocusedButton() {
+        QFETCH(QString, button);
+        QFETCH(int, key);
+        QWidget* focused = nullptr;
+        bool wasRunning = false, stopped = false, quitting = false;
+        guitest::After(300, w_.get(), [&] {
+            wasRunning = w_->Running();
+            if (button == "cmdExit") w_->Ui().cmdExit->setFocus();
+            focused = QApplication::focusWidget();
+            const int beepsBefore = w_->WindowBell().Rings();
+            QTest::keyClick(focused, Qt::Key(key));
+            stopped = kaldrome::StopRequested;
+            quitting = w_->Quitting();
+            QCOMPARE(w_->WindowBell().Rings(), beepsBefore);
+            // Whatever Enter did, the run ends here.
+            if (!stopped) w_->Ui().cmdStop->click();
+        });
+        Run(LongRun);
+        QVERIFY(wasRunning);
+        QCOMPARE(focused, w_->findChild<QWidget*>(button));
+        QVERIFY(w_->State().Multiplier < 999999);
+        QVERIFY(stopped);  // Stop sets the flag; Exit stops the run as it ends the program
+        QCOMPARE(quitting, button == "cmdExit");
+        QCOMPARE(!w_->isVisible(), button == "cmdExit");
     }
 
     void enterDuringRunStartsNothing() {
@@ -648,6 +708,101 @@ class RunControlTest : public QObject {
         QVERIFY(ResultCommandsEnabled(true));
     }
 
+    void altPauseEndsWithTheMenuBarsKeyboardMode_data() {
+        QTest::addColumn<QString>("other");  // the window switched to while paused
+        QTest::newRow("another window") << "window";
+        QTest::newRow("the help viewer") << "help";
+    }
+
+    void altPauseEndsWithTheMenuBarsKeyboardMode() {
+        // Alt pauses the run; switching to another window ends the menu bar's
+        // keyboard mode, and with it the pause: the run goes on there and after
+        // coming back, with the focus where it was before Alt.
+        QFETCH(QString, other);
+        QWidget otherWindow;
+        otherWindow.resize(200, 100);
+        QWidget* away = nullptr;
+        auto activate = [](QWidget* window) {
+            window->activateWindow();
+            QApplication::setActiveWindow(window);
+        };
+        struct {
+            bool held = false, backInWindow = false, barFocused = true;
+            int32_t heldAt = -1, heldLater = -2, away = -3, back = -4, later = -5;
+            QWidget* focus = nullptr;
+        } seen;
+        guitest::After(100, w_.get(), [&] {
+            if (other == "help") {
+                w_->mnuHelp_Click();
+                for (QWidget* top : QApplication::topLevelWidgets())
+                    if (top->inherits("kaldrome::HelpViewer") && top->isVisible()) away = top;
+            } else {
+                otherWindow.show();
+                away = &otherWindow;
+            }
+            activate(w_.get());
+            w_->Ui().cmdStop->setFocus();
+        });
+        guitest::After(200, w_.get(), [&] {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Alt, Qt::AltModifier);
+            seen.held = w_->menuBar()->hasFocus();
+        });
+        guitest::After(350, w_.get(), [&] { seen.heldAt = w_->State().Multiplier; });
+        guitest::After(500, w_.get(), [&] {
+            seen.heldLater = w_->State().Multiplier;
+            if (away) activate(away);
+        });
+        guitest::After(650, w_.get(), [&] { seen.away = w_->State().Multiplier; });
+        guitest::After(800, w_.get(), [&] {
+            activate(w_.get());
+            seen.backInWindow = QApplication::activeWindow() == w_.get();
+        });
+        guitest::After(950, w_.get(), [&] { seen.back = w_->State().Multiplier; });
+        guitest::After(1200, w_.get(), [&] {
+            seen.later = w_->State().Multiplier;
+            seen.focus = QApplication::focusWidget();
+            seen.barFocused = w_->menuBar()->hasFocus();
+            w_->Ui().cmdStop->setFocus();  // a run still paused goes on, to see the stop
+            w_->Ui().cmdStop->click();
+        });
+        Run(LongRun);
+        QVERIFY(away);
+        QVERIFY(seen.held);
+        QCOMPARE(seen.heldLater, seen.heldAt);  // Alt pauses
+        QVERIFY2(seen.away > seen.heldLater, "the run must go on in the other window");
+        QVERIFY(seen.backInWindow);
+        QVERIFY2(seen.later > seen.back, "the run must go on after coming back");
+        QVERIFY(!seen.barFocused);
+        QCOMPARE(seen.focus, static_cast<QWidget*>(w_->Ui().cmdStop));
+    }
+
+    void runShowsWhereTheKeyboardIs() {
+        // The run gives Stop the focus, and its focus frame shows; Alt alone
+        // lights up the first menu title, so that the pause can be seen.
+        QImage stopFocused, barBefore, barInAltMode, barAfter;
+        QRect firstTitle;
+        guitest::After(300, w_.get(), [&] {
+            QVERIFY(w_->Ui().cmdStop->hasFocus());
+            stopFocused = w_->Ui().cmdStop->grab().toImage();
+            QMenuBar* bar = w_->menuBar();
+            firstTitle = bar->actionGeometry(w_->Ui().mnuFile->menuAction());
+            barBefore = bar->grab(firstTitle).toImage();
+            QTest::keyClick(w_->Ui().cmdStop, Qt::Key_Alt, Qt::AltModifier);
+            QVERIFY(bar->hasFocus());
+            barInAltMode = bar->grab(firstTitle).toImage();
+            QTest::keyClick(bar, Qt::Key_Escape);
+            barAfter = bar->grab(firstTitle).toImage();
+            w_->Ui().cmdStop->click();
+        });
+        Run(LongRun);
+        QVERIFY(!stopFocused.isNull() && !firstTitle.isEmpty());
+        QVERIFY(!w_->Ui().cmdStop->hasFocus());
+        QVERIFY2(w_->Ui().cmdStop->grab().toImage() != stopFocused,
+                 "Stop looks the same with and without the focus");
+        QVERIFY2(barInAltMode != barBefore, "Alt left the menu titles as they were");
+        QCOMPARE(barAfter, barBefore);
+    }
+
     // ---- commands -----------------------------------------------------------
 
     void popUpTwins_data() {
@@ -729,20 +884,56 @@ class RunControlTest : public QObject {
         QCOMPARE(w_->WindowBell().Rings(), beepsBefore);
     }
 
-    void disabledCopyLeavesCtrlCToTheBox() {
-        // Before any result, Copy is disabled: Ctrl+C copies the box's selection.
+    void disabledCommandsRefuseTheirShortcuts_data() {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("command");
+        for (const char* focus : {"txtN", "cmdStop", "rtfResp"}) {
+            const QString at = QString(" in ") + focus;
+            QTest::newRow(qPrintable("Ctrl+C" + at)) << focus << int(Qt::Key_C) << "mnuCopy";
+            QTest::newRow(qPrintable("Ctrl+F" + at)) << focus << int(Qt::Key_F) << "mnuCreateFile";
+            QTest::newRow(qPrintable("Ctrl+P" + at)) << focus << int(Qt::Key_P) << "mnuPrint";
+        }
+    }
+
+    void disabledCommandsRefuseTheirShortcuts() {
+        // As after a stopped run: the commands are disabled and the number box
+        // holds its text selected. A disabled command's shortcut is a refused
+        // key: a beep, and the clipboard keeps what it held.
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QFETCH(QString, command);
         DisconnectHandlers();
-        QSignalSpy copy(w_->Ui().mnuCopy, &QAction::triggered);
-        QSignalSpy create(w_->Ui().mnuCreateFile, &QAction::triggered);
+        auto* action = w_->findChild<QAction*>(command);
+        QVERIFY(!action->isEnabled());
+        QSignalSpy spy(action, &QAction::triggered);
         QGuiApplication::clipboard()->setText("before");
         w_->Ui().txtN->setText("4321");
-        w_->Ui().txtN->setFocus();
         w_->Ui().txtN->selectAll();
-        QTest::keyClick(w_->Ui().txtN, Qt::Key_C, Qt::ControlModifier);
-        QTest::keyClick(w_->Ui().txtN, Qt::Key_F, Qt::ControlModifier);
-        QCOMPARE(copy.count(), 0);
-        QCOMPARE(create.count(), 0);
-        QCOMPARE(QGuiApplication::clipboard()->text(), QString("4321"));
+        auto* widget = w_->findChild<QWidget*>(focus);
+        widget->setFocus();
+        const int beepsBefore = w_->WindowBell().Rings();
+        QTest::keyClick(widget, Qt::Key(key), Qt::ControlModifier);
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(w_->WindowBell().Rings() - beepsBefore, 1);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("before"));
+        QCOMPARE(w_->Ui().txtN->text(), QString("4321"));
+    }
+
+    void copyHoldsTheDocumentsBytes() {
+        // The document is single-byte text: the clipboard holds its bytes, read
+        // without a conversion (a UTF-16 copy of the largest would be 15 MB).
+        Run("25");
+        w_->mnuCopy_Click();
+        const QMimeData* held = QGuiApplication::clipboard()->mimeData();
+        QVERIFY(held);
+        QCOMPARE(held->formats(), QStringList{"text/plain"});
+        const QByteArray bytes = held->data("text/plain");
+        const std::string document = kaldrome::ComposeResultDocument(w_->State(), w_->Separators());
+        QCOMPARE(bytes, QByteArray::fromStdString(document));
+        QCOMPARE(static_cast<const void*>(held->data("text/plain").constData()),
+                 static_cast<const void*>(bytes.constData()));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(document));
     }
 
     void accessLettersReachMenus() {
@@ -776,16 +967,42 @@ class RunControlTest : public QObject {
         QCOMPARE(w_->Ui().txtN->selectedText(), QString("42"));
     }
 
+    void toolTipOverTheResultBox() {
+        // Over the lines (the box's viewport) the box's own tip shows, as long as
+        // a run has not finished.
+        auto tipShown = [this] {
+            QWidget* lines = w_->Ui().rtfResp->viewport();
+            const QPoint at(40, 40);
+            QHelpEvent help(QEvent::ToolTip, at, lines->mapToGlobal(at));
+            QApplication::sendEvent(lines, &help);
+            const QString text = QToolTip::isVisible() ? QToolTip::text() : QString();
+            QToolTip::hideText();
+            return text;
+        };
+        guitest::After(200, w_.get(), [this] { w_->Ui().cmdStop->click(); });
+        Run(LongRun);
+        QCOMPARE(tipShown(), QString("Alt to Pause"));
+        Run("30");
+        QCOMPARE(tipShown(), QString());
+    }
+
     void mouseButtonsInResultBox_data() {
         QTest::addColumn<int>("button");
+        QTest::addColumn<QString>("focus");  // where the focus is, and stays
         QTest::addColumn<bool>("opensPopUp");
-        QTest::newRow("right button opens the pop-up menu") << int(Qt::RightButton) << true;
-        QTest::newRow("middle button opens nothing") << int(Qt::MiddleButton) << false;
+        QTest::newRow("right button opens the pop-up menu")
+            << int(Qt::RightButton) << "txtN" << true;
+        QTest::newRow("right button, Stop focused") << int(Qt::RightButton) << "cmdStop" << true;
+        QTest::newRow("middle button opens nothing") << int(Qt::MiddleButton) << "txtN" << false;
+        QTest::newRow("middle button, Stop focused") << int(Qt::MiddleButton) << "cmdStop" << false;
     }
 
     void mouseButtonsInResultBox() {
         QFETCH(int, button);
+        QFETCH(QString, focus);
         QFETCH(bool, opensPopUp);
+        auto* focused = w_->findChild<QWidget*>(focus);
+        focused->setFocus();
         QWidget* seenPopup = nullptr;
         QPoint popupAt;
         guitest::After(150, w_.get(), [&] {
@@ -805,6 +1022,7 @@ class RunControlTest : public QObject {
             QVERIFY2((popupAt - expected).manhattanLength() <= 2,
                      qPrintable(QString("%1,%2").arg(popupAt.x()).arg(popupAt.y())));
         }
+        QCOMPARE(QApplication::focusWidget(), focused);
     }
 
     // ---- ending -------------------------------------------------------------
@@ -850,13 +1068,18 @@ class RunControlTest : public QObject {
             if (g % 5 == 0) text += "\r\n";
         }
         QCOMPARE(text.size(), std::size_t(7473949));
-        QPlainTextEdit* box = w_->Ui().rtfResp;
+        kaldrome::ResultView* box = w_->Ui().rtfResp;
+        const int paints = box->PaintCount();
+        const double residentBefore = ResidentMegabytes();
         QElapsedTimer t;
         t.start();
-        box->setPlainText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+        box->SetText(text);
         QCoreApplication::processEvents();  // the first paint
         const qint64 showMs = t.elapsed();
-        QCOMPARE(box->blockCount(), 795101 / 5 + 1);  // 159,020 full lines and one group
+        const double shownMegabytes = ResidentMegabytes() - residentBefore;
+        QVERIFY(box->PaintCount() > paints);
+        QCOMPARE(box->LineCount(), 795101 / 5 + 1);  // 159,020 full lines and one group
+        QCOMPARE(box->Line(159020), std::string_view("  0795101"));
         // Scrolling to the middle and to the end is immediate.
         t.start();
         box->verticalScrollBar()->setValue(box->verticalScrollBar()->maximum() / 2);
@@ -864,19 +1087,23 @@ class RunControlTest : public QObject {
         box->verticalScrollBar()->setValue(box->verticalScrollBar()->maximum());
         QCoreApplication::processEvents();
         const qint64 scrollMs = t.elapsed();
-        QVERIFY(box->cursorForPosition(QPoint(5, 5)).blockNumber() > 150000);
+        QCOMPARE(box->LastPaintedEnd(), box->LineCount());
+        QVERIFY(box->LastPaintedEnd() - box->LastPaintedFirst() <= box->WholeLinesInView() + 1);
         // The next run empties the box.
         t.start();
-        box->clear();
+        box->Clear();
         QCoreApplication::processEvents();
         const qint64 clearMs = t.elapsed();
-        qInfo("7.47 M characters: shown in %lld ms, scrolled in %lld ms, cleared in %lld ms",
-              showMs, scrollMs, clearMs);
-        // Generous bounds for a loaded machine: a wrapping or rich-text box
-        // takes many times longer.
-        QVERIFY2(showMs < 3000, qPrintable(QString::number(showMs)));
+        qInfo(
+            "7.47 M characters: shown in %lld ms and %.1f MB, scrolled in %lld ms, cleared in "
+            "%lld ms",
+            showMs, shownMegabytes, scrollMs, clearMs);
+        // The text is there already; showing it needs little beyond it. Time
+        // bounds are generous, for a loaded machine and the sanitizers.
+        QVERIFY2(shownMegabytes < 8, qPrintable(QString::number(shownMegabytes)));
+        QVERIFY2(showMs < 500, qPrintable(QString::number(showMs)));
         QVERIFY2(scrollMs < 500, qPrintable(QString::number(scrollMs)));
-        QVERIFY2(clearMs < 1500, qPrintable(QString::number(clearMs)));
+        QVERIFY2(clearMs < 500, qPrintable(QString::number(clearMs)));
     }
 
     // ---- cost of the window's share of a run (opt-in measurement) -------------
@@ -949,43 +1176,67 @@ class RunControlTest : public QObject {
     }
 
     // The largest result through the window (opt-in: a run of about a minute):
-    // time from the last pass to the text in the box, Copy, writing the file,
-    // and the process's peak memory.
+    // time from the end of the last pass to the result painted in the box,
+    // Copy, Create File through its dialog, and the process's peak memory.
     void measureLargestResult() {
         if (qEnvironmentVariableIsEmpty("KALDROME_MEASURE_LARGEST"))
             QSKIP("set KALDROME_MEASURE_LARGEST=1 to measure");
+        kaldrome::ResultView* box = w_->Ui().rtfResp;
+        const int paints = box->PaintCount();
         QElapsedTimer t;
         t.start();
         Run(QStringLiteral("999999"));
+        while (box->PaintCount() == paints) QCoreApplication::processEvents();
+        const auto onScreen = std::chrono::steady_clock::now();
         const double runMs = double(t.nsecsElapsed()) / 1e6;
+        const double shownMs =
+            std::chrono::duration<double, std::milli>(onScreen - w_->Machine().Stats().loopEnd)
+                .count();
         QCOMPARE(w_->State().DigitCount, 5'565'703);
         QCOMPARE(w_->State().DisplayText.size(), std::size_t{7'473'949});
-        QCOMPARE(w_->Ui().rtfResp->blockCount(), 159'021);  // 795,101 groups, five to a line
+        QCOMPARE(box->LineCount(), 159'021);  // 795,101 groups, five to a line
+        QCOMPARE(box->LastPaintedFirst(), 0);
 
         t.start();
         w_->mnuCopy_Click();
         const double copyMs = double(t.nsecsElapsed()) / 1e6;
-        // Header 10, body, CR LF, footer 27.
-        QCOMPARE(QGuiApplication::clipboard()->text().size(), 10 + 7'354'683 + 2 + 27);
+        // Header 10, body, CR LF, footer 27; read as the bytes held, no copy.
+        const QMimeData* held = QGuiApplication::clipboard()->mimeData();
+        QCOMPARE(held->data("text/plain").size(), 10 + 7'354'683 + 2 + 27);
 
-        // Create File without its dialog: the steps after the name is chosen.
+        // Create File through its dialog, as a user does.
         QTemporaryDir dir;
-        kaldrome::RunState copy = w_->State();
+        const QString path = dir.filePath(QStringLiteral("Kaldrome999999.txt"));
+        guitest::DialogDriver files;  // its deadline counts from here, after the run
+        files.Then([&](QWidget* dialog, QStringList& failures) {
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            if (name == nullptr) {
+                failures << "no file name box";
+                return;
+            }
+            name->setText(path);
+            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        });
         t.start();
-        kaldrome::BuildPlainText(copy);
-        const QString error = guitest::FailureOf(
-            kaldrome::WriteDocumentFile(dir.filePath(QStringLiteral("Kaldrome999999")),
-                                        kaldrome::ComposeResultDocument(copy, w_->Separators())));
+        w_->mnuCreateFile_Click();
         const double fileMs = double(t.nsecsElapsed()) / 1e6;
-        QVERIFY2(error.isEmpty(), qPrintable(error));
+        GUITEST_VERIFY_DIALOGS(files);
+        QCOMPARE(QFileInfo(path).size(), 10 + 7'354'683 + 2 + 27 + 2);
 
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         std::printf(
-            "999999!: run %.0f ms, factor loop %.0f ms, last pass to result shown %.0f ms\n", runMs,
-            w_->Machine().Stats().loopMs, runMs - w_->Machine().Stats().loopMs);
-        std::printf("  copy %.0f ms, file %.0f ms, peak memory %.1f MB\n", copyMs, fileMs,
-                    double(usage.ru_maxrss) / 1024.0);
+            "999999!: run %.0f ms, factor loop %.0f ms, last pass to result on screen "
+            "%.1f ms\n",
+            runMs, w_->Machine().Stats().loopMs, shownMs);
+        const double peakMiB = double(usage.ru_maxrss) / 1024.0;
+        std::printf(
+            "  copy %.0f ms, create file %.0f ms (dialog included), peak resident %.1f MiB\n",
+            copyMs, fileMs, peakMiB);
+        // The goals: the result at once, and memory for little more than the
+        // texts themselves (limbs 4 MB, display text, plain text and clipboard 7 MB each).
+        QVERIFY2(shownMs <= 50, qPrintable(QString::number(shownMs)));
+        QVERIFY2(peakMiB <= 64, qPrintable(QString::number(peakMiB)));
     }
 };
 

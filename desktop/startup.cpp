@@ -1,0 +1,144 @@
+#include "desktop/startup.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <QEvent>
+#include <QScreen>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <QtGlobal>
+#include <cerrno>
+#include <cstdlib>
+#include <exception>
+#include <new>
+
+namespace kaldrome {
+
+namespace {
+
+constexpr char NotOpened[] = "kaldrome: the window could not be opened.\n";
+
+std::FILE* watchErr = nullptr;
+QtMessageHandler previousHandler = nullptr;
+std::terminate_handler previousTerminate = nullptr;
+struct sigaction previousAbort {};
+
+[[noreturn]] void EndWith(const char* line) {
+    std::fputs(line, watchErr != nullptr ? watchErr : stderr);
+    std::fflush(watchErr != nullptr ? watchErr : stderr);
+    // Nothing has been done that needs undoing, and the toolkit's own clean-up
+    // could wait on the very thread that failed.
+    std::_Exit(1);
+}
+
+// A thread that could not be made (its stack is memory too), or the system's
+// own words for memory running out, as Qt quotes them in its messages.
+bool TellsOfExhaustion(const QString& message) {
+    return message.startsWith(QLatin1String("QThread::start: Thread creation error")) ||
+           message.contains(qt_error_string(ENOMEM));
+}
+
+void WatchMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (previousHandler) previousHandler(type, context, message);
+    if (watchErr == nullptr) return;
+    if (TellsOfExhaustion(message)) EndWith(OutOfMemoryAtStart());
+    if (type == QtFatalMsg) EndWith(NotOpened);
+}
+
+// An exception nobody catches (a failed allocation inside a callback of the
+// toolkit) ends the program too, saying so when it was memory.
+[[noreturn]] void Terminated() {
+    bool outOfMemory = false;
+    try {
+        if (const std::exception_ptr thrown = std::current_exception())
+            std::rethrow_exception(thrown);
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+    } catch (...) {
+    }
+    EndWith(outOfMemory ? OutOfMemoryAtStart() : NotOpened);
+}
+
+// A library that cannot go on (an allocation inside the X client library
+// fails its assertion) aborts; the program ends with its own line and status 1
+// instead. Only what is safe in a signal handler is used.
+void Aborted(int) {
+    [[maybe_unused]] const ssize_t written =
+        ::write(STDERR_FILENO, NotOpened, sizeof NotOpened - 1);
+    ::_exit(1);
+}
+
+// The toolkit ends the process itself on some failures (a broken connection to
+// the display); the program's own line follows its message.
+void ExitedAtStart() {
+    if (watchErr == nullptr) return;
+    std::fputs(NotOpened, watchErr);
+    std::fflush(watchErr);
+}
+
+}  // namespace
+
+std::string DisplayProblem(const QScreen* screen) {
+    if (screen == nullptr) return "kaldrome: the display has no screen to show the window on.\n";
+    const int depth = screen->depth();
+    if (depth >= MinimumDisplayDepth) return {};
+    return "kaldrome: the display shows " + std::to_string(depth) +
+           " bits per pixel; Kaldrome needs at least " + std::to_string(MinimumDisplayDepth) +
+           " (thousands of colours). Start it on a display with more colours.\n";
+}
+
+void BeginStartupWatch(std::FILE* err) {
+    static const bool exitHook = std::atexit(ExitedAtStart) == 0;
+    (void)exitHook;
+    watchErr = err;
+    previousHandler = qInstallMessageHandler(WatchMessages);
+    previousTerminate = std::set_terminate(Terminated);
+    struct sigaction onAbort {};
+    onAbort.sa_handler = Aborted;
+    sigemptyset(&onAbort.sa_mask);
+    sigaction(SIGABRT, &onAbort, &previousAbort);
+}
+
+void EndStartupWatch() {
+    sigaction(SIGABRT, &previousAbort, nullptr);
+    std::set_terminate(previousTerminate);
+    qInstallMessageHandler(previousHandler);
+    previousHandler = nullptr;
+    watchErr = nullptr;
+}
+
+void EndStartupWatchWhenShown(QWidget* window) {
+    // The window's first painting starts the threads the toolkit paints with;
+    // once it is done, the program has started.
+    class FirstPaint : public QObject {
+      public:
+        using QObject::QObject;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint && !seen_) {
+                seen_ = true;
+                QTimer::singleShot(0, this, [this, watched] {
+                    watched->removeEventFilter(this);
+                    EndStartupWatch();
+                    deleteLater();
+                });
+            }
+            return false;
+        }
+
+      private:
+        bool seen_ = false;
+    };
+    window->installEventFilter(new FirstPaint(window));
+}
+
+bool StartupWatched() {
+    return watchErr != nullptr;
+}
+
+const char* OutOfMemoryAtStart() {
+    return "kaldrome: there is not enough memory to start.\n";
+}
+
+}  // namespace kaldrome
