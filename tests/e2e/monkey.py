@@ -2,7 +2,7 @@
 """A seeded monkey: random keys and clicks against the real kaldrome program in Xvfb.
 
 Usage: python3 tests/e2e/monkey.py --binary PATH [--seed S|date|random] [--steps K]
-                                   [--seconds T] [--strict] [--keep]
+                                   [--seconds T] [--keep]
 
 Every step draws an action from a weighted table with a generator seeded by
 --seed, and a small model of the window says what the action must do. The same
@@ -12,19 +12,16 @@ LIVENESS_S and the program must still run (unless the step ended it), with no
 sanitizer report. A finished run must show and copy what oracle.py works out, a
 refused key must beep once and change nothing. The program's HOME is a
 temporary folder, and the save dialog is only ever accepted with a path inside
-it; at the end nothing but the exports may have appeared there. Faults that are
-being mended are tolerated while listed in KNOWN_FAULTS (--strict: none are).
+it; at the end nothing but the exports may have appeared there.
 The closing line reads "1 passed, 0 failed" or "0 passed, 1 failed".
 """
 
 from __future__ import annotations
 
 import argparse
-import collections
 import datetime
 import os
 import random
-import re
 import shutil
 import signal
 import sys
@@ -40,19 +37,6 @@ import xdriver  # noqa: E402
 from run_e2e import (EXIT_BUTTON, PERCENT_BAR, RESULT_BOX, STOP_BUTTON, YELLOW,  # noqa: E402
                      describe_difference, run_timeout)
 from xdriver import DriverError, poll  # noqa: E402
-
-# Faults being mended on other branches, by issue item. While an item is listed
-# the monkey tolerates that fault, and only that one; delete the line when its
-# mend lands. --strict tolerates none of them.
-KNOWN_FAULTS = {
-    "13.1": "Ctrl combinations and refused shortcuts act silently instead of beeping",
-    "13.2": "Ctrl+C while Copy is disabled copies the number box's selection",
-    "13.3": "Enter on the focused Stop button does nothing",
-    "13.4": "a right or middle click in the result box moves the focus into it",
-    "13.13": "the save dialog writes ~/.config/QtProject.conf",
-    "14.1": "a run stays frozen after Alt and a switch to another window",
-    "14.7": "a pasted number longer than six digits is cut to six",
-}
 
 LIVENESS_S = 20.0      # a window that does not answer a ping for this long is hung
 SMALL_MAX = 20000      # runs up to this N are awaited (about 1.5 s in the sanitized build)
@@ -118,7 +102,6 @@ class Model:
 class Monkey:
     def __init__(self, args, server: xdriver.XServer, artifacts: str):
         self.seed = args.seed
-        self.strict = args.strict
         self.rng = random.Random(args.seed)
         self.binary = args.binary
         self.server = server
@@ -143,12 +126,11 @@ class Monkey:
             "HOME": self.home,
             "PATH": bin_dir + os.pathsep + os.environ.get("PATH", "/usr/bin:/bin"),
             "ASAN_OPTIONS": f"log_path={self.sanitizer_dir}/asan:detect_leaks=1",
-            "LSAN_OPTIONS": f"suppressions={HERE}/lsan.supp:print_suppressions=0",
+            "LSAN_OPTIONS": f"suppressions={os.path.dirname(HERE)}/lsan.supp:print_suppressions=0",
             "UBSAN_OPTIONS": f"log_path={self.sanitizer_dir}/ubsan:print_stacktrace=1",
         }
         self.expected_bells = self.bells.value()
         self.exports: dict[str, bytes] = {}
-        self.seen: collections.Counter = collections.Counter()
         self.step = 0
         self.lines: list[str] = []
         self.last_click = 0.0
@@ -164,14 +146,6 @@ class Monkey:
 
     def fail(self, message: str):
         raise MonkeyFailure(message)
-
-    def known(self, item: str) -> bool:
-        """True while the fault `item` is tolerated."""
-        return item in KNOWN_FAULTS and not self.strict
-
-    def saw(self, item: str) -> None:
-        self.seen[item] += 1
-        self.log(f"  known fault {item} shown: {KNOWN_FAULTS[item]}")
 
     # ------------------------------------------------------------ the program
 
@@ -221,20 +195,6 @@ class Monkey:
         except DriverError:
             self.fail(f"{what}: expected {count} bell(s), heard "
                       f"{self.bells.value() - self.expected_bells + count}")
-
-    def resync_bells(self) -> int:
-        """Takes the bells as they fall, for a step whose bells a known fault changes."""
-        before = self.expected_bells
-        state = {"count": self.bells.value(), "since": time.monotonic()}
-
-        def quiet():
-            now = self.bells.value()
-            if now != state["count"]:
-                state["count"], state["since"] = now, time.monotonic()
-            return time.monotonic() - state["since"] >= 0.4
-        poll(quiet, 10, 0.05, "the bells to fall silent")
-        self.expected_bells = state["count"]
-        return self.expected_bells - before
 
     # ------------------------------------------------------------ input
 
@@ -504,14 +464,7 @@ class Monkey:
 
     def refused(self, key: str) -> None:
         """A combination the window must refuse: a beep, and the box unchanged."""
-        if self.known("13.1"):
-            self.settle()
-            if self.resync_bells() == 0:
-                self.saw("13.1")
-            # It may have changed the box's text or selection: the next typing starts afresh.
-            self.model.text, self.model.selected = None, None
-        else:
-            self.expect_bells(1, f"the refused combination {key}")
+        self.expect_bells(1, f"the refused combination {key}")
 
     def act_paste(self) -> None:
         """Paste through the number box's own menu, the one way round the key filter."""
@@ -528,11 +481,6 @@ class Monkey:
         m.focus, m.selected = "txtN", None
         if len(text) <= 6:
             m.text, m.selected = text, False
-        elif self.known("14.7"):
-            self.settle()
-            if self.resync_bells() == 0:
-                self.saw("14.7")
-            m.text = None
         else:
             self.expect_bells(1, f"a paste of {len(text)} digits")
 
@@ -667,17 +615,10 @@ class Monkey:
         self.log("right click in the result box")
         self.open_menu("popup", lambda: self.click(*self.inside(RESULT_BOX, right_margin=25),
                                                    button=3))
-        self.focus_may_enter_result_box()
 
     def act_middle_click_result(self) -> None:
         self.log("middle click in the result box")
         self.click(*self.inside(RESULT_BOX, right_margin=25), button=2)
-        self.focus_may_enter_result_box()
-
-    def focus_may_enter_result_box(self) -> None:
-        # Not seen from outside: the next keys into the number box start afresh.
-        if self.known("13.4"):
-            self.model.focus, self.model.selected = "unknown", None
 
     def act_click_number_box(self) -> None:
         self.log("click at the end of the number box")
@@ -711,11 +652,6 @@ class Monkey:
     def act_enter_on_stop(self) -> None:
         self.log("Enter on the focused Stop button")
         self.keys("Return")
-        self.settle()
-        if self.known("13.3"):
-            if self.run_advances(3.0):
-                self.saw("13.3")
-                return
         self.stopped("Enter on Stop")
 
     def act_watch_run(self) -> None:
@@ -736,12 +672,7 @@ class Monkey:
         self.p.focus()
         # Leaving the window ends the menu bar's keyboard mode, and with it the pause.
         if not self.run_advances(5.0):
-            if not self.known("14.1"):
-                self.fail("the run stayed paused after Alt and a switch to another window")
-            self.saw("14.1")
-            self.click_result_box()
-            if not self.run_advances(20.0):
-                self.fail("the run stayed frozen after a click in the result box")
+            self.fail("the run stayed paused after Alt and a switch to another window")
 
     def act_exit(self) -> None:
         how = self.rng.choice(["Alt+X", "click on Exit", "close box"])
@@ -811,9 +742,7 @@ class Monkey:
         # Copy is disabled: the shortcut must leave the clipboard alone.
         self.settle()
         got = self.p.read_clipboard()
-        if self.known("13.2") and re.fullmatch(rb"\d{0,6}", got or b""):
-            self.saw("13.2")
-        elif got != SENTINEL.encode():
+        if got != SENTINEL.encode():
             self.fail(f"Ctrl+C while Copy is disabled changed the clipboard to {got!r}")
         if shortcut:
             self.refused("ctrl+c")
@@ -955,9 +884,6 @@ class Monkey:
             left += [os.path.normpath(os.path.join(rel_folder, f)) for f in files]
         expected = {"kaldrome.stderr", "pipe"} | {os.path.relpath(p, self.home)
                                                   for p in self.exports}
-        if ".config/QtProject.conf" in left and self.known("13.13"):
-            self.saw("13.13")
-            expected.add(".config/QtProject.conf")
         stray = sorted(set(left) - expected)
         if stray:
             self.fail(f"the program left files in HOME that no export asked for: {stray}")
@@ -980,7 +906,6 @@ def main(argv=None) -> int:
                         "or random")
     parser.add_argument("--steps", type=int, help="stop after this many steps")
     parser.add_argument("--seconds", type=float, help="stop starting steps after this long")
-    parser.add_argument("--strict", action="store_true", help="tolerate no known fault")
     parser.add_argument("--keep", action="store_true", help="keep the work folder after success")
     args = parser.parse_args(argv)
     args.seed = seed_of(args.seed)
@@ -994,7 +919,7 @@ def main(argv=None) -> int:
         return 1
 
     artifacts = tempfile.mkdtemp(prefix="kaldrome-monkey-")
-    replay = f"scripts/monkey --seed {args.seed} --steps {{}}" + (" --strict" if args.strict else "")
+    replay = f"scripts/monkey --seed {args.seed} --steps {{}}"
     print(f"monkey: seed {args.seed}, work folder {artifacts}", flush=True)
     limit = (args.seconds or 3600) + 600
     state: dict = {"monkey": None}
@@ -1038,8 +963,7 @@ def main(argv=None) -> int:
         server.stop()
         xdriver.cleanup()
     took = time.monotonic() - started
-    print(f"monkey: {monkey.step} steps in {took:.0f} s with seed {args.seed}; known faults shown: "
-          + (", ".join(f"{k} ({v}x)" for k, v in sorted(monkey.seen.items())) or "none"))
+    print(f"monkey: {monkey.step} steps in {took:.0f} s with seed {args.seed}")
     if not args.keep:
         shutil.rmtree(artifacts, ignore_errors=True)
     print("1 passed, 0 failed", flush=True)
