@@ -566,7 +566,11 @@ class Monkey:
         command = items.get(letter)
         self.log(f"{letter} in the {m.menu} menu ({command or 'no item'})")
         if command is None or not self.enabled(command):
-            self.p.key(letter)  # nothing happens; the menu stays open
+            self.p.key(letter)  # nothing runs; the menu stays open
+            if command is not None:
+                # The toolkit takes the disabled item as the current one and drops it,
+                # so nothing is current any more, though the old highlight still shows.
+                m.first_item = False
             return
         m.menu = None
         self.command(command, lambda: self.p.key(letter))
