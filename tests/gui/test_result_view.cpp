@@ -3,8 +3,7 @@
 // out while a result is being shown: in the box itself, and in the window
 // while it renders or shows a result.
 //
-// Allocations fail on demand: this test program replaces the global operator
-// new, which fails once, for one range of sizes, after it is armed.
+// Allocations fail on demand (failing_new.h).
 #include <QAbstractSlider>
 #include <QAction>
 #include <QLabel>
@@ -20,73 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "failing_new.h"
 #include "guitest.h"
 #include "mainwindow/form1.h"
 #include "mainwindow/percent_bar.h"
 #include "mainwindow/result_view.h"
 
-namespace {
-
-// The next operator new whose size is in [failFrom, failBelow) throws; then
-// allocations succeed again. failFrom 0: nothing armed.
-// Atomic: Qt's own threads allocate too.
-std::atomic<std::size_t> failFrom{0};
-std::atomic<std::size_t> failBelow{0};
-std::atomic<std::size_t> failedSize{0};
-
-void ArmAllocationFailure(std::size_t from, std::size_t below) {
-    failedSize = 0;
-    failBelow = below;
-    failFrom = from;
-}
-
-void* Allocate(std::size_t size) {
-    std::size_t from = failFrom.load();
-    if (from != 0 && size >= from && size < failBelow.load() &&
-        failFrom.compare_exchange_strong(from, 0)) {
-        failedSize = size;
-        throw std::bad_alloc();
-    }
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    return Allocate(size);
-}
-void* operator new[](std::size_t size) {
-    return Allocate(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return Allocate(size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-    return operator new(size, tag);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
+using failing_new::failedSize;
 
 namespace {
 
@@ -139,7 +78,7 @@ class ResultViewTest : public QObject {
         QVERIFY(guitest::ShowActive(view_.get()));
     }
     void cleanup() {
-        failFrom = 0;
+        failing_new::Disarm();
         view_.reset();
     }
 
@@ -267,7 +206,7 @@ class ResultViewTest : public QObject {
     void failedAllocationKeepsWhatIsShown() {
         Show(Numbered(10));
         std::string bigger = Numbered(5000);
-        ArmAllocationFailure(1, SIZE_MAX);
+        failing_new::Arm(1, SIZE_MAX);
         QVERIFY_THROWS_EXCEPTION(std::bad_alloc, view_->SetText(bigger));
         QVERIFY(failedSize > 0);
         QCOMPARE(static_cast<const void*>(view_->Text().data()),
@@ -310,9 +249,9 @@ class ResultViewTest : public QObject {
             QMetaObject::invokeMethod(shown, &QDialog::accept, Qt::QueuedConnection);
         });
         OnShow arm(w.Ui().picPercentBar,
-                   [&] { ArmAllocationFailure(std::size_t(from), std::size_t(below)); });
+                   [&] { failing_new::Arm(std::size_t(from), std::size_t(below)); });
         guitest::EnterNumber(w, "20000");
-        failFrom = 0;
+        failing_new::Disarm();
         GUITEST_VERIFY_DIALOGS(driver);
 
         const std::size_t failed = failedSize.load();
