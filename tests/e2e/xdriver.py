@@ -263,6 +263,47 @@ class BellCounter:
         stop_process(self.proc)
 
 
+class Pinger:
+    """Asks a window whether its event loop still answers (_NET_WM_PING, through
+    xhelper.py), the probe a window manager uses to call a window hung."""
+
+    def __init__(self, server: XServer):
+        self._serial = 0
+        self._answered: set[int] = set()
+        self._cond = threading.Condition()
+        self.proc = spawn([sys.executable, os.path.join(HERE, "xhelper.py"), "pings"],
+                          env=server.env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE)
+        if self.proc.stdout.readline().strip() != b"ready":
+            raise DriverError("the ping helper did not start: "
+                              + self.proc.stderr.read().decode(errors="replace"))
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            word, _, serial = line.strip().partition(b" ")
+            if word == b"pong":
+                with self._cond:
+                    self._answered.add(int(serial))
+                    self._cond.notify_all()
+
+    def ping(self, window: str, timeout: float) -> float | None:
+        """Seconds until the window answered, or None if it did not within `timeout`."""
+        self._serial += 1
+        serial = self._serial
+        started = time.monotonic()
+        self.proc.stdin.write(f"{window} {serial}\n".encode())
+        self.proc.stdin.flush()
+        with self._cond:
+            if not self._cond.wait_for(lambda: serial in self._answered, timeout):
+                return None
+            self._answered.discard(serial)
+        return time.monotonic() - started
+
+    def stop(self):
+        stop_process(self.proc)
+
+
 # ---------------------------------------------------------------- the program
 
 @dataclass
@@ -464,3 +505,30 @@ class Picture:
         data = self.region(x, y, w, h)
         target = bytes(color)
         return sum(1 for i in range(0, len(data), 3) if data[i:i + 3] == target)
+
+
+def read_text(picture: Picture, fields) -> list[str]:
+    """Text read by tesseract from rectangles of a picture, one line each: fields
+    are (x, y, width, height, characters the text may hold). The rectangles are
+    read in parallel, each enlarged and framed, which suits short label lines."""
+    readers = []
+    for x, y, w, h, chars in fields:
+        png = run(["timeout", "-k", "2", "20", "convert", "-size",
+                   f"{picture.width}x{picture.height}", "-depth", "8", "rgb:-",
+                   "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-resize", "300%", "-colorspace",
+                   "Gray", "-bordercolor", "white", "-border", "20", "png:-"],
+                  timeout=25, input_bytes=picture.rgb).stdout
+        proc = subprocess.Popen(["timeout", "-k", "2", "30", "tesseract", "-", "-", "--psm", "7",
+                                 "-c", f"tessedit_char_whitelist={chars}"],
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL,
+                                env=dict(os.environ, OMP_THREAD_LIMIT="1"))
+        proc.stdin.write(png)  # a few kilobytes: the pipe takes it without waiting
+        proc.stdin.close()
+        readers.append(proc)
+    lines = []
+    for proc in readers:
+        out = proc.stdout.read()
+        proc.wait()
+        lines.append(" ".join(out.decode(errors="replace").split()))
+    return lines

@@ -9,6 +9,11 @@
     python3 xhelper.py maximize WID asks the window manager to maximize window
                                     WID (_NET_WM_STATE, as a pager or a
                                     program would)
+    python3 xhelper.py pings        prints "ready", then for every line
+                                    "WID SERIAL" read on stdin sends window
+                                    WID a _NET_WM_PING carrying SERIAL, and
+                                    prints "pong SERIAL" when the window's
+                                    event loop answers it on the root window
 
 Run as a child process so that an X I/O error (Xlib exits on it) can only
 end the helper, never the test driver.
@@ -16,12 +21,15 @@ end the helper, never the test driver.
 
 import ctypes
 import ctypes.util
+import os
+import select
 import sys
 
 XKB_USE_CORE_KBD = 0x0100
 XKB_BELL_NOTIFY = 8
 XKB_BELL_NOTIFY_MASK = 1 << 8
 CLIENT_MESSAGE = 33
+STRUCTURE_NOTIFY_MASK = 1 << 17
 SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
 SUBSTRUCTURE_REDIRECT_MASK = 1 << 20
 
@@ -135,6 +143,52 @@ def request_maximize(wid: int):
     x11.XSync(display, 0)
 
 
+def answer_pings():
+    x11, display = open_x11()
+    x11.XDefaultRootWindow.restype = ctypes.c_ulong
+    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x11.XConnectionNumber.argtypes = [ctypes.c_void_p]
+    x11.XPending.argtypes = [ctypes.c_void_p]
+    x11.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+    root = x11.XDefaultRootWindow(display)
+    protocols = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+    ping = x11.XInternAtom(display, b"_NET_WM_PING", 0)
+    # Qt sends the answer to the root window's structure (and redirect) listeners.
+    x11.XSelectInput(display, root, STRUCTURE_NOTIFY_MASK)
+    x11.XSync(display, 0)
+    print("ready", flush=True)
+    stdin = sys.stdin.fileno()
+    pending = b""
+    event = XEvent()
+    while True:
+        while x11.XPending(display):
+            x11.XNextEvent(display, ctypes.byref(event))
+            c = event.xclient
+            if (event.type == CLIENT_MESSAGE and c.window == root and c.message_type == protocols
+                    and c.l[0] == ping):
+                print(f"pong {c.l[1]}", flush=True)
+        ready, _, _ = select.select([stdin, x11.XConnectionNumber(display)], [], [])
+        if stdin not in ready:
+            continue
+        chunk = os.read(stdin, 4096)
+        if not chunk:
+            return
+        pending += chunk
+        *lines, pending = pending.split(b"\n")
+        for line in lines:
+            wid, serial = (int(v, 0) for v in line.split())
+            request = XEvent()
+            request.xclient.type = CLIENT_MESSAGE
+            request.xclient.window = wid
+            request.xclient.message_type = protocols
+            request.xclient.format = 32
+            request.xclient.l[0] = ping
+            request.xclient.l[1] = serial  # the timestamp field, handed back unchanged
+            request.xclient.l[2] = wid
+            x11.XSendEvent(display, wid, 0, 0, ctypes.byref(request))
+        x11.XFlush(display)
+
+
 def main(argv):
     if len(argv) == 2 and argv[1] == "bells":
         watch_bells()
@@ -142,6 +196,8 @@ def main(argv):
         close_window(int(argv[2], 0))
     elif len(argv) == 3 and argv[1] == "maximize":
         request_maximize(int(argv[2], 0))
+    elif len(argv) == 2 and argv[1] == "pings":
+        answer_pings()
     else:
         sys.exit(__doc__)
 
