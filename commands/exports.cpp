@@ -52,13 +52,19 @@ QFont FixedPitchFont(qreal pointSize) {
     return font;
 }
 
+DocumentSource Whole(const std::string& document) {
+    return {
+        [&document](const std::function<bool(std::string_view)>& sink) { return sink(document); },
+        document.size()};
+}
+
 }  // namespace
 
 Outcome<void> WriteDocumentFile(const QString& path, const std::string& document) {
-    return WriteDocumentFile(path, {document});
+    return WriteDocumentFile(path, Whole(document));
 }
 
-Outcome<void> WriteDocumentFile(const QString& path, DocumentPieces document) {
+Outcome<void> WriteDocumentFile(const QString& path, const DocumentSource& document) {
     try {
         QSaveFile file(path);
         // Where the folder takes no new file but the file itself may be written, the
@@ -82,9 +88,7 @@ Outcome<void> WriteDocumentFile(const QString& path, DocumentPieces document) {
         };
         // Qt's local 8-bit encoding is UTF-8 here, the document's own, so its bytes
         // go out as they are, with no copy of a text that may be megabytes long.
-        bool complete = true;
-        for (const std::string_view piece : document) complete = complete && writeAll(piece);
-        if (!complete || !writeAll(LineEnd)) {
+        if (!document.write(writeAll) || !writeAll(LineEnd)) {
             Failure reason = Reason(file);
             file.cancelWriting();  // the temporary file goes with the QSaveFile
             return reason;
@@ -98,21 +102,21 @@ Outcome<void> WriteDocumentFile(const QString& path, DocumentPieces document) {
 }
 
 Outcome<void> PutOnClipboard(QClipboard* clipboard, const std::string& document) {
-    return PutOnClipboard(clipboard, {document});
+    return PutOnClipboard(clipboard, Whole(document));
 }
 
-Outcome<void> PutOnClipboard(QClipboard* clipboard, DocumentPieces document) {
+Outcome<void> PutOnClipboard(QClipboard* clipboard, const DocumentSource& document) {
     if (clipboard == nullptr) return Told("No clipboard is available.");
     try {
         // The document's own bytes (UTF-8, as Qt reads text/plain), not a UTF-16
         // copy of twice the size. Made before the clipboard is touched: a text that
         // does not fit in memory leaves the clipboard as it was.
-        qsizetype size = 0;
-        for (const std::string_view piece : document) size += static_cast<qsizetype>(piece.size());
         QByteArray bytes;
-        bytes.reserve(size);
-        for (const std::string_view piece : document)
+        bytes.reserve(static_cast<qsizetype>(document.length));
+        document.write([&bytes](std::string_view piece) {
             bytes.append(piece.data(), static_cast<qsizetype>(piece.size()));
+            return true;
+        });
         auto data = std::make_unique<QMimeData>();
         data->setData(QStringLiteral("text/plain"), bytes);
         clipboard->setMimeData(data.release());

@@ -9,7 +9,6 @@
 #include <QFont>
 #include <QString>
 #include <functional>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -23,8 +22,13 @@ class QWidget;
 
 namespace kaldrome {
 
-// A document in pieces, handed on in order without being joined first.
-using DocumentPieces = std::initializer_list<std::string_view>;
+// A document that is handed on piece by piece, as it is made, without being
+// held whole: write gives every piece in order to its sink (false from the sink
+// stops it, and write then returns false); length is the total of the pieces.
+struct DocumentSource {
+    std::function<bool(const std::function<bool(std::string_view)>& sink)> write;
+    std::size_t length = 0;
+};
 
 // Writes the document and one CR LF to path (no BOM; the document's text is
 // UTF-8, the local encoding), through a temporary file in
@@ -32,12 +36,12 @@ using DocumentPieces = std::initializer_list<std::string_view>;
 // leaves a half-written file nor harms an existing one. Where the folder allows
 // no temporary file but the file is writable, the file is rewritten in place.
 Outcome<void> WriteDocumentFile(const QString& path, const std::string& document);
-// The same, with the document in pieces, one write for each.
-Outcome<void> WriteDocumentFile(const QString& path, DocumentPieces document);
+// The same, with the document written piece by piece as the source makes it.
+Outcome<void> WriteDocumentFile(const QString& path, const DocumentSource& document);
 
 // Empties clipboard, then puts the document on it as plain text only.
 Outcome<void> PutOnClipboard(QClipboard* clipboard, const std::string& document);
-Outcome<void> PutOnClipboard(QClipboard* clipboard, DocumentPieces document);
+Outcome<void> PutOnClipboard(QClipboard* clipboard, const DocumentSource& document);
 
 // How a document is laid out on the printer's pages: one printed line per
 // document line, in a fixed-pitch font small enough for a full line of digits.

@@ -36,6 +36,7 @@ class QPushButton;
 namespace kaldrome {
 
 class CommonDialog;
+struct DocumentSource;
 class KeyFilter;
 class PercentBar;
 class ResultView;
@@ -164,6 +165,7 @@ class Form1 : public QMainWindow, private RunView {
     // Exports (form1_commands.cpp).
     bool ResultReady() const;
     void PrepareSaveDialog();
+    DocumentSource ResultDocumentSource() const;
     std::string ComposeResultDocument() const;
     QPrinter& CurrentPrinter();
     void ShowFailure(const std::string& message);

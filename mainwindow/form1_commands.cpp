@@ -50,10 +50,8 @@ void Form1::mnuCopy_Click() {
     if (!ResultReady()) return;
     RunState& rs = run_.State();
     Guarded(this, rs, [&] {
-        if (!rs.PlainTextReady) BuildPlainText(rs);
         const Outcome<void> copied =
-            PutOnClipboard(QGuiApplication::clipboard(),
-                           {DocumentHead(rs), rs.PlainText, DocumentTail(rs, separators_)});
+            PutOnClipboard(QGuiApplication::clipboard(), ResultDocumentSource());
         if (!copied.Ok()) ShowFailure(copied.Error().message);
     });
 }
@@ -67,9 +65,7 @@ void Form1::mnuCreateFile_Click() {
     RunState& rs = run_.State();
     const QString path = dialog.FileName;
     Guarded(this, rs, [&] {
-        if (!rs.PlainTextReady) BuildPlainText(rs);
-        const Outcome<void> written = WriteDocumentFile(
-            path, {DocumentHead(rs), rs.PlainText, DocumentTail(rs, separators_)});
+        const Outcome<void> written = WriteDocumentFile(path, ResultDocumentSource());
         if (!written.Ok())
             ShowStopMessage(this,
                             FileErrorText(path, QString::fromStdString(written.Error().message)));
@@ -134,6 +130,16 @@ void Form1::PrepareSaveDialog() {
     dialog.Filter = SaveFilter;
     dialog.FilterIndex = SaveFilterIndex;
     dialog.CancelError = true;
+}
+
+DocumentSource Form1::ResultDocumentSource() const {
+    // Copy and Create File take the plain text as it is made from the limbs,
+    // a piece at a time: the clipboard's copy or the file is then the only
+    // whole copy of the document beside the text on screen.
+    const RunState& rs = run_.State();
+    return {
+        [this, &rs](const TextSink& sink) { return StreamResultDocument(rs, separators_, sink); },
+        ResultDocumentLength(rs, separators_)};
 }
 
 std::string Form1::ComposeResultDocument() const {

@@ -17,6 +17,16 @@ std::string DocumentTail(const RunState& rs, const NumberSeparators& separators)
     return std::string(CrLf) + DigitCountLine(rs.DigitCount, separators);
 }
 
+bool StreamResultDocument(const RunState& rs, const NumberSeparators& separators,
+                          const TextSink& sink) {
+    return sink(DocumentHead(rs)) && StreamPlainText(rs, sink) &&
+           sink(DocumentTail(rs, separators));
+}
+
+std::size_t ResultDocumentLength(const RunState& rs, const NumberSeparators& separators) {
+    return DocumentHead(rs).size() + PlainTextLength(rs) + DocumentTail(rs, separators).size();
+}
+
 std::string ComposeResultDocument(const RunState& rs, const NumberSeparators& separators) {
     const std::string head = DocumentHead(rs);
     const std::string tail = DocumentTail(rs, separators);

@@ -7,6 +7,7 @@
 
 #include "base/number_format.h"
 #include "base/run_state.h"
+#include "resulttext/result_text.h"
 
 namespace kaldrome {
 
@@ -23,5 +24,13 @@ std::string ComposeResultDocument(const RunState& rs, const NumberSeparators& se
 // composed copy, which for 999,999! is another 7 MB.
 std::string DocumentHead(const RunState& rs);
 std::string DocumentTail(const RunState& rs, const NumberSeparators& separators);
+
+// Hands sink the document in pieces: the head, the plain text streamed from the
+// limbs (StreamPlainText), the tail. The bytes are those ComposeResultDocument
+// gives once BuildPlainText has run, and the total is ResultDocumentLength.
+// Returns false when sink stopped it.
+bool StreamResultDocument(const RunState& rs, const NumberSeparators& separators,
+                          const TextSink& sink);
+std::size_t ResultDocumentLength(const RunState& rs, const NumberSeparators& separators);
 
 }  // namespace kaldrome

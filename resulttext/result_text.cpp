@@ -1,5 +1,6 @@
 #include "resulttext/result_text.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -76,6 +77,29 @@ void BuildPlainText(RunState& rs) {
         AppendGroup(rs.PlainText, rs.Limbs(k));
         BreakPlainLine(rs);
     }
+}
+
+bool StreamPlainText(const RunState& rs, const TextSink& sink, std::size_t chunkBytes) {
+    if (rs.PlainTextReady) return sink(rs.PlainText);
+    // A piece ends on whole groups, each with its line end where one falls due.
+    const std::size_t groupsPerPiece =
+        std::max<std::size_t>(PlainGroupsPerLine, chunkBytes / (GroupLength + 1));
+    std::string piece;
+    piece.reserve(groupsPerPiece * (GroupLength + 2));
+    int64_t groups = 0;
+    for (int32_t k = rs.LimbCount; k >= 1; --k) {
+        AppendGroup(piece, rs.Limbs(k));
+        if (++groups % PlainGroupsPerLine == 0) piece.append(CrLf);
+        if (piece.size() + GroupLength + 2 > chunkBytes || k == 1) {
+            if (!sink(piece)) return false;
+            piece.clear();
+        }
+    }
+    return true;
+}
+
+std::size_t PlainTextLength(const RunState& rs) {
+    return rs.PlainTextReady ? rs.PlainText.size() : TextLength(rs.LimbCount, PlainGroupsPerLine);
 }
 
 int32_t CountDigits(const RunState& rs) {

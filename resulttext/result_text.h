@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,18 @@ void RenderDisplayText(RunState& rs);
 
 // Empties PlainText and GroupCount, then builds PlainText from the limbs.
 void BuildPlainText(RunState& rs);
+
+// Takes one piece of a text in turn; returns false to stop.
+using TextSink = std::function<bool(std::string_view)>;
+
+// Hands sink the text BuildPlainText would build (PlainText itself when
+// PlainTextReady), in pieces of at most chunkBytes, without holding it whole:
+// for 999,999! that is 7 MB an export need not keep. Changes nothing in rs.
+// Returns false when sink stopped it.
+bool StreamPlainText(const RunState& rs, const TextSink& sink, std::size_t chunkBytes = 1 << 16);
+
+// The length of that text.
+std::size_t PlainTextLength(const RunState& rs);
 
 // Digits of Limbs(LimbCount) plus 7 per lower limb.
 int32_t CountDigits(const RunState& rs);

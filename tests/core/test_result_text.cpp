@@ -202,3 +202,43 @@ TEST(ResultDocument, ComposingChangesNothing) {
     EXPECT_EQ(rs.PlainText, plain);
     EXPECT_FALSE(rs.PlainTextReady);
 }
+
+// Copy and Create File stream the document instead of composing it; the bytes
+// must be the composed document's whatever the piece size, a small result
+// (its text set without limbs) and a stop by the sink included.
+TEST(ResultDocument, StreamedInPiecesIsTheComposedDocument) {
+    for (const int32_t n : {0, 3, 4, 12, 25, 26, 1000, 30000}) {
+        RunState rs;
+        Compute(rs, n);
+        for (const std::size_t chunk :
+             {std::size_t{1}, std::size_t{10}, std::size_t{97}, std::size_t{1} << 16}) {
+            SCOPED_TRACE("N " + std::to_string(n) + ", pieces of " + std::to_string(chunk));
+            std::string streamed;
+            const bool whole = StreamResultDocument(rs, English, [&](std::string_view piece) {
+                streamed.append(piece);
+                return true;
+            });
+            EXPECT_TRUE(whole);
+            const RunState built = Finished(n);
+            EXPECT_EQ(streamed, ComposeResultDocument(built, English));
+            EXPECT_EQ(ResultDocumentLength(rs, English), streamed.size());
+            if (n > 3) {
+                EXPECT_TRUE(rs.PlainText.empty());  // nothing kept in the run
+            }
+            std::string plain;
+            StreamPlainText(
+                rs,
+                [&](std::string_view piece) {
+                    EXPECT_TRUE(n <= 3 || piece.size() <= std::max<std::size_t>(chunk, 11));
+                    plain.append(piece);
+                    return true;
+                },
+                chunk);
+            EXPECT_EQ(plain, built.PlainText);
+        }
+        int pieces = 0;
+        EXPECT_FALSE(
+            StreamResultDocument(rs, English, [&](std::string_view) { return ++pieces < 2; }));
+        EXPECT_EQ(pieces, 2);
+    }
+}

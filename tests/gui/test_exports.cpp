@@ -1376,12 +1376,12 @@ void ExportsTest::windowNoPrinter() {
 }
 
 void ExportsTest::windowOutOfMemory_data() {
-    // The large allocation that fails is the plain text's: the exports hand the
-    // document on in pieces, and the clipboard's own copy (Qt's, from malloc) is
-    // held to its limit by outOfMemory below.
+    // The large allocation that fails is a piece of the plain text as it is
+    // made from the limbs; the clipboard's own copy (Qt's, from malloc) is held
+    // to its limit by outOfMemory below.
     QTest::addColumn<QString>("command");
-    QTest::newRow("Copy, building the plain text") << "copy";
-    QTest::newRow("Create File, building the plain text") << "file";
+    QTest::newRow("Copy, making the plain text") << "copy";
+    QTest::newRow("Create File, making the plain text") << "file";
 }
 
 void ExportsTest::windowOutOfMemory() {
@@ -1406,10 +1406,14 @@ void ExportsTest::windowOutOfMemory() {
     } else {
         failing_new::Arm(Large, SIZE_MAX);
     }
+    // Create File names the file it could not write.
+    const QString told = command == "copy"
+                             ? kaldrome::OutOfMemoryText()
+                             : kaldrome::FileErrorText(path, kaldrome::OutOfMemoryText());
     driver.Then(AnswerBox(
-        [](QMessageBox* box, QStringList& f) {
+        [&told](QMessageBox* box, QStringList& f) {
             Check(f, box->windowTitle() == QStringLiteral("Kaldrome"), "title");
-            Check(f, box->text() == kaldrome::OutOfMemoryText(), "text " + box->text());
+            Check(f, box->text() == told, "text " + box->text());
             Check(f, box->icon() == QMessageBox::Critical, "stop icon");
         },
         QMessageBox::Ok));

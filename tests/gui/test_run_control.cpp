@@ -961,7 +961,9 @@ class RunControlTest : public QObject {
         QVERIFY(held);
         QCOMPARE(held->formats(), QStringList{"text/plain"});
         const QByteArray bytes = held->data("text/plain");
-        const std::string document = kaldrome::ComposeResultDocument(w_->State(), w_->Separators());
+        kaldrome::RunState built = w_->State();
+        kaldrome::BuildPlainText(built);
+        const std::string document = kaldrome::ComposeResultDocument(built, w_->Separators());
         QCOMPARE(bytes, QByteArray::fromStdString(document));
         QCOMPARE(static_cast<const void*>(held->data("text/plain").constData()),
                  static_cast<const void*>(bytes.constData()));
