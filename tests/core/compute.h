@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "engine/kernels.h"
 #include "engine/run_sequence.h"
 
@@ -17,6 +19,14 @@ inline RunOutcome Compute(RunState& rs, int32_t n, const RunHooks& hooks = {},
         return RunOutcome::Stopped;
     }
     return outcome.Value();
+}
+
+// The kernels this CPU runs.
+inline std::vector<KernelKind> SupportedKinds() {
+    std::vector<KernelKind> kinds;
+    for (KernelKind k : AllKernelKinds)
+        if (KernelSupported(k)) kinds.push_back(k);
+    return kinds;
 }
 
 // The plain loop: one factor to a pass, on the calling thread.

@@ -28,13 +28,6 @@ std::vector<int32_t> LimbsOf(const RunState& rs) {
     return std::vector<int32_t>(rs.Limbs.Data(), rs.Limbs.Data() + rs.LimbCount);
 }
 
-std::vector<KernelKind> SupportedKinds() {
-    std::vector<KernelKind> kinds;
-    for (KernelKind k : AllKernelKinds)
-        if (KernelSupported(k)) kinds.push_back(k);
-    return kinds;
-}
-
 // Every pass split over `threads`, however short, with a yield every `stride` limbs.
 LoopSettings SplitAlways(int threads, int32_t perPass, int32_t stride) {
     LoopSettings loop;

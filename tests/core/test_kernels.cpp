@@ -20,13 +20,6 @@ namespace {
 constexpr auto Base = static_cast<uint32_t>(LimbBase);
 constexpr int32_t Guard = 7'654'321;  // what the limbs around a block hold
 
-std::vector<KernelKind> SupportedKinds() {
-    std::vector<KernelKind> kinds;
-    for (KernelKind k : AllKernelKinds)
-        if (KernelSupported(k)) kinds.push_back(k);
-    return kinds;
-}
-
 struct NamedKernel {
     std::string name;
     MulKernel kernel;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/compute.h"
 #include "core/gmp_oracle.h"
 #include "engine/kernels.h"
 #include "engine/kernels_multi.h"
@@ -21,13 +22,6 @@ constexpr auto Base = static_cast<uint32_t>(LimbBase);
 // Products of 64-bit numbers, for checking the reciprocals exactly.
 __extension__ typedef unsigned __int128 Wide;
 constexpr int32_t Guard = 7'654'321;  // what the limbs around a block hold
-
-std::vector<KernelKind> SupportedKinds() {
-    std::vector<KernelKind> kinds;
-    for (KernelKind k : AllKernelKinds)
-        if (KernelSupported(k)) kinds.push_back(k);
-    return kinds;
-}
 
 Multiplier MakeMultiplier(const std::vector<uint32_t>& limbs) {
     Multiplier m;
@@ -43,7 +37,7 @@ struct Block {
     uint64_t carry = 0;
 };
 
-struct Outcome {
+struct BlockResult {
     std::vector<int32_t> limbs;
     std::vector<int32_t> window;
     uint64_t carry = 0;
@@ -57,12 +51,12 @@ std::string Where(std::string_view kernel, const Multiplier& m, const Block& b,
 
 // Runs the kernel on the block placed inside a guarded array, as a pass calls
 // it on a block in the middle of the number; the guards must stay untouched.
-Outcome RunKernel(GroupKernel kernel, const Multiplier& m, const Block& b,
-                  const std::string& where) {
+BlockResult RunKernel(GroupKernel kernel, const Multiplier& m, const Block& b,
+                      const std::string& where) {
     constexpr std::size_t Front = 19, Back = 40;
     std::vector<int32_t> store(Front + b.limbs.size() + Back, Guard);
     std::copy(b.limbs.begin(), b.limbs.end(), store.begin() + Front);
-    Outcome out;
+    BlockResult out;
     out.window = b.window;
     out.carry = kernel(store.data() + Front, b.limbs.size(), m, out.window.data(), b.carry);
     out.limbs.assign(store.begin() + Front,
@@ -86,7 +80,7 @@ std::string Digits(const std::vector<int32_t>& limbs, std::ptrdiff_t from, std::
 // What the block must come out as, by GMP: the block's value is
 //   sum over i of limb[i] * (old limbs -i .. n-1-i as a number) + carry,
 // its low n limbs are the new limbs and the rest is the carry out.
-Outcome Expected(const Multiplier& m, const Block& b) {
+BlockResult Expected(const Multiplier& m, const Block& b) {
     // All old limbs, the window's first: old(t) is all[t + count - 1].
     std::vector<int32_t> all = b.window;
     all.insert(all.end(), b.limbs.begin(), b.limbs.end());
@@ -107,7 +101,7 @@ Outcome Expected(const Multiplier& m, const Block& b) {
 
     const std::size_t width = 7 * b.limbs.size();
     if (d.size() < width + 1) d.insert(0, width + 1 - d.size(), '0');
-    Outcome out;
+    BlockResult out;
     for (std::size_t k = 0; k < b.limbs.size(); ++k)
         out.limbs.push_back(std::stoi(d.substr(d.size() - 7 * (k + 1), 7)));
     out.carry = std::stoull(d.substr(0, d.size() - width));
@@ -121,15 +115,15 @@ void Check(const Multiplier& m, const Block& b, const std::string& what) {
     ASSERT_EQ(b.window.size(), static_cast<std::size_t>(m.count - 1));
     ASSERT_LT(b.carry, static_cast<uint64_t>(m.count) * Base) << "carry out of range in the test";
     const std::string refWhere = Where("reference", m, b, what);
-    const Outcome want = RunKernel(&MulGroupReference, m, b, refWhere);
-    const Outcome gmp = Expected(m, b);
+    const BlockResult want = RunKernel(&MulGroupReference, m, b, refWhere);
+    const BlockResult gmp = Expected(m, b);
     ASSERT_EQ(want.limbs, gmp.limbs) << refWhere;
     ASSERT_EQ(want.carry, gmp.carry) << refWhere;
     ASSERT_EQ(want.window, gmp.window) << refWhere;
     ASSERT_LT(want.carry, static_cast<uint64_t>(m.count) * Base) << refWhere;
     for (KernelKind kind : SupportedKinds()) {
         const std::string where = Where(KernelName(kind), m, b, what);
-        const Outcome got = RunKernel(GroupKernelFor(kind), m, b, where);
+        const BlockResult got = RunKernel(GroupKernelFor(kind), m, b, where);
         ASSERT_EQ(got.limbs, want.limbs) << where;
         ASSERT_EQ(got.carry, want.carry) << where;
         ASSERT_EQ(got.window, want.window) << where;
@@ -304,7 +298,7 @@ TEST(GroupKernels, BlocksChainedThroughWindowAndCarry) {
         for (int32_t count : {1, 4, 16}) {
             const Multiplier m = RandomMultiplier(rng, count);
             const Block whole = RandomBlock(rng, count, 1500);
-            const Outcome once = RunKernel(&MulGroupReference, m, whole, "whole");
+            const BlockResult once = RunKernel(&MulGroupReference, m, whole, "whole");
             std::vector<int32_t> limbs = whole.limbs;
             std::vector<int32_t> window = whole.window;
             uint64_t carry = whole.carry;
