@@ -991,8 +991,22 @@ def main(argv=None) -> int:
     ARTIFACTS = tempfile.mkdtemp(prefix="kaldrome-e2e-")
     print(f"e2e: work folder and failure screenshots: {ARTIFACTS}", flush=True)
 
+    loader = unittest.TestLoader()
+    if args.patterns:
+        loader.testNamePatterns = [f"*{p}*" for p in args.patterns]
+    return run_suite("e2e", loader.loadTestsFromModule(sys.modules[__name__]), args.limit,
+                     args.keep)
+
+
+def run_suite(label: str, suite: unittest.TestSuite, limit: float, keep: bool,
+              companion=None) -> int:
+    """Runs suite against a new X server in ARTIFACTS within limit seconds and prints
+    the summary line. companion(server), if given, makes what runs beside the
+    server (a window manager): started after it, stopped before it."""
+    global SERVER, RESULT
+
     def out_of_time(_signum, _frame):
-        print(f"\ne2e: the suite exceeded its time limit of {args.limit:.0f} s", file=sys.stderr)
+        print(f"\n{label}: the suite exceeded its time limit of {limit:.0f} s", file=sys.stderr)
         if SERVER:
             SERVER.screenshot(os.path.join(ARTIFACTS, "time-limit.png"))
         xdriver.cleanup()
@@ -1000,30 +1014,31 @@ def main(argv=None) -> int:
         os._exit(1)
 
     signal.signal(signal.SIGALRM, out_of_time)
-    signal.alarm(int(args.limit))
-
-    loader = unittest.TestLoader()
-    if args.patterns:
-        loader.testNamePatterns = [f"*{p}*" for p in args.patterns]
-    suite = loader.loadTestsFromModule(sys.modules[__name__])
+    signal.alarm(int(limit))
 
     SERVER = xdriver.XServer(ARTIFACTS)
+    beside = companion(SERVER) if companion else None
     try:
         SERVER.start()
-        print(f"e2e: Xvfb on display {SERVER.display}", flush=True)
+        if beside:
+            beside.start()
+        print(f"{label}: Xvfb on display {SERVER.display}" + (f", {beside.name} running"
+              if beside else ""), flush=True)
         runner = unittest.TextTestRunner(stream=sys.stdout, verbosity=2, resultclass=SummaryResult)
         RESULT = runner.run(suite)
     except DriverError as exc:
-        print(f"e2e: {exc}", file=sys.stderr)
+        print(f"{label}: {exc}", file=sys.stderr)
         print("0 passed, 1 failed")
         return 1
     finally:
         signal.alarm(0)
+        if beside:
+            beside.stop()
         SERVER.stop()
         xdriver.cleanup()
 
     ok = RESULT.wasSuccessful()
-    if ok and not args.keep:
+    if ok and not keep:
         shutil.rmtree(ARTIFACTS, ignore_errors=True)
     print(RESULT.summary(), flush=True)
     return 0 if ok else 1

@@ -17,8 +17,6 @@ from __future__ import annotations
 
 import argparse
 import os
-import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -73,6 +71,8 @@ def openbox_config(path: str) -> None:
 
 
 class WindowManager:
+    name = "openbox"
+
     def __init__(self, server: xdriver.XServer, workdir: str):
         self.server = server
         self.workdir = workdir
@@ -449,47 +449,12 @@ def main(argv=None) -> int:
     artifacts = run_e2e.ARTIFACTS = tempfile.mkdtemp(prefix="kaldrome-wm-")
     print(f"wm: work folder and failure screenshots: {artifacts}", flush=True)
 
-    def out_of_time(_signum, _frame):
-        print(f"\nwm: the suite exceeded its time limit of {args.limit:.0f} s", file=sys.stderr)
-        if run_e2e.SERVER:
-            run_e2e.SERVER.screenshot(os.path.join(artifacts, "time-limit.png"))
-        xdriver.cleanup()
-        result = run_e2e.RESULT
-        print(result.summary(result.current) if result else "0 passed, 1 failed", flush=True)
-        os._exit(1)
-
-    signal.signal(signal.SIGALRM, out_of_time)
-    signal.alarm(int(args.limit))
-
     loader = unittest.TestLoader()
     if args.patterns:
         loader.testNamePatterns = [f"*{p}*" for p in args.patterns]
-    suite = loader.loadTestsFromTestCase(WindowManagerScenarios)
-
-    server = run_e2e.SERVER = xdriver.XServer(artifacts)
-    wm = WindowManager(server, artifacts)
-    try:
-        server.start()
-        wm.start()
-        print(f"wm: Xvfb on display {server.display}, openbox running", flush=True)
-        runner = unittest.TextTestRunner(stream=sys.stdout, verbosity=2,
-                                         resultclass=run_e2e.SummaryResult)
-        result = runner.run(suite)
-    except DriverError as exc:
-        print(f"wm: {exc}", file=sys.stderr)
-        print("0 passed, 1 failed")
-        return 1
-    finally:
-        signal.alarm(0)
-        wm.stop()
-        server.stop()
-        xdriver.cleanup()
-
-    ok = result.wasSuccessful()
-    if ok and not args.keep:
-        shutil.rmtree(artifacts, ignore_errors=True)
-    print(result.summary(), flush=True)
-    return 0 if ok else 1
+    return run_e2e.run_suite("wm", loader.loadTestsFromTestCase(WindowManagerScenarios),
+                             args.limit, args.keep,
+                             companion=lambda server: WindowManager(server, artifacts))
 
 
 if __name__ == "__main__":
