@@ -7,8 +7,10 @@
 #include <thread>
 
 #include "engine/grouped_loop.h"
+#include "engine/job_graph.h"
 #include "engine/kernels.h"
 #include "engine/pass_pool.h"
+#include "engine/tree_path.h"
 
 namespace kaldrome {
 
@@ -60,7 +62,7 @@ inline bool LimbStep(RunState& rs, int32_t* limbs, int32_t j, uint32_t factor) {
 Engine::Engine()
     : kernel_(BestKernel()), multiply_(KernelFor(kernel_)), group_(GroupKernelFor(kernel_)) {}
 
-Engine::~Engine() = default;
+Engine::~Engine() = default;  // joins the helpers, each after the job in hand
 Engine::Engine(Engine&&) noexcept = default;
 Engine& Engine::operator=(Engine&&) noexcept = default;
 
@@ -77,10 +79,14 @@ bool Engine::SetKernel(KernelKind kind) {
 bool Engine::SetLoop(const LoopSettings& settings) {
     if (settings.factorsPerPass < 0 || settings.factorsPerPass > MaxFactorsPerPass ||
         settings.threads < 0 || settings.threads > MaxThreads || settings.parallelThreshold < 1 ||
-        settings.yieldStride < 1)
+        settings.yieldStride < 1 || settings.treeFrom < 0 || settings.tree.leafLimbs < 1 ||
+        !(settings.tree.stepCost > 0))
         return false;
-    // A pool of another size is started afresh when next needed.
-    if (pool_ && settings.threads != loop_.threads) pool_.reset();
+    // Threads of another number are started afresh when next needed.
+    if (settings.threads != loop_.threads) {
+        pool_.reset();
+        workers_.reset();
+    }
     loop_ = settings;
     return true;
 }
@@ -145,6 +151,17 @@ PassOutcome Engine::MultiplyPass(RunState& rs, int32_t factor, const EngineHooks
 
 LoopOutcome Engine::RunFactorLoop(RunState& rs, const EngineHooks& hooks) const {
     const int threads = Threads();
+    if (rs.Target >= loop_.treeFrom) {
+        if (!workers_) {
+            try {
+                workers_ = std::make_unique<JobWorkers>(threads);
+            } catch (const std::system_error&) {
+                // The system would start no thread: this run takes the loop,
+                // and the next one tries again.
+            }
+        }
+        if (workers_) return RunTreeLoop(rs, hooks, *workers_, loop_.tree, group_, treeStats_);
+    }
     if (FactorsPerPass() > 1 || threads > 1) {
         GroupedLoopConfig config{group_, FactorsPerPass(), nullptr, loop_};
         // Helpers only for a number that can grow long enough to split.

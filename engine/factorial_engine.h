@@ -15,6 +15,7 @@
 #include "base/outcome.h"
 #include "base/run_state.h"
 #include "engine/kernels.h"
+#include "engine/product_tree.h"
 
 namespace kaldrome {
 
@@ -23,6 +24,9 @@ inline constexpr int32_t YieldStride = 16'384;
 struct EngineHooks {
     std::function<void()> beforeFactor;  // clock, estimate and percent of RunState::Multiplier
     std::function<void()> yield;         // may process window events, and may set StopRequested
+    // The tree path's progress instead of beforeFactor: the share, 0 to 1, of
+    // its planned work that is done; before every yield, and 1 at the end.
+    std::function<void(double)> workDone;
 };
 
 enum class PassOutcome { Completed, Stopped };
@@ -56,19 +60,36 @@ inline constexpr int32_t GroupYieldStride = 1 << 18;
 // still decides, by timing, whether splitting pays.
 inline constexpr int32_t DefaultParallelThreshold = 8'192;
 
+// From this N on a run takes the tree path (engine/tree_path.h) instead of
+// the factor loop. Below it the loop is faster: its run costs no thread
+// hand-over and no conversion, and takes a few milliseconds.
+inline constexpr int32_t DefaultTreeFrom = 1'000;
+// treeFrom for a loop that never takes the tree path.
+inline constexpr int32_t NoTree = MaxTarget + 1;
+
+// What the last run of the tree path took, for the bench.
+struct TreeStats {
+    double seconds = 0;            // the whole tree, to the last limb
+    double longestJobSeconds = 0;  // the longest step of a helper
+    std::size_t jobs = 0;
+};
+
 // How the factor loop is cut up. The window keeps the defaults; the bench and
 // the tests choose.
 struct LoopSettings {
-    int32_t factorsPerPass = 0;  // 1..MaxFactorsPerPass; 0: the kernel's own
-    int threads = 0;             // 1..MaxThreads, the calling thread included; 0: one per core
+    int32_t treeFrom = DefaultTreeFrom;  // N from which the tree path is taken
+    int32_t factorsPerPass = 0;          // 1..MaxFactorsPerPass; 0: the kernel's own
+    int threads = 0;  // 1..MaxThreads, the calling thread included; 0: one per core
     // Blocks from this many limbs on are split over the threads where timing
     // shows it pays; with alwaysSplit, always.
     int32_t parallelThreshold = DefaultParallelThreshold;
     bool alwaysSplit = false;
     int32_t yieldStride = GroupYieldStride;
+    TreeTuning tree;
 };
 
 class PassPool;
+class JobWorkers;
 
 // How a run multiplies: the kernel, looked up once when it is chosen, how many
 // factors go into one pass, and the threads a long pass is split over. The
@@ -99,21 +120,28 @@ class Engine {
     // pass; Stopped when a stop request was seen.
     PassOutcome MultiplyPass(RunState& rs, int32_t factor, const EngineHooks& hooks) const;
 
-    // For Multiplier = 1..Target: beforeFactor, then the multiplication. With
-    // one factor per pass on one thread, a MultiplyPass per factor; otherwise
-    // the grouped loop (engine/grouped_loop.h), with the same hooks in the
-    // same order. On completion LimbCount is decreased to S, the number of
-    // significant limbs, and the record is the same either way.
+    // From Loop().treeFrom on, the tree path (engine/tree_path.h), with
+    // workDone in place of beforeFactor. Below it, for Multiplier = 1..Target:
+    // beforeFactor, then the multiplication. With one factor per pass on one
+    // thread, a MultiplyPass per factor; otherwise the grouped loop
+    // (engine/grouped_loop.h), with the same hooks in the same order. On
+    // completion LimbCount is decreased to S, the number of significant
+    // limbs, and the record is the same every way.
     LoopOutcome RunFactorLoop(RunState& rs, const EngineHooks& hooks) const;
+
+    // The last run of the tree path.
+    const TreeStats& LastTree() const { return treeStats_; }
 
   private:
     KernelKind kernel_;
     MulKernel multiply_;
     GroupKernel group_;
     LoopSettings loop_;
-    // Started by the first run that needs it (hence mutable: a run does not
-    // change how the engine multiplies).
+    // Started by the first run that needs them (hence mutable: a run does
+    // not change how the engine multiplies).
     mutable std::unique_ptr<PassPool> pool_;
+    mutable std::unique_ptr<JobWorkers> workers_;
+    mutable TreeStats treeStats_;
 };
 
 // Sets the twelve clock fields, ElapsedSeconds through EstimatedS, to 0.

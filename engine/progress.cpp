@@ -1,5 +1,6 @@
 #include "engine/progress.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -100,6 +101,18 @@ void RenewEstimate(RunState& rs) {
 void RenewPercent(RunState& rs) {
     const float hundredfold = static_cast<float>(rs.Multiplier) * 100.0f;
     rs.Percent = hundredfold / static_cast<float>(rs.Target);
+}
+
+void RenewEstimateOfWork(RunState& rs, double done) {
+    if (!(done > 0)) return;
+    rs.EstimatedSeconds = rs.ElapsedSeconds / static_cast<float>(std::min(done, 1.0));
+    StoreClock(SplitClock(rs.EstimatedSeconds), rs.EstimatedHoursReal, rs.EstimatedH,
+               rs.EstimatedMinutesReal, rs.EstimatedM, rs.EstimatedS);
+}
+
+void RenewPercentOfWork(RunState& rs, double done) {
+    const float percent = static_cast<float>(std::clamp(done, 0.0, 1.0)) * 100.0f;
+    rs.Percent = std::max(rs.Percent, percent);
 }
 
 std::string PercentText(float p, const NumberSeparators& separators) {

@@ -49,6 +49,17 @@ void RenewElapsed(RunState& rs, float elapsedSeconds);
 void RenewEstimate(RunState& rs);
 void RenewPercent(RunState& rs);
 
+// The same for the tree path, from the share `done` (0 to 1) of its planned
+// work in place of i / N. The factor loop scales its elapsed time by (N / i)^2
+// because its work grows as the square of the factor; the share of planned
+// work is a share of the work itself, so here it scales by 1 / done:
+//   RenewEstimateOfWork: EstimatedSeconds = ElapsedSeconds / done in singles
+//                        (nothing while done is 0);
+//   RenewPercentOfWork:  Percent = done * 100 in singles, never below the
+//                        Percent it had, so that the bar never goes back.
+void RenewEstimateOfWork(RunState& rs, double done);
+void RenewPercentOfWork(RunState& rs, double done);
+
 // The percent bar's text: p with "#.00", then "%" (".10%", "42.86%").
 std::string PercentText(float p, const NumberSeparators& separators);
 

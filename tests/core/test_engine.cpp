@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
+#include <ctime>
+#include <random>
 #include <string>
 
 #include "core/compute.h"
@@ -145,18 +148,82 @@ TEST(Engine, FirstPassEndsOnIndexTwo) {
     EXPECT_EQ(rs.Carry, 0);
 }
 
-TEST(Engine, MatchesGmpAcrossASpreadOfN) {
-    for (int32_t n :
-         {5, 13, 29, 31, 97, 100, 255, 1000, 1234, 3000, 4097, 7997, 9999, 12345, 16385, 20000}) {
-        RunState rs;
-        ASSERT_EQ(Compute(rs, n), RunOutcome::Completed);
-        const auto want = oracle::FactorialLimbs(static_cast<unsigned long>(n));
-        ASSERT_EQ(LimbsOf(rs), want) << n;
-        EXPECT_EQ(
-            rs.DigitCount,
-            static_cast<int32_t>(oracle::FactorialDigits(static_cast<unsigned long>(n)).size()));
-        // The array never needs an index past the capacity rule.
-        EXPECT_LE(rs.LimbCount + 1, rs.Limbs.Capacity()) << n;
+// Every path and thread count against GMP: a spread of N with every
+// threshold of the loops and of the tree path's cuts, and a seeded random
+// sample across the whole range (the loops, and the tree in small cuts, take
+// the part of it they finish in seconds).
+TEST(Engine, MatchesGmpOnEveryPathAcrossTheRange) {
+    std::vector<int32_t> spread = {5,    13,   29,   31,   97,   100,  255,   999,   1000,
+                                   1001, 1234, 3000, 4097, 7997, 9999, 12345, 16385, 20000};
+    const bool large = std::getenv("KALDROME_SKIP_LARGE") == nullptr;
+    const unsigned seed = static_cast<unsigned>(std::time(nullptr));
+    std::mt19937 random(seed);
+    // Log-uniform: as many below 1,000 as from 100,000 up.
+    std::uniform_real_distribution<double> exponent(std::log(4.0),
+                                                    std::log(large ? 999'999.0 : 120'000.0));
+    std::vector<int32_t> sample;
+    for (int i = 0; i < 12; ++i) sample.push_back(static_cast<int32_t>(std::exp(exponent(random))));
+    if (large) sample.push_back(999'999);
+    for (const EnginePath& path : EveryPath()) {
+        const bool quick = std::string(path.name).starts_with("tree, ");
+        std::vector<int32_t> all = spread;
+        for (int32_t n : sample)
+            if (quick || n <= 30'000) all.push_back(n);
+        for (int32_t n : all) {
+            RunState rs;
+            ASSERT_EQ(Compute(rs, n, {}, path.engine), RunOutcome::Completed);
+            const auto want = oracle::FactorialLimbs(static_cast<unsigned long>(n));
+            ASSERT_EQ(LimbsOf(rs), want) << path.name << ", N " << n << " (seed " << seed << ")";
+            EXPECT_EQ(rs.DigitCount,
+                      static_cast<int32_t>(
+                          oracle::FactorialDigits(static_cast<unsigned long>(n)).size()));
+            // The array never needs an index past the capacity rule.
+            EXPECT_LE(rs.LimbCount + 1, rs.Limbs.Capacity()) << n;
+        }
+    }
+}
+
+// The tree path stops at the yield that sees the request, whatever its
+// helpers are doing, with nothing of the run in the record: the limbs stay as
+// seeded and the texts empty. Its progress only grows, and ends at 1.
+TEST(TreePath, StopsAtTheYieldThatSeesItAndReportsProgressThatOnlyGrows) {
+    for (int threads : {1, 2}) {
+        Engine engine;
+        LoopSettings loop;
+        loop.threads = threads;
+        ASSERT_TRUE(engine.SetLoop(loop));
+        // 400,000! takes a few tenths of a second: some dozens of slices.
+        for (int stopAt : {1, 3, 6, 0}) {  // 0: no stop
+            RunState rs;
+            int yields = 0;
+            std::vector<double> done;
+            RunHooks hooks;
+            hooks.workDone = [&](double share) { done.push_back(share); };
+            hooks.yield = [&] {
+                if (++yields == stopAt) StopRequested = true;
+            };
+            const std::string where =
+                std::to_string(threads) + " threads, stop at yield " + std::to_string(stopAt);
+            const RunOutcome outcome = Compute(rs, 400'000, hooks, engine);
+            ASSERT_FALSE(done.empty()) << where;
+            EXPECT_TRUE(std::is_sorted(done.begin(), done.end())) << where;
+            if (stopAt == 0) {
+                EXPECT_EQ(outcome, RunOutcome::Completed) << where;
+                EXPECT_EQ(done.back(), 1.0) << where;
+                EXPECT_EQ(LimbsOf(rs), oracle::FactorialLimbs(400'000)) << where;
+                continue;
+            }
+            ASSERT_EQ(outcome, RunOutcome::Stopped) << where;
+            EXPECT_EQ(yields, stopAt) << where;
+            EXPECT_LT(done.back(), 1.0) << where;
+            EXPECT_EQ(rs.LimbCount, 1) << where;
+            EXPECT_EQ(rs.Limbs(1), 1) << where;
+            EXPECT_TRUE(rs.DisplayText.empty()) << where;
+            // The next run starts afresh, while the stopped one's last jobs
+            // may still be finishing.
+            ASSERT_EQ(Compute(rs, 2'000, {}, engine), RunOutcome::Completed);
+            EXPECT_EQ(LimbsOf(rs), oracle::FactorialLimbs(2'000)) << where;
+        }
     }
 }
 

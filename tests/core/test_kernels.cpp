@@ -1,6 +1,8 @@
 // The multiplication kernels: every kernel this CPU runs, the reference loop
 // among them, against GMP on random limbs, on long carry chains, at the
-// extreme factors and carries, inside larger arrays, and in whole runs.
+// extreme factors and carries, inside larger arrays, and in whole runs; and
+// the products of two numbers by transforms, limb for limb against the
+// schoolbook product, which is itself checked against GMP.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include "core/gmp_oracle.h"
 #include "engine/factorial_engine.h"
 #include "engine/kernels.h"
+#include "engine/ntt.h"
 
 using namespace kaldrome;
 
@@ -336,4 +339,110 @@ TEST(KernelsDeathTest, BrokenPreconditionsStopTheProgram) {
         }
     }
 #endif
+}
+
+namespace {
+
+// limbs as a GMP number.
+void ToNumber(mpz_t x, const std::vector<int32_t>& limbs) {
+    mpz_set_ui(x, 0);
+    for (std::size_t k = limbs.size(); k-- > 0;) {
+        mpz_mul_ui(x, x, Base);
+        mpz_add_ui(x, x, static_cast<unsigned long>(limbs[k]));
+    }
+}
+
+// a * b by the transforms, whatever its size, with the steps in the order
+// given: forward steps of either operand and prime in any order, each
+// prime's inverse after its own.
+std::vector<int32_t> ByTransforms(const std::vector<int32_t>& a, const std::vector<int32_t>& b,
+                                  bool reversed) {
+    std::vector<int32_t> out(a.size() + b.size(), -1);
+    NttProduct product(a.data(), a.size(), b.data(), b.size(), out.data());
+    if (!reversed) {
+        product.Run();
+        return out;
+    }
+    product.Forward(1, 1);
+    product.Forward(0, 1);
+    product.Inverse(1);
+    product.Forward(1, 0);
+    product.Forward(0, 0);
+    product.Inverse(0);
+    product.Recombine();
+    return out;
+}
+
+}  // namespace
+
+// The primes are prime, below 2^62, and have the roots of unity of every
+// power-of-two order up to 2^32; their product holds any coefficient.
+TEST(Ntt, PrimesAndRoots) {
+    mpz_t p, r, e;
+    mpz_inits(p, r, e, nullptr);
+    for (int k = 0; k < 2; ++k) {
+        mpz_set_ui(p, 0);
+        mpz_import(p, 1, 1, sizeof(uint64_t), 0, 0, &NttPrimes[k]);
+        EXPECT_GT(mpz_probab_prime_p(p, 50), 0) << k;
+        EXPECT_LT(NttPrimes[k], uint64_t{1} << 62);
+        EXPECT_EQ((NttPrimes[k] - 1) % (uint64_t{1} << 32), 0u);
+        // g^((p-1)/2^32) has order 2^32: its 2^31-th power is -1.
+        mpz_sub_ui(e, p, 1);
+        mpz_tdiv_q_2exp(e, e, 1);
+        mpz_set_ui(r, NttGenerators[k]);
+        mpz_powm(r, r, e, p);
+        mpz_add_ui(r, r, 1);
+        EXPECT_EQ(mpz_cmp(r, p), 0) << "the generator of prime " << k << " is a square";
+    }
+    mpz_clears(p, r, e, nullptr);
+}
+
+// Random limbs, all limbs 9,999,999 (the largest coefficients and carries),
+// a lone limb at either end, zeros in between; balanced and unbalanced,
+// odd and even lengths, at the edges of transform lengths.
+TEST(Ntt, ProductsMatchTheSchoolbookLimbForLimb) {
+    std::mt19937 random(20261207);
+    std::uniform_int_distribution<int32_t> limb(0, Base - 1);
+    struct Row {
+        std::size_t na, nb;
+    };
+    const Row rows[] = {{1, 1},       {2, 1},       {3, 3},       {7, 4},        {64, 63},
+                        {159, 160},   {161, 300},   {257, 256},   {513, 511},    {1000, 37},
+                        {2049, 2048}, {4096, 4097}, {6000, 3000}, {20001, 19999}};
+    const char* fills[] = {"random", "all 9,999,999", "ends only", "sparse"};
+    for (const Row& r : rows) {
+        for (const char* fill : fills) {
+            auto make = [&](std::size_t n) {
+                std::vector<int32_t> x(n, 0);
+                for (std::size_t k = 0; k < n; ++k) {
+                    if (fill == fills[0]) x[k] = limb(random);
+                    if (fill == fills[1]) x[k] = Base - 1;
+                    if (fill == fills[2]) x[k] = k == 0 || k + 1 == n ? limb(random) | 1 : 0;
+                    if (fill == fills[3]) x[k] = random() % 17 == 0 ? limb(random) : 0;
+                }
+                x.back() = std::max(x.back(), 1);
+                return x;
+            };
+            const std::vector<int32_t> a = make(r.na), b = make(r.nb);
+            std::vector<int32_t> want(r.na + r.nb, -1);
+            MultiplySchoolbook(a.data(), a.size(), b.data(), b.size(), want.data());
+            const std::string where =
+                std::to_string(r.na) + " by " + std::to_string(r.nb) + ", " + fill;
+            for (const bool reversed : {false, true})
+                ASSERT_EQ(ByTransforms(a, b, reversed), want) << where;
+            std::vector<int32_t> chosen(r.na + r.nb, -1);
+            MultiplyLimbs(a.data(), a.size(), b.data(), b.size(), chosen.data());
+            ASSERT_EQ(chosen, want) << where;
+            if (r.na * r.nb > 1'000'000) continue;
+            // The reference itself, against GMP.
+            mpz_t x, y, z;
+            mpz_inits(x, y, z, nullptr);
+            ToNumber(x, a);
+            ToNumber(y, b);
+            mpz_mul(x, x, y);
+            ToNumber(z, want);
+            EXPECT_EQ(mpz_cmp(x, z), 0) << where;
+            mpz_clears(x, y, z, nullptr);
+        }
+    }
 }

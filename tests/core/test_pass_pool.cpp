@@ -1,6 +1,8 @@
-// The pass pool: every part of every job runs once and is finished when Run()
-// returns, the helpers take part, an idle pool uses no CPU, and no helper
-// thread outlives the pool.
+// The helper threads. The pass pool: every part of every job runs once and is
+// finished when Run() returns, the helpers take part, an idle pool uses no
+// CPU, and no helper thread outlives the pool. The tree path's workers: every
+// job runs once after its inputs, only while the caller's lease runs, and a
+// cancelled or failed graph starts nothing more.
 #include <gtest/gtest.h>
 
 #include <time.h>
@@ -9,10 +11,13 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <new>
+#include <random>
 #include <set>
 #include <thread>
 #include <vector>
 
+#include "engine/job_graph.h"
 #include "engine/pass_pool.h"
 #include "gui/failing_new.h"
 
@@ -133,6 +138,120 @@ TEST(PassPool, NoHelperOutlivesThePool) {
             pool.Run(threads, task);
         }
         EXPECT_EQ(ThreadsOfThisProcess(), before) << threads << " threads";
+        {
+            // The tree path's workers end with a job in hand: it finishes first.
+            JobWorkers workers(threads);
+            EXPECT_EQ(ThreadsOfThisProcess(), before + threads);
+            JobGraph graph;
+            graph.Add(1, [] { BusyFor(std::chrono::milliseconds(20)); });
+            workers.Start(std::move(graph), std::chrono::seconds(5));
+        }
+        EXPECT_EQ(ThreadsOfThisProcess(), before) << threads << " workers";
+    }
+}
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits, boundedly, until the graph is no longer running.
+GraphState Settle(JobWorkers& workers) {
+    GraphState state = GraphState::Running;
+    for (int i = 0; i < 300 && state == GraphState::Running; ++i) state = workers.Wait(100ms);
+    return state;
+}
+
+}  // namespace
+
+// Random graphs of chains and joins: every job runs once, after every job it
+// needs, and the cost done adds up to the whole; on one, two and four helpers.
+TEST(JobWorkers, EveryJobRunsOnceAfterItsInputs) {
+    constexpr int Jobs = 300;
+    for (int threads : {1, 2, 4}) {
+        JobWorkers workers(threads);
+        for (unsigned round = 0; round < 10; ++round) {
+            std::mt19937 random(round);
+            std::vector<std::atomic<int>> runs(Jobs);
+            std::vector<std::atomic<bool>> finished(Jobs);
+            std::atomic<int> early{0};
+            JobGraph graph;
+            for (int j = 0; j < Jobs; ++j) {
+                std::vector<JobGraph::Id> inputs;
+                for (int k = 0; k < 3 && j > 0; ++k)
+                    inputs.push_back(
+                        static_cast<JobGraph::Id>(random() % static_cast<unsigned>(j)));
+                graph.Add(
+                    1.0 + j % 3,
+                    [&, j, inputs] {
+                        for (JobGraph::Id i : inputs)
+                            early += !finished[static_cast<std::size_t>(i)];
+                        ++runs[static_cast<std::size_t>(j)];
+                        finished[static_cast<std::size_t>(j)] = true;
+                    },
+                    inputs);
+            }
+            const double total = graph.TotalCost();
+            workers.Start(std::move(graph), 30s);
+            ASSERT_EQ(Settle(workers), GraphState::Done);
+            EXPECT_EQ(workers.DoneCost(), total);
+            EXPECT_EQ(early.load(), 0) << threads << " threads, round " << round;
+            for (const auto& r : runs) ASSERT_EQ(r.load(), 1);
+        }
+    }
+}
+
+// A caller that does not come back, as a held window does not, stops the
+// helpers after the jobs in hand: nothing starts and no CPU is used until it
+// renews the lease; then the graph goes on to its end.
+TEST(JobWorkers, JobsStartOnlyWhileTheLeaseRuns) {
+    JobWorkers workers(2);
+    JobGraph graph;
+    for (int j = 0; j < 400; ++j) graph.Add(1, [] { BusyFor(std::chrono::microseconds(500)); });
+    workers.Start(std::move(graph), 20ms);
+    std::this_thread::sleep_for(60ms);  // past the lease and the jobs in hand
+    const uint64_t started = workers.JobsStarted();
+    const double before = ProcessCpuSeconds();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(workers.JobsStarted(), started);
+    EXPECT_LT(ProcessCpuSeconds() - before, 0.01);
+    EXPECT_LT(started, 400u);
+    workers.Renew(30s);
+    EXPECT_EQ(Settle(workers), GraphState::Done);
+    EXPECT_EQ(workers.JobsStarted(), 400u);
+}
+
+// A cancelled graph, or one whose job throws, starts no job after that, and
+// cancelling does not wait for the job in hand; the failure reaches the
+// caller as it was thrown, and the next graph runs.
+TEST(JobWorkers, ACancelledOrFailedGraphStartsNothingMore) {
+    for (const bool fails : {false, true}) {
+        JobWorkers workers(2);
+        std::atomic<bool> begun{false}, release{false}, after{false};
+        JobGraph graph;
+        const JobGraph::Id first = graph.Add(1, [&] {
+            begun = true;
+            if (fails) throw std::bad_alloc();
+            while (!release) std::this_thread::yield();
+        });
+        graph.Add(1, [&] { after = true; }, {first});
+        workers.Start(std::move(graph), 30s);
+        while (!begun) std::this_thread::yield();
+        if (fails) {
+            ASSERT_EQ(Settle(workers), GraphState::Failed);
+            EXPECT_THROW(workers.RethrowFailure(), std::bad_alloc);
+        } else {
+            const auto t0 = std::chrono::steady_clock::now();
+            workers.Cancel();
+            EXPECT_LT(std::chrono::steady_clock::now() - t0, 50ms) << "Cancel waited for the job";
+            release = true;
+        }
+        std::atomic<int> next{0};
+        JobGraph again;
+        for (int j = 0; j < 10; ++j) again.Add(1, [&] { ++next; });
+        workers.Start(std::move(again), 30s);
+        EXPECT_EQ(Settle(workers), GraphState::Done);
+        EXPECT_EQ(next.load(), 10);
+        EXPECT_FALSE(after.load()) << (fails ? "failed" : "cancelled");
     }
 }
 
