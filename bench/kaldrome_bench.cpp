@@ -1,19 +1,27 @@
 // kaldrome-bench N [options]: computes N! through the engine the window uses,
 // without a window, and reports how fast it is with each thread count.
 //
+//   --path tree|loop     the tree path (default; for any N from 4) or the factor loop
+//   --threads T[,T...]   thread counts to time, 1..16 each (default 1,2)
+//   --reps R             repetitions for the medians (default 3)
+// The factor loop's own:
 //   --kernel reference|portable|avx2|avx512|avx512ifma|best   kernel (default best)
 //   --factors K          factors per pass, 1..18 (default: the kernel's own)
-//   --threads T[,T...]   thread counts to time, 1..16 each (default 1,2)
 //   --threshold L        limbs from which a block may be split over the threads
-//   --reps R             repetitions for the medians (default 3)
 //   --ref-steps S        limb steps the reference loop is timed on (default 1e9)
 //
 // Every thread count is timed in the same run, the repetitions interleaved.
-// The ratio to the reference loop (the plain scalar loop, one factor per pass,
-// one thread) is measured in the same run too, on a prefix of the factor loop:
-// M! for the largest M <= N whose run takes at most S limb steps. The ns per
-// limb step count the steps of the factor-by-factor loop, so that figures for
-// different factors per pass compare.
+// The tree path is compared with GMP's own way to the digits of N!,
+// mpz_fac_ui and mpz_get_str, timed in the same run between its own runs: a
+// ratio below 1 is faster than GMP. Each run's time is the whole run as the
+// window makes it, the check of the result and the display text included.
+// The factor loop is compared with the reference loop (the plain scalar
+// loop, one factor per pass, one thread) in the same run, on a prefix of the
+// factor loop: M! for the largest M <= N whose run takes at most S limb steps.
+// Its ns per limb step count the steps of the factor-by-factor loop, so that
+// figures for different factors per pass compare.
+#include <gmp.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -35,9 +43,10 @@ namespace {
 int Usage() {
     std::fprintf(
         stderr,
-        "usage: kaldrome-bench N [--kernel reference|portable|avx2|avx512|avx512ifma|best]\n"
-        "                        [--factors K] [--threads T[,T...]] [--threshold L]\n"
-        "                        [--reps R] [--ref-steps S]   (0 <= N <= 999999)\n");
+        "usage: kaldrome-bench N [--path tree|loop] [--threads T[,T...]] [--reps R]\n"
+        "                        [--kernel reference|portable|avx2|avx512|avx512ifma|best]\n"
+        "                        [--factors K] [--threshold L] [--ref-steps S]\n"
+        "                        (0 <= N <= 999999)\n");
     return 2;
 }
 
@@ -90,15 +99,37 @@ bool ParseList(std::string_view text, int low, int high, std::vector<int>& out) 
     return !out.empty();
 }
 
-Engine EngineWith(KernelKind kind, int32_t factors, int threads, int32_t threshold) {
+Engine EngineWith(bool tree, KernelKind kind, int32_t factors, int threads, int32_t threshold) {
     Engine engine;
     engine.SetKernel(kind);
     LoopSettings loop;
+    loop.treeFrom = tree ? 4 : NoTree;
     loop.factorsPerPass = factors;
     loop.threads = threads;
     loop.parallelThreshold = threshold;
     engine.SetLoop(loop);
     return engine;
+}
+
+// GMP's own way to the digits of n!, timed in its two parts.
+struct GmpTimes {
+    double product = 0, conversion = 0;
+    std::size_t digits = 0;
+};
+GmpTimes TimeGmp(int32_t n) {
+    GmpTimes t;
+    mpz_t f;
+    mpz_init(f);
+    auto t0 = std::chrono::steady_clock::now();
+    mpz_fac_ui(f, static_cast<unsigned long>(n));
+    t.product = Seconds(t0);
+    std::string digits(mpz_sizeinbase(f, 10) + 2, '\0');
+    t0 = std::chrono::steady_clock::now();
+    mpz_get_str(digits.data(), 10, f);
+    t.conversion = Seconds(t0);
+    t.digits = std::char_traits<char>::length(digits.c_str());
+    mpz_clear(f);
+    return t;
 }
 
 }  // namespace
@@ -111,6 +142,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int32_t n = parsed.Value();
+    bool tree = true;
     KernelKind kernel = BestKernel();
     int32_t factors = 0;
     int32_t threshold = DefaultParallelThreshold;
@@ -122,7 +154,10 @@ int main(int argc, char** argv) {
         if (i + 1 >= argc) return Usage();
         const std::string_view value = argv[++i];
         std::vector<int> list;
-        if (arg == "--kernel") {
+        if (arg == "--path") {
+            if (value != "tree" && value != "loop") return Usage();
+            tree = value == "tree";
+        } else if (arg == "--kernel") {
             if (value != "best" && !ParseKernelName(value, kernel)) return Usage();
             if (!KernelSupported(kernel)) {
                 std::fprintf(stderr, "kaldrome-bench: this CPU cannot run the %s kernel\n",
@@ -148,15 +183,15 @@ int main(int argc, char** argv) {
     }
 
     std::vector<Engine> engines;
-    for (int t : threads) engines.push_back(EngineWith(kernel, factors, t, threshold));
-    const Engine reference = EngineWith(KernelKind::Reference, 1, 1, threshold);
+    for (int t : threads) engines.push_back(EngineWith(tree, kernel, factors, t, threshold));
+    const Engine reference = EngineWith(false, KernelKind::Reference, 1, 1, threshold);
     const std::size_t ways = engines.size();
 
     // The ratio to the reference loop, on a prefix of the factor loop.
     int32_t prefix = 0;
     double refSeconds = 0;
     std::vector<double> prefixSeconds(ways, 0);
-    const bool compared = n >= 4 && refSteps >= 1;
+    const bool compared = !tree && n >= 4 && refSteps >= 1;
     if (compared) {
         prefix = PrefixFor(n, refSteps);
         std::vector<double> refTimes;
@@ -171,11 +206,29 @@ int main(int argc, char** argv) {
         for (std::size_t w = 0; w < ways; ++w) prefixSeconds[w] = Median(times[w]);
     }
 
-    // Whole runs of N, the thread counts taking turns.
+    // Whole runs of N, the thread counts and GMP taking turns.
     RunState rs;
-    std::vector<std::vector<double>> wall(ways);
-    for (int r = 0; r < reps; ++r)
-        for (std::size_t w = 0; w < ways; ++w) wall[w].push_back(TimedRun(rs, n, engines[w]));
+    std::vector<std::vector<double>> wall(ways), treeTime(ways), longest(ways);
+    std::vector<double> gmp, gmpProduct, gmpConversion;
+    for (int r = 0; r < reps; ++r) {
+        for (std::size_t w = 0; w < ways; ++w) {
+            wall[w].push_back(TimedRun(rs, n, engines[w]));
+            const TreeStats& stats = engines[w].LastTree();
+            treeTime[w].push_back(stats.seconds);
+            longest[w].push_back(stats.longestJobSeconds);
+        }
+        if (tree && n >= 4) {
+            const GmpTimes g = TimeGmp(n);
+            if (g.digits != static_cast<std::size_t>(rs.DigitCount)) {
+                std::fprintf(stderr, "kaldrome-bench: GMP's n! has %zu digits, ours %d\n", g.digits,
+                             rs.DigitCount);
+                return 1;
+            }
+            gmp.push_back(g.product + g.conversion);
+            gmpProduct.push_back(g.product);
+            gmpConversion.push_back(g.conversion);
+        }
+    }
 
     // The display text once more, timed on its own (the runs above include it).
     std::vector<double> render;
@@ -209,27 +262,43 @@ int main(int argc, char** argv) {
         }
     }
 
-    const uint64_t steps = n >= 4 ? CountLimbSteps(n) : 0;  // N <= 3 runs no pass
     std::printf("N              %d\n", n);
-    std::printf("kernel         %s, %d factors per pass\n", std::string(KernelName(kernel)).c_str(),
-                engines[0].FactorsPerPass());
-    std::printf("limb steps     %llu   (of the factor-by-factor loop)\n",
-                static_cast<unsigned long long>(steps));
     std::printf("threads       ");
     for (int t : threads) std::printf(" %9d", t);
     std::printf("\nwall time     ");
     for (const auto& w : wall) std::printf(" %7.3f s", Median(w));
-    std::printf("   (medians of %d)\nns per step   ", reps);
-    for (const auto& w : wall)
-        std::printf(" %9.4f", steps ? Median(w) * 1e9 / static_cast<double>(steps) : 0.0);
-    std::printf("\nvs first      ");
-    for (const auto& w : wall) std::printf(" %8.2fx", Median(wall[0]) / Median(w));
-    if (compared) {
-        std::printf("\nvs reference  ");
-        for (double s : prefixSeconds) std::printf(" %8.1fx", refSeconds / s);
-        std::printf("   (%d!: reference loop %.3f s, medians of %d)", prefix, refSeconds, reps);
+    std::printf("   (medians of %d: whole runs, check and display text included)\n", reps);
+    if (tree && n >= 4) {
+        std::printf("  tree        ");
+        for (const auto& t : treeTime) std::printf(" %7.3f s", Median(t));
+        std::printf("   (the product tree in decimal limbs: no conversion, 0%% of the time)\n");
+        std::printf("  longest step");
+        for (const auto& l : longest) std::printf(" %6.1f ms", 1e3 * Median(l));
+        std::printf("   (%zu jobs)\n", engines[0].LastTree().jobs);
+        std::printf(
+            "GMP            %7.3f s   (mpz_fac_ui %.3f s + mpz_get_str %.3f s, one thread)\n",
+            Median(gmp), Median(gmpProduct), Median(gmpConversion));
+        std::printf("vs GMP        ");
+        for (const auto& w : wall) std::printf(" %8.2fx", Median(w) / Median(gmp));
+        std::printf("   (our time over GMP's: below 1 is faster)\n");
+    } else {
+        const uint64_t steps = n >= 4 ? CountLimbSteps(n) : 0;  // N <= 3 runs no pass
+        std::printf("kernel         %s, %d factors per pass\n",
+                    std::string(KernelName(kernel)).c_str(), engines[0].FactorsPerPass());
+        std::printf("limb steps     %llu   (of the factor-by-factor loop)\n",
+                    static_cast<unsigned long long>(steps));
+        std::printf("ns per step   ");
+        for (const auto& w : wall)
+            std::printf(" %9.4f", steps ? Median(w) * 1e9 / static_cast<double>(steps) : 0.0);
+        std::printf("\nvs first      ");
+        for (const auto& w : wall) std::printf(" %8.2fx", Median(wall[0]) / Median(w));
+        if (compared) {
+            std::printf("\nvs reference  ");
+            for (double sec : prefixSeconds) std::printf(" %8.1fx", refSeconds / sec);
+            std::printf("   (%d!: reference loop %.3f s, medians of %d)", prefix, refSeconds, reps);
+        }
+        std::printf("\n");
     }
-    std::printf("\n");
     if (n >= 4) {
         std::printf("render time    %.4f s   (display text, %zu characters)\n", Median(render),
                     rs.DisplayText.size());

@@ -79,6 +79,12 @@ Form1::~Form1() {
     qApp->removeEventFilter(keyFilter_.get());
 }
 
+void Form1::UseFactorLoop(bool on) {
+    LoopSettings loop = engine_.Loop();
+    loop.treeFrom = on ? NoTree : DefaultTreeFrom;
+    engine_.SetLoop(loop);
+}
+
 void Form1::Form_Load() {
     // Key preview: keys go to the focused widget, so the window watches them
     // on the application and acts only for its own widgets.

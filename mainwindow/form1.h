@@ -107,6 +107,9 @@ class Form1 : public QMainWindow, private RunView {
     QPrinter* Printer() const { return printer_.get(); }
     // The About window while it exists (created on first use, form1_help.cpp).
     QWidget* About() const { return frmAbout_; }
+    // Every N by the factor loop instead of the tree path (or back): for the
+    // tests that need a run long enough to be caught in the middle.
+    void UseFactorLoop(bool on = true);
     // For tests: damages the limbs of the next finished runs before their check.
     void SetLimbFaultForTests(std::function<void(RunState&)> fault) {
         run_.SetLimbFaultForTests(std::move(fault));

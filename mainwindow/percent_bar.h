@@ -32,6 +32,8 @@ class PercentBar : public QWidget {
 
     // How many times the image was actually rendered.
     int PaintCount() const { return paintCount_; }
+    // The percent of the last Draw.
+    float Percent() const { return percent_; }
 
     // The width in device pixels of the inverted bar for p at the widget's
     // present size and scale.

@@ -42,6 +42,16 @@ Outcome<RunOutcome> RunMachine::Run(RunView& view) {
         if (EstimateDue(rs_)) UpdateEstimate(view);
         UpdatePercent();
     };
+    hooks.workDone = [&](double done) {
+        UpdateElapsedClock(view);
+        // No estimate before the first job is done: there is nothing to scale.
+        if (done > 0) {
+            RenewEstimateOfWork(rs_, done);
+            ShowEstimateIfChanged(view);
+        }
+        RenewPercentOfWork(rs_, done);
+        percentPending_ = true;
+    };
     hooks.yield = [&] {
         clockFresh_ = false;
         YieldToEvents(view);
@@ -86,6 +96,10 @@ void RunMachine::UpdateElapsedClock(RunView& view) {
 
 void RunMachine::UpdateEstimate(RunView& view) {
     RenewEstimate(rs_);
+    ShowEstimateIfChanged(view);
+}
+
+void RunMachine::ShowEstimateIfChanged(RunView& view) {
     if (Changed(shownEstimate_, rs_.EstimatedH, rs_.EstimatedM, rs_.EstimatedS))
         view.ShowEstimateClock(rs_.EstimatedH, rs_.EstimatedM, rs_.EstimatedS);
 }

@@ -3,9 +3,10 @@
 // progress or the program is ending.
 //
 // A run goes through the one run sequence (engine/run_sequence); before every
-// factor the machine renews the clocks and the percent and tells a RunView
-// what changed, and at the engine's yields it processes window events in
-// slices of YieldSliceMs, waiting while something holds the run still.
+// factor of the factor loop, or as the tree path's work gets done, the machine
+// renews the clocks and the percent and tells a RunView what changed, and at
+// the engine's yields it processes window events in slices of YieldSliceMs,
+// waiting while something holds the run still.
 #pragma once
 
 #include <QElapsedTimer>
@@ -80,6 +81,7 @@ class RunMachine {
   private:
     void UpdateElapsedClock(RunView& view);
     void UpdateEstimate(RunView& view);
+    void ShowEstimateIfChanged(RunView& view);
     void UpdatePercent();
     void FlushPercentBar(RunView& view);
     void YieldToEvents(RunView& view);

@@ -969,6 +969,7 @@ void HelpAboutTest::commandsDuringRun() {
     guitest::DialogDriver dog(6000);
     HelpBesideProgram file(true);
     Form1 form;
+    form.UseFactorLoop();  // a run of 400,000! that lasts seconds
     QVERIFY(guitest::ShowActive(&form));
     const auto factor = [&form] { return form.State().Multiplier; };
 
