@@ -264,22 +264,22 @@ int main(int argc, char** argv) {
 
     std::printf("N              %d\n", n);
     std::printf("threads       ");
-    for (int t : threads) std::printf(" %9d", t);
+    for (int t : threads) std::printf(" %12d", t);
     std::printf("\nwall time     ");
-    for (const auto& w : wall) std::printf(" %7.3f s", Median(w));
+    for (const auto& w : wall) std::printf(" %9.3f ms", 1e3 * Median(w));
     std::printf("   (medians of %d: whole runs, check and display text included)\n", reps);
     if (tree && n >= 4) {
         std::printf("  tree        ");
-        for (const auto& t : treeTime) std::printf(" %7.3f s", Median(t));
+        for (const auto& t : treeTime) std::printf(" %9.3f ms", 1e3 * Median(t));
         std::printf("   (the product tree in decimal limbs: no conversion, 0%% of the time)\n");
         std::printf("  longest step");
-        for (const auto& l : longest) std::printf(" %6.1f ms", 1e3 * Median(l));
+        for (const auto& l : longest) std::printf(" %9.3f ms", 1e3 * Median(l));
         std::printf("   (%zu jobs)\n", engines[0].LastTree().jobs);
         std::printf(
-            "GMP            %7.3f s   (mpz_fac_ui %.3f s + mpz_get_str %.3f s, one thread)\n",
-            Median(gmp), Median(gmpProduct), Median(gmpConversion));
+            "GMP            %9.3f ms   (mpz_fac_ui %.3f ms + mpz_get_str %.3f ms, one thread)\n",
+            1e3 * Median(gmp), 1e3 * Median(gmpProduct), 1e3 * Median(gmpConversion));
         std::printf("vs GMP        ");
-        for (const auto& w : wall) std::printf(" %8.2fx", Median(w) / Median(gmp));
+        for (const auto& w : wall) std::printf(" %11.2fx", Median(w) / Median(gmp));
         std::printf("   (our time over GMP's: below 1 is faster)\n");
     } else {
         const uint64_t steps = n >= 4 ? CountLimbSteps(n) : 0;  // N <= 3 runs no pass

@@ -1134,6 +1134,8 @@ class RunControlTest : public QObject {
         QTest::newRow("Exit clicked") << "exit";
         QTest::newRow("Exit by Alt+X") << "alt-x";
         QTest::newRow("close box") << "close";
+        QTest::newRow("Exit clicked, tree path") << "exit:tree";
+        QTest::newRow("close box, tree path") << "close:tree";
     }
 
     void endingDuringRun() {
@@ -1262,9 +1264,13 @@ class RunControlTest : public QObject {
 
 namespace {
 
-int EndDuringRunChild(int argc, char** argv, const QString& how) {
+int EndDuringRunChild(int argc, char** argv, QString how) {
     QApplication app(argc, argv);
     Form1 w(kaldrome::NumberSeparators{",", "."});
+    // The tree path's 999,999! takes a few tenths of a second: caught early.
+    const bool tree = how.endsWith(":tree");
+    how.remove(":tree");
+    w.UseFactorLoop(!tree);
     w.show();
     bool midRun = false;
     QTimer::singleShot(50, &w, [&] {
@@ -1273,7 +1279,7 @@ int EndDuringRunChild(int argc, char** argv, const QString& how) {
         QTest::keyClick(w.Ui().txtN, Qt::Key_Return);  // returns when the run does
         std::printf("run returned\n");
     });
-    QTimer::singleShot(400, &w, [&] {
+    QTimer::singleShot(tree ? 150 : 400, &w, [&] {
         midRun = w.Running() && w.State().Multiplier < w.State().Target;
         if (how == "exit") {
             QTest::mouseClick(w.Ui().cmdExit, Qt::LeftButton);
