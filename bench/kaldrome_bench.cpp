@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -60,11 +61,20 @@ double Seconds(std::chrono::steady_clock::time_point from) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
-// One headless run of n; its wall time.
-double TimedRun(RunState& rs, int32_t n, const Engine& engine) {
+// One headless run of n; its wall time. With `estimateError`, for the tree
+// path: how far the estimate the window would show when the percent first
+// passes 25 (elapsed time over the share of work done) is from the run's
+// true time, as a share of that time.
+double TimedRun(RunState& rs, int32_t n, const Engine& engine, double* estimateError = nullptr) {
     const auto t0 = std::chrono::steady_clock::now();
-    const Outcome<RunOutcome> outcome = RunFactorial(rs, engine, n);
+    double estimate = 0;
+    RunHooks hooks;
+    hooks.workDone = [&](double done) {
+        if (estimate == 0 && done >= 0.25) estimate = Seconds(t0) / done;
+    };
+    const Outcome<RunOutcome> outcome = RunFactorial(rs, engine, n, hooks);
     const double seconds = Seconds(t0);
+    if (estimateError) *estimateError = estimate > 0 ? std::abs(estimate / seconds - 1) : 0;
     if (!outcome.Ok()) {
         std::fprintf(stderr, "kaldrome-bench: %s\n", outcome.Error().message.c_str());
         std::exit(1);
@@ -208,11 +218,13 @@ int main(int argc, char** argv) {
 
     // Whole runs of N, the thread counts and GMP taking turns.
     RunState rs;
-    std::vector<std::vector<double>> wall(ways), treeTime(ways), longest(ways);
+    std::vector<std::vector<double>> wall(ways), treeTime(ways), longest(ways), estimate(ways);
     std::vector<double> gmp, gmpProduct, gmpConversion;
     for (int r = 0; r < reps; ++r) {
         for (std::size_t w = 0; w < ways; ++w) {
-            wall[w].push_back(TimedRun(rs, n, engines[w]));
+            double error = 0;
+            wall[w].push_back(TimedRun(rs, n, engines[w], &error));
+            estimate[w].push_back(error);
             const TreeStats& stats = engines[w].LastTree();
             treeTime[w].push_back(stats.seconds);
             longest[w].push_back(stats.longestJobSeconds);
@@ -275,6 +287,9 @@ int main(int argc, char** argv) {
         std::printf("  longest step");
         for (const auto& l : longest) std::printf(" %9.3f ms", 1e3 * Median(l));
         std::printf("   (%zu jobs)\n", engines[0].LastTree().jobs);
+        std::printf("  estimate off");
+        for (const auto& e : estimate) std::printf(" %10.1f %%", 100 * Median(e));
+        std::printf("   (at the first report past 25%%, from the run's time)\n");
         std::printf(
             "GMP            %9.3f ms   (mpz_fac_ui %.3f ms + mpz_get_str %.3f ms, one thread)\n",
             1e3 * Median(gmp), 1e3 * Median(gmpProduct), 1e3 * Median(gmpConversion));

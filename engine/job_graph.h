@@ -76,7 +76,9 @@ class JobWorkers {
     double TotalCost() const;
     // Lets the helpers start jobs until `lease` from now.
     void Renew(std::chrono::nanoseconds lease);
-    // No job of the graph starts any more; returns at once.
+    // No job of the graph starts any more, and the workers let it go (it is
+    // freed with the last job in hand); returns at once. Also how a caller
+    // lets a graph that is done go.
     void Cancel();
     // After Failed: throws what the failed job threw, on the calling thread.
     [[noreturn]] void RethrowFailure();

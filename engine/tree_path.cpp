@@ -29,7 +29,6 @@ LoopOutcome RunTreeLoop(RunState& rs, const EngineHooks& hooks, JobWorkers& work
     rs.Percent = 0;  // the percent of work done only grows from here
 
     auto data = std::make_shared<TreeData>();
-    data->limbs.Create(CapacityFor(n));
     ProductPlan plan;
     plan.tens = TensOf(n);
     plan.kernel = kernel;
@@ -53,7 +52,11 @@ LoopOutcome RunTreeLoop(RunState& rs, const EngineHooks& hooks, JobWorkers& work
     DecimalNumber& product = d.store.New();
     const JobGraph::Id whole = PlanProduct(graph, d.store, product, 1, n, plan);
     graph.Add(static_cast<double>(limbs),
-              [&d, &product, zeroLimbs] {
+              [&d, &product, zeroLimbs, n] {
+                  // The transforms are done: their tables go before the array comes.
+                  d.twiddles[0].reset();
+                  d.twiddles[1].reset();
+                  d.limbs.Create(CapacityFor(n));
                   // The capacity rule leaves room for n!; anything longer would be
                   // a fault that the result's check then reports.
                   const auto room = static_cast<std::size_t>(d.limbs.Capacity() - 1 - zeroLimbs);
@@ -84,6 +87,7 @@ LoopOutcome RunTreeLoop(RunState& rs, const EngineHooks& hooks, JobWorkers& work
     }
     stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     stats.longestJobSeconds = workers.LongestJob();
+    workers.Cancel();  // nothing is left to run: this lets the graph and its memory go
 
     rs.Limbs = std::move(data->limbs);
     int32_t top = std::min(zeroLimbs + limbs, rs.Limbs.Capacity() - 1);
