@@ -51,6 +51,16 @@ bool IsEditingCombination(const QKeyEvent* key) {
            k == Qt::Key_Redo;
 }
 
+bool IsAccessKeyCombination(const QKeyEvent* key) {
+    if (!(key->modifiers() & (Qt::AltModifier | Qt::MetaModifier))) return false;
+    const int k = key->key();
+    if ((k >= Qt::Key_Space && k <= Qt::Key_AsciiTilde) || k == Qt::Key_Return ||
+        k == Qt::Key_Enter || k == Qt::Key_Backspace)
+        return true;
+    const QString text = key->text();
+    return !text.isEmpty() && text.at(0).isPrint();
+}
+
 bool KeyFilter::MenusOwnKeys(const QWidget* target) const {
     const QMenuBar* bar = form_.menuBar();
     return QApplication::activePopupWidget() != nullptr || target == bar ||
@@ -80,6 +90,11 @@ bool KeyFilter::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::KeyPress: {
             if (MenusOwnKeys(widget)) break;
             auto* key = static_cast<QKeyEvent*>(event);
+            if (IsAccessKeyCombination(key)) {
+                // No access key of the window took it (those never get here).
+                form_.bell_.Ring();
+                return true;
+            }
             if (IsEditingCombination(key)) {
                 // An enabled menu command's shortcut never gets here (see ShortcutOverride).
                 form_.bell_.Ring();

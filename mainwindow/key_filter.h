@@ -23,6 +23,12 @@ int KeyAsciiOf(const QKeyEvent* key);
 // them as its shortcut.
 bool IsEditingCombination(const QKeyEvent* key);
 
+// Alt or the logo key (Super, Meta) with a key that has a key code: the stuff of
+// access keys. The window's own access keys are taken as shortcuts before a key
+// press is sent; any other such combination would type its character past the
+// filter, and is refused.
+bool IsAccessKeyCombination(const QKeyEvent* key);
+
 inline bool IsDigitKey(int keyAscii) {
     return keyAscii >= '0' && keyAscii <= '9';
 }

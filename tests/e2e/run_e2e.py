@@ -17,6 +17,7 @@ from __future__ import annotations
 import argparse
 import contextlib
 import functools
+import itertools
 import os
 import shutil
 import signal
@@ -381,6 +382,7 @@ class KeyScenarios(KaldromeCase):
     def test_number_entry_and_refused_keys(self):
         # keys typed one by one into the number box; N of the run that Enter
         # starts (None: no run); how many of the keys are refused with a beep.
+        # Each row is typed with no time between the keys and with 60 ms between them.
         rows = [
             ("letters in the empty box", ["a", "Z", "minus", "period", "space", "plus", "e"], None, 7),
             ("letters between digits", ["1", "x", "2", "comma"], 12, 2),
@@ -391,16 +393,20 @@ class KeyScenarios(KaldromeCase):
             # The box holds six characters: of 1234567 only 123456 stays, and four
             # backspaces leave 12 (123 if the seventh digit got in).
             ("seventh digit refused", list("1234567") + ["BackSpace"] * 4, 12, None),
+            # Alt (left, right, Meta) and Super with keys that are no access key of
+            # the window, and the third level's shift (AltGr), which is no Alt.
+            ("Alt and Super with other keys",
+             ["1", "alt+q", "alt+z", "alt+k", "Alt_R+y", "alt+shift+d", "alt+minus", "alt+5",
+              "Meta_L+a", "super+b", "ISO_Level3_Shift+j", "2"], 12, 10),
         ]
         p = self.program
         last_document = b"e2e sentinel"
-        for label, keys, n, refused in rows:
-            with self.case(row=label):
+        for delay, (label, keys, n, refused) in itertools.product((0, 60), rows):
+            with self.case(row=label, delay=f"{delay} ms"):
                 p.focus()
                 p.key("End", *["BackSpace"] * 6)
                 before = self.bells.value()
-                for k in keys:
-                    p.key(k)
+                p.key(*keys, delay=delay)
                 if refused is None:
                     # Whether a full box beeps is the toolkit's business: not counted.
                     before = self.quiet_bells()

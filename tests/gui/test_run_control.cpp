@@ -172,6 +172,8 @@ class RunControlTest : public QObject {
         const int none = 0;
         const int ctrl = int(Qt::ControlModifier);
         const int shift = int(Qt::ShiftModifier);
+        const int alt = int(Qt::AltModifier);
+        const int meta = int(Qt::MetaModifier);
         auto row = [](const char* name, const char* target, const QString& typed, int key,
                       int modifiers, bool selected, bool beeps, const char* after) {
             QTest::newRow(name) << target << typed << key << modifiers << selected << beeps
@@ -218,6 +220,18 @@ class RunControlTest : public QObject {
         row("Ctrl+Insert does not copy", "txtN", "", Qt::Key_Insert, ctrl, true, true, "12");
         row("Ctrl+V on Stop", "cmdStop", "", Qt::Key_V, ctrl, false, true, "12");
         row("Ctrl+A in result box", "rtfResp", "", Qt::Key_A, ctrl, false, true, "12");
+        // Alt or Super with a key that is no access key of the window: a text box
+        // would take its character.
+        row("Alt+Q in number box", "txtN", "", Qt::Key_Q, alt, false, true, "12");
+        row("Alt+Q keeps the selection as it was", "txtN", "", Qt::Key_Q, alt, true, true, "12");
+        row("Alt+Shift+D", "txtN", "", Qt::Key_D, alt | shift, false, true, "12");
+        row("Alt+minus", "txtN", "", Qt::Key_Minus, alt, false, true, "12");
+        row("Alt+digit", "txtN", "", Qt::Key_5, alt, false, true, "12");
+        row("Alt+Backspace", "txtN", "", Qt::Key_Backspace, alt, false, true, "12");
+        row("Super+B", "txtN", "", Qt::Key_B, meta, false, true, "12");
+        row("Alt+Enter on Stop does not press it", "cmdStop", "", Qt::Key_Return, alt, false, true,
+            "12");
+        row("Alt+Z in result box", "rtfResp", "", Qt::Key_Z, alt, false, true, "12");
     }
 
     void keyFilter() {
