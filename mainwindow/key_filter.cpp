@@ -51,6 +51,14 @@ bool IsEditingCombination(const QKeyEvent* key) {
            k == Qt::Key_Redo;
 }
 
+int ControlCodeOf(const QKeyEvent* key) {
+    const Qt::KeyboardModifiers modifiers =
+        key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
+    if (modifiers != Qt::ControlModifier) return 0;
+    const int k = key->key();
+    return k >= Qt::Key_A && k <= Qt::Key_Z ? k - Qt::Key_A + 1 : 0;
+}
+
 bool IsAccessKeyCombination(const QKeyEvent* key) {
     if (!(key->modifiers() & (Qt::AltModifier | Qt::MetaModifier))) return false;
     const int k = key->key();
@@ -93,6 +101,14 @@ bool KeyFilter::eventFilter(QObject* watched, QEvent* event) {
             if (IsAccessKeyCombination(key)) {
                 // No access key of the window took it (those never get here).
                 form_.bell_.Ring();
+                return true;
+            }
+            if (const int code = ControlCodeOf(key); code == 8 || code == 13) {
+                // Ctrl+H is Backspace and Ctrl+M is Enter, here as in every box:
+                // the key they stand for goes through the same handlers.
+                QKeyEvent plain(QEvent::KeyPress, code == 8 ? Qt::Key_Backspace : Qt::Key_Return,
+                                Qt::NoModifier, QString(QChar(code)));
+                QCoreApplication::sendEvent(widget, &plain);
                 return true;
             }
             if (IsEditingCombination(key)) {

@@ -23,6 +23,10 @@ int KeyAsciiOf(const QKeyEvent* key);
 // them as its shortcut.
 bool IsEditingCombination(const QKeyEvent* key);
 
+// The key code of Ctrl (or Ctrl+Shift) with a letter: Ctrl+A is 1, Ctrl+H 8,
+// Ctrl+M 13, Ctrl+Z 26; 0 for any other key.
+int ControlCodeOf(const QKeyEvent* key);
+
 // Alt or the logo key (Super, Meta) with a key that has a key code: the stuff of
 // access keys. The window's own access keys are taken as shortcuts before a key
 // press is sent; any other such combination would type its character past the

@@ -381,8 +381,9 @@ class KeyScenarios(KaldromeCase):
     @scenario
     def test_number_entry_and_refused_keys(self):
         # keys typed one by one into the number box; N of the run that Enter
-        # starts (None: no run); how many of the keys are refused with a beep.
-        # Each row is typed with no time between the keys and with 60 ms between them.
+        # starts (None: no run); how many of the keys are refused with a beep;
+        # the key pressed as Enter, if not Enter itself. Each row is typed with
+        # no time between the keys and with 60 ms between them.
         rows = [
             ("letters in the empty box", ["a", "Z", "minus", "period", "space", "plus", "e"], None, 7),
             ("letters between digits", ["1", "x", "2", "comma"], 12, 2),
@@ -398,10 +399,12 @@ class KeyScenarios(KaldromeCase):
             ("Alt and Super with other keys",
              ["1", "alt+q", "alt+z", "alt+k", "Alt_R+y", "alt+shift+d", "alt+minus", "alt+5",
               "Meta_L+a", "super+b", "ISO_Level3_Shift+j", "2"], 12, 10),
+            # Ctrl with a letter is its key code: Ctrl+H is Backspace, Ctrl+M Enter.
+            ("Ctrl+H and Ctrl+M", ["1", "2", "ctrl+h", "3"], 13, 0, "ctrl+m"),
         ]
         p = self.program
         last_document = b"e2e sentinel"
-        for delay, (label, keys, n, refused) in itertools.product((0, 60), rows):
+        for delay, (label, keys, n, refused, *enter) in itertools.product((0, 60), rows):
             with self.case(row=label, delay=f"{delay} ms"):
                 p.focus()
                 p.key("End", *["BackSpace"] * 6)
@@ -413,7 +416,7 @@ class KeyScenarios(KaldromeCase):
                     refused = 0
                 self.bells.wait_for(before + refused, 5)
                 self.assert_no_bell_for(before + refused, 0.5, "after typing")
-                p.key("Return")
+                p.key(*(enter or ["Return"]))
                 if n is None:
                     self.assert_no_bell_for(before + refused, 1.5, "Enter must start no run")
                     self.assertEqual(self.copy(wait=2), last_document, "Enter must start no run")

@@ -209,7 +209,11 @@ class RunControlTest : public QObject {
         row("Ctrl+X does not cut", "txtN", "", Qt::Key_X, ctrl, true, true, "12");
         row("Ctrl+Z does not undo", "txtN", "", Qt::Key_Z, ctrl, false, true, "12");
         row("Ctrl+Shift+Z does not redo", "txtN", "", Qt::Key_Z, ctrl | shift, false, true, "12");
-        row("Ctrl+H is no backspace", "txtN", "", Qt::Key_H, ctrl, false, true, "12");
+        // Two of them are codes the filter lets through: Ctrl+H is Backspace, Ctrl+M Enter.
+        row("Ctrl+H is Backspace", "txtN", "", Qt::Key_H, ctrl, false, false, "1");
+        row("Ctrl+H deletes the selected text", "txtN", "", Qt::Key_H, ctrl, true, false, "");
+        row("Ctrl+M in result box, an Enter there", "rtfResp", "", Qt::Key_M, ctrl, false, false,
+            "12");
         row("Ctrl+Backspace does not delete a word", "txtN", "", Qt::Key_Backspace, ctrl, false,
             true, "12");
         row("Ctrl+Enter", "txtN", "", Qt::Key_Return, ctrl, false, true, "12");
@@ -425,30 +429,38 @@ class RunControlTest : public QObject {
 
     void completedRun_data() {
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<QKeySequence>("then");  // the keys after the digits, Enter among them
         QTest::addColumn<int>("n");
         QTest::addColumn<QString>("numero");
         QTest::addColumn<QString>("digits");
-        QTest::newRow("4!, the first full run") << "4" << 4 << "4!="
+        const QKeySequence enter(Qt::Key_Return);
+        QTest::newRow("4!, the first full run") << "4" << enter << 4 << "4!="
                                                 << "Number of digits: 2";
-        QTest::newRow("25!") << "25" << 25 << "25!="
+        QTest::newRow("25!") << "25" << enter << 25 << "25!="
                              << "Number of digits: 26";
-        QTest::newRow("7! written 007") << "007" << 7 << "7!="
+        QTest::newRow("7! written 007") << "007" << enter << 7 << "7!="
                                         << "Number of digits: 4";
-        QTest::newRow("1,234! with a separator") << "1234" << 1234 << "1,234!="
+        QTest::newRow("1,234! with a separator") << "1234" << enter << 1234 << "1,234!="
                                                  << "Number of digits: 3,281";
-        QTest::newRow("20,000! mid-size") << "20000" << 20000 << "20,000!="
+        QTest::newRow("20,000! mid-size") << "20000" << enter << 20000 << "20,000!="
                                           << "Number of digits: 77,338";
+        QTest::newRow("13! typed 12, Ctrl+H, 3, Ctrl+M")
+            << "12" << QKeySequence("Ctrl+H, 3, Ctrl+M") << 13 << "13!="
+            << "Number of digits: 10";
     }
 
     void completedRun() {
         QFETCH(QString, typed);
+        QFETCH(QKeySequence, then);
         QFETCH(int, n);
         QFETCH(QString, numero);
         QFETCH(QString, digits);
         const kaldrome::RunState expected = guitest::Computed(n);
         ShowCounter barShows(w_->Ui().picPercentBar);
         const int beepsBefore = w_->WindowBell().Rings();
-        Run(typed);
+        w_->Ui().txtN->setFocus();
+        QTest::keyClicks(w_->Ui().txtN, typed);
+        QTest::keySequence(w_->Ui().txtN, then);
 
         QCOMPARE(w_->State().Target, n);
         QCOMPARE(Result(), QString::fromStdString(expected.DisplayText));
@@ -587,14 +599,18 @@ class RunControlTest : public QObject {
     void enterPressesFocusedButton_data() {
         QTest::addColumn<QString>("button");
         QTest::addColumn<int>("key");
-        QTest::newRow("Enter on Stop, focused by the run") << "cmdStop" << int(Qt::Key_Return);
-        QTest::newRow("keypad Enter on Stop") << "cmdStop" << int(Qt::Key_Enter);
-        QTest::newRow("Enter on Exit") << "cmdExit" << int(Qt::Key_Return);
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Enter on Stop, focused by the run") << "cmdStop" << int(Qt::Key_Return) << 0;
+        QTest::newRow("keypad Enter on Stop") << "cmdStop" << int(Qt::Key_Enter) << 0;
+        QTest::newRow("Enter on Exit") << "cmdExit" << int(Qt::Key_Return) << 0;
+        QTest::newRow("Ctrl+M on Stop, an Enter")
+            << "cmdStop" << int(Qt::Key_M) << int(Qt::ControlModifier);
     }
 
     void enterPressesFocusedButton() {
         QFETCH(QString, button);
         QFETCH(int, key);
+        QFETCH(int, modifiers);
         QWidget* focused = nullptr;
         bool wasRunning = false, stopped = false, quitting = false;
         guitest::After(300, w_.get(), [&] {
@@ -602,7 +618,7 @@ class RunControlTest : public QObject {
             if (button == "cmdExit") w_->Ui().cmdExit->setFocus();
             focused = QApplication::focusWidget();
             const int beepsBefore = w_->WindowBell().Rings();
-            QTest::keyClick(focused, Qt::Key(key));
+            QTest::keyClick(focused, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
             stopped = kaldrome::StopRequested;
             quitting = w_->Quitting();
             QCOMPARE(w_->WindowBell().Rings(), beepsBefore);
