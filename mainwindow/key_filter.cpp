@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QWindow>
 
 #include "mainwindow/form1.h"
 #include "mainwindow/result_view.h"
@@ -84,7 +85,24 @@ bool KeyFilter::TakesBackShortcut(const QKeyEvent* key) const {
     return false;
 }
 
+bool KeyFilter::IsLateAltKey(const QObject* watched, const QEvent* event) const {
+    // The window system sends key events to the window itself; the same event
+    // sent there again by the program is a late copy. An accessibility bridge
+    // holds key presses and releases back until a screen reader has seen them,
+    // then delivers such copies, but shortcuts are not held back: by the time
+    // the copies of Alt+S arrive, Alt+S has pressed Stop, and the late Alt press
+    // and release would be taken for Alt alone (the menu bar's keyboard mode,
+    // which holds a run). The menu bar has had the events as they came.
+    const QEvent::Type type = event->type();
+    if ((type != QEvent::KeyPress && type != QEvent::KeyRelease) || event->spontaneous() ||
+        watched != form_.windowHandle())
+        return false;
+    const int k = static_cast<const QKeyEvent*>(event)->key();
+    return k == Qt::Key_Alt || k == Qt::Key_Meta;
+}
+
 bool KeyFilter::eventFilter(QObject* watched, QEvent* event) {
+    if (IsLateAltKey(watched, event)) return true;
     const QEvent::Type type = event->type();
     if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride &&
         type != QEvent::InputMethod && type != QEvent::MouseButtonPress &&

@@ -51,6 +51,9 @@ class KeyFilter : public QObject {
     // A line edit or text box claims Ctrl+C (and some other Ctrl keys) for
     // itself; while the menu command is enabled, the menu has it.
     bool TakesBackShortcut(const QKeyEvent* key) const;
+    // A copy of an Alt or Meta key event delivered late, after the keys that
+    // followed it (see the definition).
+    bool IsLateAltKey(const QObject* watched, const QEvent* event) const;
 
     Form1& form_;
 };
