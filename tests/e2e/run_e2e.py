@@ -526,6 +526,7 @@ class RunControlScenarios(KaldromeCase):
         """A D-Bus session of its own with the accessibility bus and a listener
         on it, as a screen reader keeps; the environment of a program in it."""
         if not (os.access(AT_SPI_LAUNCHER, os.X_OK) and shutil.which("dbus-daemon")
+                and os.access(SYSTEM_PYTHON, os.X_OK)
                 and xdriver.run([SYSTEM_PYTHON, "-c", "import pyatspi"],
                                 check=False).returncode == 0):
             self.skipTest("no accessibility bus here (at-spi2-core, python3-pyatspi)")
