@@ -15,6 +15,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QTimer>
 
 #include "commands/help_viewer.h"
 #include "commands/open_document.h"
@@ -150,6 +151,22 @@ void FrmAbout::showEvent(QShowEvent* event) {
     // system) is not.
     if (!event->spontaneous()) Form_Load();
     QDialog::showEvent(event);
+}
+
+void FrmAbout::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // The window has no minimize button, but some window managers minimize it
+    // all the same. Minimized, it would leave the window it blocks with nothing
+    // to answer, and no taskbar may exist to bring it back: it comes back at once.
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        QTimer::singleShot(0, this, &FrmAbout::Restore);
+}
+
+void FrmAbout::Restore() {
+    if (!isVisible() || !isMinimized()) return;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
 }
 
 void FrmAbout::Form_Load() {

@@ -37,6 +37,7 @@ class FrmAbout : public QDialog {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -45,6 +46,7 @@ class FrmAbout : public QDialog {
     void imgDireccion_Click();
     void FillAboutText();
     void CentreOnScreen();
+    void Restore();
 
     bool linkPressed_ = false;
     bool filling_ = false;  // the window's own text is being put in

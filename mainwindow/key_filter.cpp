@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QWindow>
 
 #include "mainwindow/form1.h"
 #include "mainwindow/result_view.h"
@@ -51,6 +52,24 @@ bool IsEditingCombination(const QKeyEvent* key) {
            k == Qt::Key_Redo;
 }
 
+int ControlCodeOf(const QKeyEvent* key) {
+    const Qt::KeyboardModifiers modifiers =
+        key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
+    if (modifiers != Qt::ControlModifier) return 0;
+    const int k = key->key();
+    return k >= Qt::Key_A && k <= Qt::Key_Z ? k - Qt::Key_A + 1 : 0;
+}
+
+bool IsAccessKeyCombination(const QKeyEvent* key) {
+    if (!(key->modifiers() & (Qt::AltModifier | Qt::MetaModifier))) return false;
+    const int k = key->key();
+    if ((k >= Qt::Key_Space && k <= Qt::Key_AsciiTilde) || k == Qt::Key_Return ||
+        k == Qt::Key_Enter || k == Qt::Key_Backspace)
+        return true;
+    const QString text = key->text();
+    return !text.isEmpty() && text.at(0).isPrint();
+}
+
 bool KeyFilter::MenusOwnKeys(const QWidget* target) const {
     const QMenuBar* bar = form_.menuBar();
     return QApplication::activePopupWidget() != nullptr || target == bar ||
@@ -66,7 +85,24 @@ bool KeyFilter::TakesBackShortcut(const QKeyEvent* key) const {
     return false;
 }
 
+bool KeyFilter::IsLateAltKey(const QObject* watched, const QEvent* event) const {
+    // The window system sends key events to the window itself; the same event
+    // sent there again by the program is a late copy. An accessibility bridge
+    // holds key presses and releases back until a screen reader has seen them,
+    // then delivers such copies, but shortcuts are not held back: by the time
+    // the copies of Alt+S arrive, Alt+S has pressed Stop, and the late Alt press
+    // and release would be taken for Alt alone (the menu bar's keyboard mode,
+    // which holds a run). The menu bar has had the events as they came.
+    const QEvent::Type type = event->type();
+    if ((type != QEvent::KeyPress && type != QEvent::KeyRelease) || event->spontaneous() ||
+        watched != form_.windowHandle())
+        return false;
+    const int k = static_cast<const QKeyEvent*>(event)->key();
+    return k == Qt::Key_Alt || k == Qt::Key_Meta;
+}
+
 bool KeyFilter::eventFilter(QObject* watched, QEvent* event) {
+    if (IsLateAltKey(watched, event)) return true;
     const QEvent::Type type = event->type();
     if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride &&
         type != QEvent::InputMethod && type != QEvent::MouseButtonPress &&
@@ -80,6 +116,19 @@ bool KeyFilter::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::KeyPress: {
             if (MenusOwnKeys(widget)) break;
             auto* key = static_cast<QKeyEvent*>(event);
+            if (IsAccessKeyCombination(key)) {
+                // No access key of the window took it (those never get here).
+                form_.bell_.Ring();
+                return true;
+            }
+            if (const int code = ControlCodeOf(key); code == 8 || code == 13) {
+                // Ctrl+H is Backspace and Ctrl+M is Enter, here as in every box:
+                // the key they stand for goes through the same handlers.
+                QKeyEvent plain(QEvent::KeyPress, code == 8 ? Qt::Key_Backspace : Qt::Key_Return,
+                                Qt::NoModifier, QString(QChar(code)));
+                QCoreApplication::sendEvent(widget, &plain);
+                return true;
+            }
             if (IsEditingCombination(key)) {
                 // An enabled menu command's shortcut never gets here (see ShortcutOverride).
                 form_.bell_.Ring();

@@ -23,6 +23,16 @@ int KeyAsciiOf(const QKeyEvent* key);
 // them as its shortcut.
 bool IsEditingCombination(const QKeyEvent* key);
 
+// The key code of Ctrl (or Ctrl+Shift) with a letter: Ctrl+A is 1, Ctrl+H 8,
+// Ctrl+M 13, Ctrl+Z 26; 0 for any other key.
+int ControlCodeOf(const QKeyEvent* key);
+
+// Alt or the logo key (Super, Meta) with a key that has a key code: the stuff of
+// access keys. The window's own access keys are taken as shortcuts before a key
+// press is sent; any other such combination would type its character past the
+// filter, and is refused.
+bool IsAccessKeyCombination(const QKeyEvent* key);
+
 inline bool IsDigitKey(int keyAscii) {
     return keyAscii >= '0' && keyAscii <= '9';
 }
@@ -41,6 +51,9 @@ class KeyFilter : public QObject {
     // A line edit or text box claims Ctrl+C (and some other Ctrl keys) for
     // itself; while the menu command is enabled, the menu has it.
     bool TakesBackShortcut(const QKeyEvent* key) const;
+    // A copy of an Alt or Meta key event delivered late, after the keys that
+    // followed it (see the definition).
+    bool IsLateAltKey(const QObject* watched, const QEvent* event) const;
 
     Form1& form_;
 };

@@ -17,9 +17,12 @@ from __future__ import annotations
 import argparse
 import contextlib
 import functools
+import itertools
 import os
+import select
 import shutil
 import signal
+import subprocess
 import sys
 import tempfile
 import time
@@ -380,7 +383,9 @@ class KeyScenarios(KaldromeCase):
     @scenario
     def test_number_entry_and_refused_keys(self):
         # keys typed one by one into the number box; N of the run that Enter
-        # starts (None: no run); how many of the keys are refused with a beep.
+        # starts (None: no run); how many of the keys are refused with a beep;
+        # the key pressed as Enter, if not Enter itself. Each row is typed with
+        # no time between the keys and with 60 ms between them.
         rows = [
             ("letters in the empty box", ["a", "Z", "minus", "period", "space", "plus", "e"], None, 7),
             ("letters between digits", ["1", "x", "2", "comma"], 12, 2),
@@ -391,23 +396,29 @@ class KeyScenarios(KaldromeCase):
             # The box holds six characters: of 1234567 only 123456 stays, and four
             # backspaces leave 12 (123 if the seventh digit got in).
             ("seventh digit refused", list("1234567") + ["BackSpace"] * 4, 12, None),
+            # Alt (left, right, Meta) and Super with keys that are no access key of
+            # the window, and the third level's shift (AltGr), which is no Alt.
+            ("Alt and Super with other keys",
+             ["1", "alt+q", "alt+z", "alt+k", "Alt_R+y", "alt+shift+d", "alt+minus", "alt+5",
+              "Meta_L+a", "super+b", "ISO_Level3_Shift+j", "2"], 12, 10),
+            # Ctrl with a letter is its key code: Ctrl+H is Backspace, Ctrl+M Enter.
+            ("Ctrl+H and Ctrl+M", ["1", "2", "ctrl+h", "3"], 13, 0, "ctrl+m"),
         ]
         p = self.program
         last_document = b"e2e sentinel"
-        for label, keys, n, refused in rows:
-            with self.case(row=label):
+        for delay, (label, keys, n, refused, *enter) in itertools.product((0, 60), rows):
+            with self.case(row=label, delay=f"{delay} ms"):
                 p.focus()
                 p.key("End", *["BackSpace"] * 6)
                 before = self.bells.value()
-                for k in keys:
-                    p.key(k)
+                p.key(*keys, delay=delay)
                 if refused is None:
                     # Whether a full box beeps is the toolkit's business: not counted.
                     before = self.quiet_bells()
                     refused = 0
                 self.bells.wait_for(before + refused, 5)
                 self.assert_no_bell_for(before + refused, 0.5, "after typing")
-                p.key("Return")
+                p.key(*(enter or ["Return"]))
                 if n is None:
                     self.assert_no_bell_for(before + refused, 1.5, "Enter must start no run")
                     self.assertEqual(self.copy(wait=2), last_document, "Enter must start no run")
@@ -487,21 +498,87 @@ class KeyScenarios(KaldromeCase):
                 self.assertEqual(p.read_clipboard(), b"kept")
 
 
+# A screen reader's part: listening to the accessibility bus for window events.
+LISTENER = """
+import pyatspi
+pyatspi.Registry.registerEventListener(lambda event: None, "window:activate",
+                                       "object:state-changed:focused")
+print("listening", flush=True)
+pyatspi.Registry.start()
+"""
+AT_SPI_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+SYSTEM_PYTHON = "/usr/bin/python3"  # the one the distribution's pyatspi belongs to
+
+
+def alt_s(gap: float):
+    """Alt+S as a keyboard sends it, Alt and S down, then Alt and S up, with
+    `gap` seconds between the four key events."""
+    steps = [("keydown", "alt"), ("keydown", "s"), ("keyup", "alt"), ("keyup", "s")]
+    args = []
+    for step in steps:
+        args += [*step, "sleep", str(gap)] if gap else list(step)
+    return lambda p: SERVER.tool("xdotool", *args)
+
+
 class RunControlScenarios(KaldromeCase):
+
+    def screen_reader_session(self) -> dict:
+        """A D-Bus session of its own with the accessibility bus and a listener
+        on it, as a screen reader keeps; the environment of a program in it."""
+        if not (os.access(AT_SPI_LAUNCHER, os.X_OK) and shutil.which("dbus-daemon")
+                and os.access(SYSTEM_PYTHON, os.X_OK)
+                and xdriver.run([SYSTEM_PYTHON, "-c", "import pyatspi"],
+                                check=False).returncode == 0):
+            self.skipTest("no accessibility bus here (at-spi2-core, python3-pyatspi)")
+        daemon = xdriver.spawn(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                               env=SERVER.env(), stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        self.addCleanup(xdriver.stop_process, daemon)
+        env = {"DBUS_SESSION_BUS_ADDRESS": daemon.stdout.readline().decode().strip(),
+               "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"}
+        launcher = xdriver.spawn([AT_SPI_LAUNCHER, "--launch-immediately"],
+                                 env={**SERVER.env(), **env}, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        self.addCleanup(xdriver.stop_process, launcher)
+        listener = xdriver.spawn([SYSTEM_PYTHON, "-c", LISTENER], env={**SERVER.env(), **env},
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                 stdin=subprocess.DEVNULL)
+        self.addCleanup(xdriver.stop_process, listener)
+        ready, _, _ = select.select([listener.stdout], [], [], 20)
+        if not ready or listener.stdout.readline().strip() != b"listening":
+            self.fail("the accessibility listener did not start")
+        return env
+
+    def menu_bar_picture(self) -> bytes:
+        """The menu bar as it looks now: a lit title means its keyboard mode."""
+        picture = self.program.grab()
+        _, top = self.program.client_point(0, 0)
+        return picture.region(0, 0, picture.width, top)
 
     @scenario
     def test_stop_then_a_new_run_completes(self):
-        rows = [("access key", lambda p: p.key("alt+s")),
-                ("mouse click", lambda p: p.click(STOP_BUTTON[0] + 40, STOP_BUTTON[1] + 16))]
-        p = self.program
-        for label, stop in rows:
+        # How Stop is pressed; whether the program runs where a screen reader
+        # listens (its accessibility bridge delivers key events late).
+        rows = [("access key", lambda p: p.key("alt+s"), False),
+                ("mouse click", lambda p: p.click(STOP_BUTTON[0] + 40, STOP_BUTTON[1] + 16), False),
+                ("access key, its key events back to back", alt_s(0), False),
+                ("access key, 60 ms between its key events", alt_s(0.06), False),
+                ("access key, back to back, a screen reader listening", alt_s(0), True)]
+        for label, stop, screen_reader in rows:
             with self.case(stop=label):
+                if screen_reader:
+                    self.program.stop()
+                    self.program = self.start_program(env=self.screen_reader_session())
+                p = self.program
                 p.focus()
+                unlit = self.menu_bar_picture()
                 before = self.bells.value()
                 self.start_long_run()
                 stop(p)
                 # Stopped: no completion beep, the bar stays where it stood, no result to copy.
                 self.assert_no_bell_for(before, 2.0, "a stopped run must not finish")
+                self.assertTrue(self.menu_bar_picture() == unlit,
+                                "the menu bar lit up: Alt+S was taken for Alt alone")
                 self.assertTrue(self.percent_bar_visible(), "the stopped run keeps its percent bar")
                 copied = self.copy(wait=2)
                 self.assertNotIn(b"!=", copied, "a stopped run has no document to copy")

@@ -405,16 +405,26 @@ class WindowManagerScenarios(KaldromeCase):
         p.key("Escape")
         p.wait_window_gone(str(viewer), "Kaldrome Help", 10)
 
-        # The About window stays above the main window whatever is done to it.
+        # The About window stays above the main window whatever is done to it. It
+        # has no minimize button, but openbox offers one all the same: minimized,
+        # it would leave the main window blocked with nothing to answer, and no
+        # taskbar to bring it back. It comes back at once.
         about = self.open_about()
         self.settled_frame(about)
-        for label, action in raises(about):
+        minimize = [
+            ("click on the minimize button the frame offers",
+             lambda: mouse("mousemove", *map(str, title_buttons(about)[0]), "click", "1")),
+            ("minimize request",
+             lambda: run_e2e.SERVER.tool("xdotool", "windowminimize", about, check=False)),
+        ]
+        for label, action in raises(about) + minimize:
             with self.case(about=label):
                 action()
                 time.sleep(0.5)
                 self.assertTrue(above(int(about), main),
                                 f"stacking bottom to top: {[hex(w) for w in stacking()]}")
                 self.assertIn(about, p.find_windows(xdriver.ABOUT_CAPTION))
+                self.assertNotIn("_NET_WM_STATE_HIDDEN", atoms(about, "_NET_WM_STATE"))
         # Continue still closes it, and the main window is usable again.
         self.close_about(about)
         self.run_to_completion(12)

@@ -430,9 +430,11 @@ class Program:
         self._check_alive()
         self.server.tool("xdotool", "type", "--delay", "40", text)
 
-    def key(self, *keys: str) -> None:
+    def key(self, *keys: str, delay: int = 60) -> None:
+        """Presses the keys (xdotool's names, "alt+s" for a chord) one after the
+        other, `delay` milliseconds apart."""
         self._check_alive()
-        self.server.tool("xdotool", "key", "--delay", "60", *keys)
+        self.server.tool("xdotool", "key", "--delay", str(delay), *keys)
 
     def click(self, x_dip: float, y_dip: float, button: int = 1) -> None:
         """Moves the pointer to a client-area point of the main window and clicks."""

@@ -25,6 +25,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QToolTip>
+#include <QWindow>
 #include <QtTest>
 #include <algorithm>
 #include <chrono>
@@ -82,6 +83,27 @@ class ShowCounter : public QObject {
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::Show) ++shows;
         return false;
+    }
+};
+
+// Holds back the key presses and releases that the window system sends to a
+// window and delivers copies of them after the keys that followed, as an
+// accessibility bridge does while a screen reader listens.
+class LateKeys : public QObject {
+  public:
+    LateKeys() { qApp->installEventFilter(this); }
+    ~LateKeys() override { qApp->removeEventFilter(this); }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if ((event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) ||
+            !event->spontaneous() || !watched->isWindowType())
+            return false;
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        QCoreApplication::postEvent(
+            watched, new QKeyEvent(key->type(), key->key(), key->modifiers(), key->text(),
+                                   key->isAutoRepeat(), static_cast<quint16>(key->count())));
+        return true;
     }
 };
 
@@ -178,6 +200,8 @@ class RunControlTest : public QObject {
         const int none = 0;
         const int ctrl = int(Qt::ControlModifier);
         const int shift = int(Qt::ShiftModifier);
+        const int alt = int(Qt::AltModifier);
+        const int meta = int(Qt::MetaModifier);
         auto row = [](const char* name, const char* target, const QString& typed, int key,
                       int modifiers, bool selected, bool beeps, const char* after) {
             QTest::newRow(name) << target << typed << key << modifiers << selected << beeps
@@ -213,7 +237,11 @@ class RunControlTest : public QObject {
         row("Ctrl+X does not cut", "txtN", "", Qt::Key_X, ctrl, true, true, "12");
         row("Ctrl+Z does not undo", "txtN", "", Qt::Key_Z, ctrl, false, true, "12");
         row("Ctrl+Shift+Z does not redo", "txtN", "", Qt::Key_Z, ctrl | shift, false, true, "12");
-        row("Ctrl+H is no backspace", "txtN", "", Qt::Key_H, ctrl, false, true, "12");
+        // Two of them are codes the filter lets through: Ctrl+H is Backspace, Ctrl+M Enter.
+        row("Ctrl+H is Backspace", "txtN", "", Qt::Key_H, ctrl, false, false, "1");
+        row("Ctrl+H deletes the selected text", "txtN", "", Qt::Key_H, ctrl, true, false, "");
+        row("Ctrl+M in result box, an Enter there", "rtfResp", "", Qt::Key_M, ctrl, false, false,
+            "12");
         row("Ctrl+Backspace does not delete a word", "txtN", "", Qt::Key_Backspace, ctrl, false,
             true, "12");
         row("Ctrl+Enter", "txtN", "", Qt::Key_Return, ctrl, false, true, "12");
@@ -224,6 +252,18 @@ class RunControlTest : public QObject {
         row("Ctrl+Insert does not copy", "txtN", "", Qt::Key_Insert, ctrl, true, true, "12");
         row("Ctrl+V on Stop", "cmdStop", "", Qt::Key_V, ctrl, false, true, "12");
         row("Ctrl+A in result box", "rtfResp", "", Qt::Key_A, ctrl, false, true, "12");
+        // Alt or Super with a key that is no access key of the window: a text box
+        // would take its character.
+        row("Alt+Q in number box", "txtN", "", Qt::Key_Q, alt, false, true, "12");
+        row("Alt+Q keeps the selection as it was", "txtN", "", Qt::Key_Q, alt, true, true, "12");
+        row("Alt+Shift+D", "txtN", "", Qt::Key_D, alt | shift, false, true, "12");
+        row("Alt+minus", "txtN", "", Qt::Key_Minus, alt, false, true, "12");
+        row("Alt+digit", "txtN", "", Qt::Key_5, alt, false, true, "12");
+        row("Alt+Backspace", "txtN", "", Qt::Key_Backspace, alt, false, true, "12");
+        row("Super+B", "txtN", "", Qt::Key_B, meta, false, true, "12");
+        row("Alt+Enter on Stop does not press it", "cmdStop", "", Qt::Key_Return, alt, false, true,
+            "12");
+        row("Alt+Z in result box", "rtfResp", "", Qt::Key_Z, alt, false, true, "12");
     }
 
     void keyFilter() {
@@ -417,30 +457,38 @@ class RunControlTest : public QObject {
 
     void completedRun_data() {
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<QKeySequence>("then");  // the keys after the digits, Enter among them
         QTest::addColumn<int>("n");
         QTest::addColumn<QString>("numero");
         QTest::addColumn<QString>("digits");
-        QTest::newRow("4!, the first full run") << "4" << 4 << "4!="
+        const QKeySequence enter(Qt::Key_Return);
+        QTest::newRow("4!, the first full run") << "4" << enter << 4 << "4!="
                                                 << "Number of digits: 2";
-        QTest::newRow("25!") << "25" << 25 << "25!="
+        QTest::newRow("25!") << "25" << enter << 25 << "25!="
                              << "Number of digits: 26";
-        QTest::newRow("7! written 007") << "007" << 7 << "7!="
+        QTest::newRow("7! written 007") << "007" << enter << 7 << "7!="
                                         << "Number of digits: 4";
-        QTest::newRow("1,234! with a separator") << "1234" << 1234 << "1,234!="
+        QTest::newRow("1,234! with a separator") << "1234" << enter << 1234 << "1,234!="
                                                  << "Number of digits: 3,281";
-        QTest::newRow("20,000! mid-size") << "20000" << 20000 << "20,000!="
+        QTest::newRow("20,000! mid-size") << "20000" << enter << 20000 << "20,000!="
                                           << "Number of digits: 77,338";
+        QTest::newRow("13! typed 12, Ctrl+H, 3, Ctrl+M")
+            << "12" << QKeySequence("Ctrl+H, 3, Ctrl+M") << 13 << "13!="
+            << "Number of digits: 10";
     }
 
     void completedRun() {
         QFETCH(QString, typed);
+        QFETCH(QKeySequence, then);
         QFETCH(int, n);
         QFETCH(QString, numero);
         QFETCH(QString, digits);
         const kaldrome::RunState expected = guitest::Computed(n);
         ShowCounter barShows(w_->Ui().picPercentBar);
         const int beepsBefore = w_->WindowBell().Rings();
-        Run(typed);
+        w_->Ui().txtN->setFocus();
+        QTest::keyClicks(w_->Ui().txtN, typed);
+        QTest::keySequence(w_->Ui().txtN, then);
 
         QCOMPARE(w_->State().Target, n);
         QCOMPARE(Result(), QString::fromStdString(expected.DisplayText));
@@ -485,13 +533,22 @@ class RunControlTest : public QObject {
     }
 
     void stopDuringRun_data() {
-        QTest::addColumn<bool>("byAccessKey");
-        QTest::newRow("Stop clicked") << false;
-        QTest::newRow("Stop by Alt+S") << true;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Stop clicked") << "click";
+        QTest::newRow("Stop by Alt+S") << "Alt+S";
+        // The four key events of Alt+S from the window system, all handled in one
+        // of the run's yields; then the same with their key presses and releases
+        // delivered late, as an accessibility bridge does while a screen reader
+        // listens (the shortcut itself is not held back).
+        QTest::newRow("Alt+S, key events back to back") << "Alt+S events";
+        QTest::newRow("Alt+S, key events delivered late") << "Alt+S events, late";
     }
 
     void stopDuringRun() {
-        QFETCH(bool, byAccessKey);
+        QFETCH(QString, how);
+        const bool byAccessKey = how != "click";
+        std::unique_ptr<LateKeys> late;
+        if (how.endsWith("late")) late = std::make_unique<LateKeys>();
         struct During {
             bool running = false, bar = false, barDrawn = false;
             QString tip, digitos, numero, result;
@@ -512,10 +569,26 @@ class RunControlTest : public QObject {
             during.pointer = Pointer();
             during.commandsDisabled = ResultCommandsEnabled(false);
             sinceStop.start();
-            if (byAccessKey)
-                QTest::keyClick(w_->Ui().cmdStop, Qt::Key_S, Qt::AltModifier);
-            else
+            if (how == "click") {
                 QTest::mouseClick(w_->Ui().cmdStop, Qt::LeftButton);
+            } else if (how == "Alt+S") {
+                QTest::keyClick(w_->Ui().cmdStop, Qt::Key_S, Qt::AltModifier);
+            } else {
+                // In the order a keyboard sends them: Alt and S down, Alt and S up,
+                // each with the modifiers held before it.
+                QWindow* window = w_->windowHandle();
+                qt_handleKeyEvent(window, QEvent::KeyPress, Qt::Key_Alt, Qt::NoModifier);
+                qt_handleKeyEvent(window, QEvent::KeyPress, Qt::Key_S, Qt::AltModifier, "s");
+                qt_handleKeyEvent(window, QEvent::KeyRelease, Qt::Key_Alt, Qt::AltModifier);
+                qt_handleKeyEvent(window, QEvent::KeyRelease, Qt::Key_S, Qt::NoModifier, "s");
+            }
+        });
+        // Taken for Alt alone, the keys would put the menu bar into its keyboard
+        // mode, which holds the run until Escape.
+        bool menuBarHeld = false;
+        guitest::After(1500, w_.get(), [&] {
+            menuBarHeld = w_->menuBar()->hasFocus();
+            if (menuBarHeld) QTest::keyClick(w_->menuBar(), Qt::Key_Escape);
         });
         const int beepsBefore = w_->WindowBell().Rings();
         Run(LongRun);
@@ -532,6 +605,7 @@ class RunControlTest : public QObject {
         QCOMPARE(during.focus, static_cast<QWidget*>(w_->Ui().cmdStop));
         QCOMPARE(during.pointer, Qt::WaitCursor);
         QVERIFY(during.commandsDisabled);
+        QVERIFY(!menuBarHeld);
         // Stopped, at once (the access key clicks after its short animation).
         QVERIFY2(stopMs < (byAccessKey ? 600 : 500), qPrintable(QString::number(stopMs)));
         QVERIFY(!w_->Running());
@@ -624,14 +698,18 @@ class RunControlTest : public QObject {
     void enterPressesFocusedButton_data() {
         QTest::addColumn<QString>("button");
         QTest::addColumn<int>("key");
-        QTest::newRow("Enter on Stop, focused by the run") << "cmdStop" << int(Qt::Key_Return);
-        QTest::newRow("keypad Enter on Stop") << "cmdStop" << int(Qt::Key_Enter);
-        QTest::newRow("Enter on Exit") << "cmdExit" << int(Qt::Key_Return);
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Enter on Stop, focused by the run") << "cmdStop" << int(Qt::Key_Return) << 0;
+        QTest::newRow("keypad Enter on Stop") << "cmdStop" << int(Qt::Key_Enter) << 0;
+        QTest::newRow("Enter on Exit") << "cmdExit" << int(Qt::Key_Return) << 0;
+        QTest::newRow("Ctrl+M on Stop, an Enter")
+            << "cmdStop" << int(Qt::Key_M) << int(Qt::ControlModifier);
     }
 
     void enterPressesFocusedButton() {
         QFETCH(QString, button);
         QFETCH(int, key);
+        QFETCH(int, modifiers);
         QWidget* focused = nullptr;
         bool wasRunning = false, stopped = false, quitting = false;
         guitest::After(300, w_.get(), [&] {
@@ -639,7 +717,7 @@ class RunControlTest : public QObject {
             if (button == "cmdExit") w_->Ui().cmdExit->setFocus();
             focused = QApplication::focusWidget();
             const int beepsBefore = w_->WindowBell().Rings();
-            QTest::keyClick(focused, Qt::Key(key));
+            QTest::keyClick(focused, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
             stopped = kaldrome::StopRequested;
             quitting = w_->Quitting();
             QCOMPARE(w_->WindowBell().Rings(), beepsBefore);
