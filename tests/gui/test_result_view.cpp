@@ -182,13 +182,16 @@ class ResultViewTest : public QObject {
         bar->setValue(firstLine < 0 ? bar->maximum() : firstLine);
         const QImage shown = view_->viewport()->grab().toImage();
         const std::int64_t first = view_->FirstVisibleLine();
-        // The lines in sight, the last perhaps in part, and no others.
+        // The lines in sight, whole or in part, and no others: those whose
+        // band meets the viewport below the top margin (with some fonts the
+        // last whole line leaves a pixel row for the next).
+        const int height = view_->fontMetrics().lineSpacing();
+        const int sight =
+            (view_->viewport()->height() - 1 - kaldrome::ResultView::Margin) / height + 1;
         QCOMPARE(view_->LastPaintedFirst(), first);
         QVERIFY(view_->LastPaintedEnd() >= first + view_->WholeLinesInView());
-        QVERIFY(view_->LastPaintedEnd() <=
-                std::min<std::int64_t>(1000, first + view_->WholeLinesInView() + 1));
+        QCOMPARE(view_->LastPaintedEnd(), std::min<std::int64_t>(1000, first + sight));
         // Each line in sight is drawn, in the text colour, in its own band.
-        const int height = view_->fontMetrics().lineSpacing();
         const QRgb background = shown.pixel(shown.width() - 1, shown.height() - 1);
         for (int k = 0; k < view_->WholeLinesInView(); ++k) {
             int ink = 0;
