@@ -4,6 +4,9 @@
 //   --path tree|loop     the tree path (default; for any N from 4) or the factor loop
 //   --threads T[,T...]   thread counts to time, 1..16 each (default 1,2)
 //   --reps R             repetitions for the medians (default 3)
+// The tree path's own:
+//   --leaf L             limbs of a leaf's product (default 2048)
+//   --step-ms S          products planned to take longer are cut into their transforms
 // The factor loop's own:
 //   --kernel reference|portable|avx2|avx512|avx512ifma|best   kernel (default best)
 //   --factors K          factors per pass, 1..18 (default: the kernel's own)
@@ -45,6 +48,7 @@ int Usage() {
     std::fprintf(
         stderr,
         "usage: kaldrome-bench N [--path tree|loop] [--threads T[,T...]] [--reps R]\n"
+        "                        [--leaf L] [--step-ms S]\n"
         "                        [--kernel reference|portable|avx2|avx512|avx512ifma|best]\n"
         "                        [--factors K] [--threshold L] [--ref-steps S]\n"
         "                        (0 <= N <= 999999)\n");
@@ -109,10 +113,12 @@ bool ParseList(std::string_view text, int low, int high, std::vector<int>& out) 
     return !out.empty();
 }
 
-Engine EngineWith(bool tree, KernelKind kind, int32_t factors, int threads, int32_t threshold) {
+Engine EngineWith(bool tree, KernelKind kind, int32_t factors, int threads, int32_t threshold,
+                  const TreeTuning& tuning = {}) {
     Engine engine;
     engine.SetKernel(kind);
     LoopSettings loop;
+    loop.tree = tuning;
     loop.treeFrom = tree ? 4 : NoTree;
     loop.factorsPerPass = factors;
     loop.threads = threads;
@@ -156,6 +162,7 @@ int main(int argc, char** argv) {
     KernelKind kernel = BestKernel();
     int32_t factors = 0;
     int32_t threshold = DefaultParallelThreshold;
+    TreeTuning tuning;
     std::vector<int> threads = {1, 2};
     int reps = 3;
     double refSteps = 1e9;
@@ -179,6 +186,10 @@ int main(int argc, char** argv) {
             factors = list[0];
         } else if (arg == "--threads" && ParseList(value, 1, MaxThreads, list)) {
             threads = list;
+        } else if (arg == "--leaf" && ParseList(value, 1, MaxTarget, list) && list.size() == 1) {
+            tuning.leafLimbs = list[0];
+        } else if (arg == "--step-ms" && ParseList(value, 1, 10'000, list) && list.size() == 1) {
+            tuning.stepCost = 1e6 * list[0];
         } else if (arg == "--threshold" && ParseList(value, 1, MaxTarget, list) &&
                    list.size() == 1) {
             threshold = list[0];
@@ -193,7 +204,8 @@ int main(int argc, char** argv) {
     }
 
     std::vector<Engine> engines;
-    for (int t : threads) engines.push_back(EngineWith(tree, kernel, factors, t, threshold));
+    for (int t : threads)
+        engines.push_back(EngineWith(tree, kernel, factors, t, threshold, tuning));
     const Engine reference = EngineWith(false, KernelKind::Reference, 1, 1, threshold);
     const std::size_t ways = engines.size();
 
