@@ -134,7 +134,6 @@ void LeafProduct(DecimalNumber& out, int32_t lo, int32_t hi, const TensTakenOut&
                  uint32_t first, GroupKernel kernel) {
     KALDROME_ASSERT(first >= 1 && first < static_cast<uint32_t>(LimbBase));
     out.assign(1, static_cast<int32_t>(first));
-    out.reserve(static_cast<std::size_t>(ProductLimbs(lo, hi, tens)) + 32 + Limbs::Slack);
     uint32_t group[FactorsPerPass];
     int count = 0;
     for (int32_t k = lo; k <= hi; ++k) {
@@ -207,7 +206,10 @@ JobGraph::Id PlanProduct(JobGraph& graph, NumberStore& store, DecimalNumber& out
         const uint32_t first = lo == 1 ? plan.first : 1;
         // A pass over half the final length, on average, for every 18 factors.
         const double cost = (hi - lo + 1.0) / FactorsPerPass * limbs / 2 + 50 * limbs;
-        return graph.Add(cost, [&out, lo, hi, first, tens = plan.tens, kernel = plan.kernel] {
+        // Reserved here: lgamma is not for several threads at once.
+        const auto room = static_cast<std::size_t>(limbs) + 32 + Limbs::Slack;
+        return graph.Add(cost, [&out, lo, hi, first, room, tens = plan.tens, kernel = plan.kernel] {
+            out.reserve(room);
             LeafProduct(out, lo, hi, tens, first, kernel);
         });
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "engine/ntt.h"
 #include "engine/result_check.h"
@@ -46,25 +47,28 @@ LoopOutcome RunTreeLoop(RunState& rs, const EngineHooks& hooks, JobWorkers& work
     // are made at once, beside the leaves.
     const std::size_t longest = TransformLength(static_cast<std::size_t>(limbs) / 2 + 1,
                                                 static_cast<std::size_t>(limbs) / 2 + 1);
+    std::vector<JobGraph::Id> last;
     for (int prime = 0; prime < 2; ++prime)
-        graph.Add(static_cast<double>(longest),
-                  [&d, prime, longest] { d.twiddles[prime] = PrepareTwiddles(prime, longest); });
+        last.push_back(graph.Add(static_cast<double>(longest), [&d, prime, longest] {
+            d.twiddles[prime] = PrepareTwiddles(prime, longest);
+        }));
     DecimalNumber& product = d.store.New();
-    const JobGraph::Id whole = PlanProduct(graph, d.store, product, 1, n, plan);
-    graph.Add(static_cast<double>(limbs),
-              [&d, &product, zeroLimbs, n] {
-                  // The transforms are done: their tables go before the array comes.
-                  d.twiddles[0].reset();
-                  d.twiddles[1].reset();
-                  d.limbs.Create(CapacityFor(n));
-                  // The capacity rule leaves room for n!; anything longer would be
-                  // a fault that the result's check then reports.
-                  const auto room = static_cast<std::size_t>(d.limbs.Capacity() - 1 - zeroLimbs);
-                  std::copy_n(product.begin(), std::min(product.size(), room),
-                              d.limbs.Data() + zeroLimbs);
-                  DecimalNumber().swap(product);
-              },
-              {whole});
+    last.push_back(PlanProduct(graph, d.store, product, 1, n, plan));
+    graph.Add(
+        static_cast<double>(limbs),
+        [&d, &product, zeroLimbs, n] {
+            // The transforms are done: their tables go before the array comes.
+            d.twiddles[0].reset();
+            d.twiddles[1].reset();
+            d.limbs.Create(CapacityFor(n));
+            // The capacity rule leaves room for n!; anything longer would be
+            // a fault that the result's check then reports.
+            const auto room = static_cast<std::size_t>(d.limbs.Capacity() - 1 - zeroLimbs);
+            std::copy_n(product.begin(), std::min(product.size(), room),
+                        d.limbs.Data() + zeroLimbs);
+            DecimalNumber().swap(product);
+        },
+        last);
     stats.jobs = graph.Size();
     graph.KeepAlive(data);
 
