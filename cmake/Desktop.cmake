@@ -125,6 +125,9 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 include(CPack)
 
 # Tests of all of the above.
+if(NOT KALDROME_TESTS)
+  return()
+endif()
 add_executable(desktop_test_desktop ${CMAKE_SOURCE_DIR}/tests/desktop/test_desktop.cpp)
 target_link_libraries(desktop_test_desktop PRIVATE kaldrome_icons kaldrome_commands kaldrome_launch
                                                    Qt6::Test)

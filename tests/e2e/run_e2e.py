@@ -1060,7 +1060,7 @@ def main(argv=None) -> int:
         return 1
     missing = xdriver.missing_tools()
     if missing:
-        print("e2e: missing tools: " + ", ".join(missing) + " (scripts/setup installs them)",
+        print("e2e: missing tools: " + ", ".join(missing) + " (scripts/setup test installs them)",
               file=sys.stderr)
         print("0 passed, 1 failed")
         return 1

@@ -451,7 +451,7 @@ def main(argv=None) -> int:
     if not os.path.exists(OPENBOX_RC):
         missing.append(f"{OPENBOX_RC} (package openbox)")
     if missing:
-        print("wm: missing: " + ", ".join(missing) + " (scripts/setup installs them)",
+        print("wm: missing: " + ", ".join(missing) + " (scripts/setup test installs them)",
               file=sys.stderr)
         print("0 passed, 1 failed")
         return 1

@@ -74,83 +74,85 @@ class SystemLocaleTest : public QObject {
     }
 
     void separators_data() {
-        // The variables (an empty text: unset), and the separators expected.
+        // The variables (an empty text: unset), whether the C library also searches
+        // the tests' own folder (LOCPATH), and the separators expected.
         QTest::addColumn<QString>("all");
         QTest::addColumn<QString>("numeric");
         QTest::addColumn<QString>("lang");
+        QTest::addColumn<bool>("searched");
         QTest::addColumn<QString>("group");
         QTest::addColumn<QString>("decimal");
         QTest::newRow("LC_NUMERIC German, LANG C") << ""
                                                    << "de_DE.UTF-8"
-                                                   << "C"
-                                                   << "."
+                                                   << "C" << false << "."
                                                    << ",";
         QTest::newRow("LC_NUMERIC German, LANG unset") << ""
                                                        << "de_DE.UTF-8"
-                                                       << ""
-                                                       << "."
+                                                       << "" << false << "."
                                                        << ",";
         QTest::newRow("LC_NUMERIC German, LANG English") << ""
                                                          << "de_DE.UTF-8"
-                                                         << "en_US.UTF-8"
-                                                         << "."
+                                                         << "en_US.UTF-8" << false << "."
                                                          << ",";
         QTest::newRow("LC_NUMERIC C, LANG German") << ""
                                                    << "C"
-                                                   << "de_DE.UTF-8"
-                                                   << ","
+                                                   << "de_DE.UTF-8" << false << ","
                                                    << ".";
         QTest::newRow("LC_ALL English over LC_NUMERIC German") << "en_US.UTF-8"
                                                                << "de_DE.UTF-8"
-                                                               << ""
-                                                               << ","
+                                                               << "" << false << ","
                                                                << ".";
         QTest::newRow("LC_ALL German over LANG C") << "de_DE.UTF-8"
                                                    << ""
-                                                   << "C"
-                                                   << "."
+                                                   << "C" << false << "."
                                                    << ",";
         QTest::newRow("LANG German alone") << ""
                                            << ""
-                                           << "de_DE.UTF-8"
-                                           << "."
+                                           << "de_DE.UTF-8" << false << "."
                                            << ",";
         QTest::newRow("nothing set") << ""
                                      << ""
-                                     << ""
-                                     << ","
+                                     << "" << false << ","
                                      << ".";
         QTest::newRow("C.UTF-8") << ""
                                  << "C.UTF-8"
-                                 << "de_DE.UTF-8"
-                                 << ","
+                                 << "de_DE.UTF-8" << false << ","
                                  << ".";
         QTest::newRow("a locale nobody knows") << ""
                                                << "xx_YY.UTF-8"
-                                               << "de_DE.UTF-8"
-                                               << ","
+                                               << "de_DE.UTF-8" << false << ","
                                                << ".";
+        // With a search path of one's own (LOCPATH), the C library looks there first.
+        QTest::newRow("a locale nobody knows, own folder searched") << ""
+                                                                    << "xx_YY.UTF-8"
+                                                                    << "de_DE.UTF-8" << true << ","
+                                                                    << ".";
+        QTest::newRow("C.UTF-8, own folder searched") << ""
+                                                      << "C.UTF-8"
+                                                      << "de_DE.UTF-8" << true << ","
+                                                      << ".";
         // Only the C library knows these: it has the last word where it has the locale.
         QTest::newRow("own locale, UTF-8") << ""
                                            << "kd_TEST.UTF-8"
-                                           << "C" << Nbsp() << ",";
+                                           << "C" << true << Nbsp() << ",";
         QTest::newRow("own locale, Latin-1") << ""
                                              << "kd_TEST.ISO-8859-1"
-                                             << "en_US.UTF-8" << Nbsp() << ",";
+                                             << "en_US.UTF-8" << true << Nbsp() << ",";
         QTest::newRow("own locale under LC_ALL") << "kd_TEST.UTF-8"
                                                  << "en_US.UTF-8"
-                                                 << "" << Nbsp() << ",";
+                                                 << "" << true << Nbsp() << ",";
     }
 
     void separators() {
         QFETCH(QString, all);
         QFETCH(QString, numeric);
         QFETCH(QString, lang);
+        QFETCH(bool, searched);
         QFETCH(QString, group);
         QFETCH(QString, decimal);
         if ((all + numeric).contains("kd_TEST") && !ownLocales_)
             QSKIP("localedef or the locale sources (package locales) are missing");
-        const QString values[] = {all, numeric, lang, folder_.path()};
+        const QString values[] = {all, numeric, lang, searched ? folder_.path() : QString()};
         for (int i = 0; i < 4; ++i) {
             if (values[i].isEmpty())
                 qunsetenv(Variables[i]);
