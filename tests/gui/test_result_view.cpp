@@ -187,14 +187,10 @@ class ResultViewTest : public QObject {
                   line = QAccessible::LineBoundary;
         QTest::newRow("character") << character << "at" << 2 << 2 << 3;
         QTest::newRow("character past the end") << character << "at" << 31 << -1 << -1;
-        QTest::newRow("nothing before the first character")
-            << character << "before" << 0 << -1 << -1;
         QTest::newRow("word of digits") << word << "at" << 5 << 2 << 9;
         QTest::newRow("word of blanks") << word << "at" << 0 << 0 << 2;
         QTest::newRow("a line end joins the blanks after it") << word << "at" << 9 << 9 << 13;
-        QTest::newRow("word before") << word << "before" << 5 << 0 << 2;
         QTest::newRow("word after") << word << "after" << 5 << 9 << 13;
-        QTest::newRow("line at its start") << line << "at" << 11 << 11 << 22;
         QTest::newRow("line at its CR") << line << "at" << 20 << 11 << 22;
         QTest::newRow("line before") << line << "before" << 15 << 0 << 11;
         QTest::newRow("nothing after the last line") << line << "after" << 25 << -1 << -1;
@@ -262,35 +258,6 @@ class ResultViewTest : public QObject {
                 (y <= band ? inBand : below) += after.pixel(x, y) != before.pixel(x, y);
         QVERIFY2(inBand > after.width(), qPrintable(QString::number(inBand)));
         QCOMPARE(below, 0);
-    }
-
-    void popUpMenuKeys_data() {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("modifiers");
-        QTest::addColumn<bool>("asks");
-        QTest::newRow("Menu key") << int(Qt::Key_Menu) << 0 << true;
-        QTest::newRow("Shift+F10") << int(Qt::Key_F10) << int(Qt::ShiftModifier) << true;
-        QTest::newRow("F10 alone") << int(Qt::Key_F10) << 0 << false;
-        QTest::newRow("a screen reader's show-menu action") << 0 << 0 << true;
-    }
-
-    void popUpMenuKeys() {
-        QFETCH(int, key);
-        QFETCH(int, modifiers);
-        QFETCH(bool, asks);
-        Show(Numbered(100));
-        QList<QPoint> asked;
-        connect(view_.get(), &kaldrome::ResultView::PopUpMenuRequested, this,
-                [&](const QPoint& at) { asked << at; });
-        if (key != 0)
-            QTest::keyClick(view_.get(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-        else
-            Accessible()->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
-        QCoreApplication::processEvents();
-        QCOMPARE(asked.size(), asks ? 1 : 0);
-        // Below the caret's line, inside the box.
-        if (asks)
-            QVERIFY(view_->viewport()->rect().contains(view_->viewport()->mapFromGlobal(asked[0])));
     }
 
     void paintsTheLinesInSight_data() {
