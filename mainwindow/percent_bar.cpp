@@ -6,6 +6,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <algorithm>
 #include <cmath>
 
 #include "engine/progress.h"
@@ -65,7 +66,8 @@ void PercentBar::Draw(float p) {
     update();
     // A screen reader hears the percent in whole steps: one event per 0.01 %
     // drawn would only pile up behind it.
-    const int whole = static_cast<int>(std::floor(p));
+    const int whole =
+        std::isfinite(p) ? static_cast<int>(std::floor(std::clamp(p, 0.0f, 100.0f))) : -1;
     if (whole != announced_) {
         announced_ = whole;
         ++announcements_;
