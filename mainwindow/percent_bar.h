@@ -26,11 +26,10 @@ class PercentBar : public QWidget {
     // the covered part inverted. Re-renders only when the image would differ.
     void Draw(float p);
 
-    // The last percent drawn and its text ("" before the first Draw). A screen
-    // reader hears of a new percent when the image changes into a new whole percent.
-    float Percent() const { return percent_; }
+    // The text of the last Draw ("" before the first). A screen reader hears
+    // of a new percent when the image changes into a new whole percent; how
+    // many times it did.
     QString Text() const { return QString::fromStdString(text_); }
-    // How many times a screen reader was told of a new value.
     int Announcements() const { return announcements_; }
 
     // The last image rendered (widget size times the device pixel ratio; the
@@ -39,6 +38,8 @@ class PercentBar : public QWidget {
 
     // How many times the image was actually rendered.
     int PaintCount() const { return paintCount_; }
+    // The percent of the last Draw.
+    float Percent() const { return percent_; }
 
     // The width in device pixels of the inverted bar for p at the widget's
     // present size and scale.

@@ -10,8 +10,9 @@
                                     on the screen, value, length and caret
         ["text", ID, START, END]    a range of its text (END -1: to the end)
         ["listen", EVENT...]        reports those events from then on, each as a
-            line {"event", "detail1"} with the source's "role", "name", "label",
-            "description" and "value" as they are when the event is read
+            line {"event", "detail1"} with the source's "role", and its "value"
+            (a progress bar) or "name", "label" and "description", as they are
+            when the event is read
 
 A client of the accessibility bus must keep answering it, or the program's keys
 wait (they pass through the registry first): so this child process runs a main
@@ -91,13 +92,16 @@ def read(acc) -> dict:
 
 
 def on_event(event) -> None:
+    # As few questions as may be: the program answers between slices of a run.
     try:
         source = event.source
-        role = source.getRoleName()
-        value = source.queryValue().currentValue if role == "progress bar" else None
-        say({"event": event.type, "detail1": event.detail1, "role": role, "name": source.name,
-             "label": label_of(source) if role == "label" else "",
-             "description": source.description, "value": value})
+        info = {"event": event.type, "detail1": event.detail1, "role": source.getRoleName()}
+        if info["role"] == "progress bar":
+            info["value"] = source.queryValue().currentValue
+        else:
+            info.update(name=source.name, description=source.description,
+                        label=label_of(source) if info["role"] == "label" else "")
+        say(info)
     except Exception:  # the element went before its event was read
         pass
 
