@@ -1,21 +1,27 @@
 #include "commands/frm_about.h"
 
+#include <QAccessibleWidget>
 #include <QFont>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
+
+#include <mutex>
 
 #include "commands/help_viewer.h"
 #include "commands/open_document.h"
@@ -52,6 +58,71 @@ QTextCharFormat PlainFormat() {
     f.setForeground(QColor(0, 0, 0));
     return f;
 }
+
+// The link picture ("Visit Us"): besides the click, Tab reaches it (after the
+// text), Enter or Space opens the page, a frame shows that it has the focus,
+// and a screen reader finds a link with a press action.
+class LinkPicture : public QLabel {
+    Q_OBJECT
+
+  public:
+    explicit LinkPicture(QWidget* parent) : QLabel(parent) {
+        setFocusPolicy(Qt::TabFocus);
+        static std::once_flag linkRole;
+        std::call_once(linkRole, [] { QAccessible::installFactory(&LinkPicture::Accessible); });
+    }
+
+  signals:
+    void Activated();
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const int key = event->key();
+        if (event->modifiers() == Qt::NoModifier &&
+            (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space))
+            emit Activated();
+        else
+            QLabel::keyPressEvent(event);
+    }
+
+    void paintEvent(QPaintEvent* event) override {
+        QLabel::paintEvent(event);
+        if (!hasFocus()) return;
+        QPainter painter(this);
+        QStyleOptionFocusRect frame;
+        frame.initFrom(this);
+        frame.rect = pixmap().isNull()
+                         ? rect()
+                         : QRect(QPoint(0, 0), pixmap().deviceIndependentSize().toSize());
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
+    }
+
+  private:
+    class Interface : public QAccessibleWidget {
+      public:
+        explicit Interface(QWidget* w) : QAccessibleWidget(w, QAccessible::Link) {}
+        QString text(QAccessible::Text t) const override {
+            if (t == QAccessible::Name) return widget()->toolTip();
+            return QAccessibleWidget::text(t);
+        }
+        QStringList actionNames() const override {
+            return QAccessibleWidget::actionNames() << pressAction();
+        }
+        void doAction(const QString& name) override {
+            if (name != pressAction()) return QAccessibleWidget::doAction(name);
+            // Not inside the screen reader's call, which would wait on the browser.
+            QMetaObject::invokeMethod(
+                static_cast<LinkPicture*>(widget()),
+                [w = widget()] { emit static_cast<LinkPicture*>(w)->Activated(); },
+                Qt::QueuedConnection);
+        }
+    };
+
+    static QAccessibleInterface* Accessible(const QString& name, QObject* object) {
+        if (name != QLatin1String("kaldrome::LinkPicture")) return nullptr;
+        return new Interface(static_cast<QWidget*>(object));
+    }
+};
 
 }  // namespace
 
@@ -120,7 +191,10 @@ FrmAbout::FrmAbout(QWidget* parent)
     imgKaldrome->setScaledContents(false);
     imgKaldrome->setPixmap(QPixmap::fromImage(ProgramIconImage()));
 
-    imgDireccion = new QLabel(this);
+    auto* link = new LinkPicture(this);
+    connect(link, &LinkPicture::Activated, this, &FrmAbout::imgDireccion_Click);
+    imgDireccion = link;
+    setTabOrder(rtfAbout, link);
     imgDireccion->setObjectName(QStringLiteral("imgDireccion"));
     imgDireccion->setGeometry(Twips(720, 1920, 1860, 270));
     imgDireccion->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -236,3 +310,5 @@ bool FrmAbout::eventFilter(QObject* watched, QEvent* event) {
 }
 
 }  // namespace kaldrome
+
+#include "frm_about.moc"

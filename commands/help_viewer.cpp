@@ -1,5 +1,6 @@
 #include "commands/help_viewer.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -24,6 +25,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 
 #include "base/outcome.h"
 
@@ -201,6 +203,14 @@ QString ApplicationHelpFile() {
 }
 
 HelpViewer::HelpViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
+    // A screen reader would take a plain widget for a filler: it is a window.
+    static std::once_flag windowRole;
+    std::call_once(windowRole, [] {
+        QAccessible::installFactory([](const QString& name, QObject* o) -> QAccessibleInterface* {
+            if (name != QLatin1String("kaldrome::HelpViewer")) return nullptr;
+            return new QAccessibleWidget(static_cast<QWidget*>(o), QAccessible::Window);
+        });
+    });
     setObjectName(QStringLiteral("HelpViewer"));
     setWindowTitle(DefaultTitle());
     // The viewer runs on its own: it must not keep the program alive after the

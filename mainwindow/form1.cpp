@@ -38,6 +38,10 @@ using Utilities::SelectAllText;
 
 // The digit label while a run has no result yet.
 const QString DigitsPending = QStringLiteral("Number of digits.....");
+// The result box's tool tip during a run.
+const QString AltToPause = QStringLiteral("Alt to Pause");
+// What a screen reader calls the result box.
+const QString ResultBoxName = QStringLiteral("Result");
 
 QString GroupedTarget(int32_t target, const NumberSeparators& separators) {
     return QString::fromStdString(FormatGrouped(target, separators)) + "!=";
@@ -97,6 +101,7 @@ void Form1::Form_Load() {
     DisableResultMenus(*this);
     ui_.picPercentBar->hide();
     ui_.rtfResp->setToolTip(QString());
+    ui_.rtfResp->setAccessibleName(ResultBoxName);
     // The caller shows the window.
 }
 
@@ -198,7 +203,13 @@ void Form1::ComputeFactorial() {
     ui_.cmdStop->setFocus();
     ui_.rtfResp->Clear();  // before the run sequence empties the text it shows
     DisableResultMenus(*this);
-    ui_.rtfResp->setToolTip("Alt to Pause");
+    ui_.rtfResp->setToolTip(AltToPause);
+    // A screen reader hears "Alt to Pause" only while it holds: the tool tip
+    // stays after a stopped run.
+    ui_.rtfResp->setAccessibleDescription(AltToPause);
+    ui_.rtfResp->setAccessibleName(ResultBoxName);
+    Announce(QString());
+    estimateWaiting_ = estimateDue_ = false;
     SetResultPointer(true);
     ui_.lblDigitos->setText(DigitsPending);
 
@@ -206,6 +217,10 @@ void Form1::ComputeFactorial() {
     // runs out or its result fails its check, and showing a result can run out
     // of memory too.
     const Outcome<RunOutcome> outcome = run_.Run(*this);
+    ui_.rtfResp->setAccessibleDescription(QString());
+    // The labels keep the run's last clocks, the last estimate included.
+    estimateDue_ = true;
+    ShowWaitingEstimate();
     if (!outcome.Ok()) {
         if (run_.RanOutOfMemory()) {
             ShowOutOfMemory();
@@ -221,6 +236,7 @@ void Form1::ComputeFactorial() {
         } else if (outcome.Value() == RunOutcome::Completed) {
             ShowResult();
         } else if (!Quitting()) {
+            Announce(ui_.lblNumero->text().chopped(1) + QStringLiteral(" stopped."));
             SelectAllText(ui_.txtN);
         }
     } catch (const std::bad_alloc&) {
@@ -258,6 +274,10 @@ void Form1::ShowResult() {
     EnableResultMenus(*this);
     ui_.rtfResp->setToolTip(QString());
     ui_.lblDigitos->setText(QString::fromStdString(DigitCountLine(rs.DigitCount, separators_)));
+    const QString target = ui_.lblNumero->text().chopped(1);  // "1,234!"
+    ui_.rtfResp->setAccessibleName(QStringLiteral("Digits of ") + target);
+    // Said as the focus comes back to the number box, or at once when it is there.
+    Announce(target + QStringLiteral(" is ready. ") + ui_.lblDigitos->text());
     SelectAllText(ui_.txtN);
     bell_.Ring();
     SetResultPointer(false);
@@ -279,14 +299,35 @@ void Form1::ShowPercentBar() {
     ui_.picPercentBar->show();
 }
 
+void Form1::Announce(const QString& text) {
+    // Read out with the box when it gets the focus, and at once when it has it.
+    ui_.txtN->setAccessibleDescription(text);
+}
+
 void Form1::ShowElapsedClock(int32_t h, int32_t m, int32_t s) {
     ui_.Label2->show();
     ui_.lblTime->setText(ClockText(h, m, s, separators_));
+    // A new second: the estimate waiting now shows, or else the next one.
+    estimateDue_ = true;
+    ShowWaitingEstimate();
 }
 
 void Form1::ShowEstimateClock(int32_t h, int32_t m, int32_t s) {
+    // Early in a large run the estimate changes hundreds of times a second:
+    // more than anyone can read, and a screen reader hears every change.
+    waitingEstimate_[0] = h;
+    waitingEstimate_[1] = m;
+    waitingEstimate_[2] = s;
+    estimateWaiting_ = true;
+    ShowWaitingEstimate();
+}
+
+void Form1::ShowWaitingEstimate() {
+    if (!estimateWaiting_ || !estimateDue_) return;
+    estimateWaiting_ = estimateDue_ = false;
     ui_.Label3->show();
-    ui_.lblEstimado->setText(ClockText(h, m, s, separators_));
+    ui_.lblEstimado->setText(
+        ClockText(waitingEstimate_[0], waitingEstimate_[1], waitingEstimate_[2], separators_));
 }
 
 void Form1::DrawPercentBar(float p) {

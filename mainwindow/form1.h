@@ -156,6 +156,9 @@ class Form1 : public QMainWindow, private RunView {
     void ShowFailedResult(const std::string& message);
     void ShowOutOfMemory();
     void SetResultPointer(bool busy);
+    // What a screen reader says when the focus comes back to the number box.
+    void Announce(const QString& text);
+    void ShowWaitingEstimate();
 
     // What a run shows while it goes (RunView).
     void ShowPercentBar() override;
@@ -185,6 +188,11 @@ class Form1 : public QMainWindow, private RunView {
     bool printerFromSetup_ = false;  // Print keeps the printer Print Setup chose
     QPointer<QWidget> frmAbout_;
     QPointer<QWidget> focusBeforeMenus_;  // where the focus was when the menu bar took it
+    // The estimate shows at most once per second of the elapsed clock: the
+    // newest one waits here until the clock's next second (or the run's end).
+    int32_t waitingEstimate_[3] = {0, 0, 0};
+    bool estimateWaiting_ = false;
+    bool estimateDue_ = false;
     QMetaObject::Connection focusWatch_;
 };
 

@@ -13,6 +13,7 @@
 #include <QStyleOption>
 
 #include "commands/common_dialog.h"
+#include "mainwindow/accessible.h"
 #include "mainwindow/form1.h"
 #include "mainwindow/number_box.h"
 #include "mainwindow/percent_bar.h"
@@ -88,6 +89,7 @@ class MenuBarStyle : public QProxyStyle {
 
 void Form1::CreateControls() {
     setFont(WindowFont());
+    InstallAccessibleViews();  // before any control is asked for its interface
     auto* client = new QWidget(this);
     client->setObjectName("client");
     client->setFixedSize(ClientWidth, ClientHeight);
@@ -139,6 +141,11 @@ void Form1::CreateControls() {
     ui_.lblEstimado->setFont(CaptionFont(true));
     ui_.lblEstimado->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     ui_.lblEstimado->setToolTip("Hours: Minutes: Seconds");
+    // For screen readers: the question names the number box, and each clock
+    // is labelled by its caption. None of the captions has an access key.
+    ui_.Label1->setBuddy(ui_.txtN);
+    ui_.Label2->setBuddy(ui_.lblTime);
+    ui_.Label3->setBuddy(ui_.lblEstimado);
 
     ui_.rtfResp = new ResultView(client);
     ui_.rtfResp->setObjectName("rtfResp");
@@ -151,6 +158,8 @@ void Form1::CreateControls() {
     ui_.rtfResp->setFont(ResultFont());
     // Its menu is the window's pop-up menu, opened on the right button.
     ui_.rtfResp->setContextMenuPolicy(Qt::PreventContextMenu);
+    connect(ui_.rtfResp, &ResultView::PopUpMenuRequested, this,
+            [this](const QPoint& at) { ui_.mnuPopUpMenu->exec(at); });
     resultPointer_ = ui_.rtfResp->viewport()->cursor().shape();
 
     ui_.picPercentBar = new PercentBar(client);
@@ -163,6 +172,7 @@ void Form1::CreateControls() {
     ui_.picPercentBar->setAutoFillBackground(true);
     // A picture box takes the focus like any control but the labels and the line.
     ui_.picPercentBar->setFocusPolicy(Qt::StrongFocus);
+    ui_.picPercentBar->setAccessibleName("Percent");
 
     // From (0, 0) to (7440, 0): along the top edge, past the right one.
     ui_.Line1 = new QFrame(client);

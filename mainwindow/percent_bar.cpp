@@ -1,13 +1,16 @@
 #include "mainwindow/percent_bar.h"
 
+#include <QAccessible>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <algorithm>
 #include <cmath>
 
 #include "engine/progress.h"
+#include "mainwindow/accessible.h"
 
 namespace kaldrome {
 
@@ -27,6 +30,7 @@ const QColor Background(255, 255, 0);
 PercentBar::PercentBar(QWidget* parent) : QWidget(parent) {
     // The image covers the whole widget; nothing behind it needs painting.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    InstallAccessibleViews();
 }
 
 QSize PercentBar::DeviceSize(qreal dpr) const {
@@ -60,6 +64,16 @@ void PercentBar::Draw(float p) {
     text_ = std::move(text);
     Render();
     update();
+    // A screen reader hears the percent in whole steps: one event per 0.01 %
+    // drawn would only pile up behind it.
+    const int whole =
+        std::isfinite(p) ? static_cast<int>(std::floor(std::clamp(p, 0.0f, 100.0f))) : -1;
+    if (whole != announced_) {
+        announced_ = whole;
+        ++announcements_;
+        QAccessibleValueChangeEvent changed(this, double(p));
+        QAccessible::updateAccessibility(&changed);
+    }
 }
 
 void PercentBar::Render() {

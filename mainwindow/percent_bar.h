@@ -26,6 +26,12 @@ class PercentBar : public QWidget {
     // the covered part inverted. Re-renders only when the image would differ.
     void Draw(float p);
 
+    // The text of the last Draw ("" before the first). A screen reader hears
+    // of a new percent when the image changes into a new whole percent; how
+    // many times it did.
+    QString Text() const { return QString::fromStdString(text_); }
+    int Announcements() const { return announcements_; }
+
     // The last image rendered (widget size times the device pixel ratio; the
     // image carries that ratio). Null before the first Draw.
     const QImage& Image() const { return image_; }
@@ -61,6 +67,8 @@ class PercentBar : public QWidget {
     float percent_ = 0;
     std::string text_;
     int barPixels_ = -1;
+    int announced_ = -1;  // the whole percent a screen reader last heard of
+    int announcements_ = 0;
     qreal dpr_ = 1;
     QSize size_;        // widget size of the image
     QSize deviceSize_;  // its size in device pixels

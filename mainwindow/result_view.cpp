@@ -1,14 +1,18 @@
 #include "mainwindow/result_view.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "base/check.h"
+#include "mainwindow/accessible.h"
 
 namespace kaldrome {
 
@@ -26,7 +30,9 @@ ResultView::ResultView(QWidget* parent) : QAbstractScrollArea(parent) {
     // A text box's pointer, as over any box of text.
     viewport()->setCursor(Qt::IBeamCursor);
     verticalScrollBar()->setSingleStep(1);  // the vertical bar counts lines
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { CaretMoved(); });
     UpdateScrollBars();
+    InstallAccessibleViews();
 }
 
 void ResultView::SetText(std::string_view text) {
@@ -67,6 +73,23 @@ void ResultView::Clear() {
     viewport()->update();
 }
 
+std::int64_t ResultView::LineStart(std::int64_t i) const {
+    KALDROME_ASSERT(i >= 0 && i < LineCount());
+    return lineStarts_[static_cast<std::size_t>(i)];
+}
+
+std::int64_t ResultView::LineEnd(std::int64_t i) const {
+    KALDROME_ASSERT(i >= 0 && i < LineCount());
+    return i + 1 < LineCount() ? LineStart(i + 1) : Length();
+}
+
+std::int64_t ResultView::LineOf(std::int64_t offset) const {
+    const auto after =
+        std::upper_bound(lineStarts_.begin(), lineStarts_.end(),
+                         static_cast<std::uint64_t>(std::max<std::int64_t>(0, offset)));
+    return std::max<std::int64_t>(0, (after - lineStarts_.begin()) - 1);
+}
+
 std::string_view ResultView::Line(std::int64_t i) const {
     KALDROME_ASSERT(i >= 0 && i < LineCount());
     const auto k = static_cast<std::size_t>(i);
@@ -87,6 +110,57 @@ std::int64_t ResultView::FirstVisibleLine() const {
 
 int ResultView::WholeLinesInView() const {
     return std::max(1, (viewport()->height() - 2 * Margin) / LineHeight());
+}
+
+void ResultView::ScrollToLine(std::int64_t i) {
+    verticalScrollBar()->setValue(static_cast<int>(std::clamp<std::int64_t>(i, 0, INT32_MAX)));
+}
+
+std::int64_t ResultView::CaretOffset() const {
+    return LineCount() == 0 ? 0 : LineStart(std::min(FirstVisibleLine(), LineCount() - 1));
+}
+
+QRect ResultView::CharacterRect(std::int64_t offset) const {
+    if (offset < 0 || offset >= Length()) return {};
+    const std::int64_t line = LineOf(offset);
+    const std::string_view text = Line(line);
+    const auto column = static_cast<std::size_t>(offset - LineStart(line));
+    const QFontMetrics metrics = fontMetrics();
+    // The line end has no width of its own.
+    const int left = metrics.horizontalAdvance(Latin1(text.substr(0, column)));
+    const int width =
+        column < text.size() ? metrics.horizontalAdvance(QLatin1Char(text[column])) : 0;
+    const int top = Margin + static_cast<int>(line - FirstVisibleLine()) * LineHeight();
+    return QRect(Margin - horizontalScrollBar()->value() + left, top, width, LineHeight());
+}
+
+std::int64_t ResultView::OffsetAt(const QPoint& point) const {
+    if (LineCount() == 0 || point.y() < Margin) return -1;
+    const std::int64_t line = FirstVisibleLine() + (point.y() - Margin) / LineHeight();
+    if (line >= LineCount()) return -1;
+    const std::string_view text = Line(line);
+    const QFontMetrics metrics = fontMetrics();
+    int x = Margin - horizontalScrollBar()->value();
+    for (std::size_t column = 0; column < text.size(); ++column) {
+        const int next = x + metrics.horizontalAdvance(QLatin1Char(text[column]));
+        if (point.x() >= x && point.x() < next)
+            return LineStart(line) + static_cast<std::int64_t>(column);
+        x = next;
+    }
+    return -1;
+}
+
+void ResultView::RequestPopUpMenu() {
+    const QPoint below(Margin, Margin + LineHeight());
+    emit PopUpMenuRequested(viewport()->mapToGlobal(below));
+}
+
+void ResultView::CaretMoved() {
+    // The screen reader reads the line the caret lands on; the frame follows it.
+    if (hasFocus()) viewport()->update();
+    if (!QAccessible::isActive()) return;
+    QAccessibleTextCursorEvent moved(this, static_cast<int>(CaretOffset()));
+    QAccessible::updateAccessibility(&moved);
 }
 
 void ResultView::UpdateScrollBars() {
@@ -112,7 +186,6 @@ void ResultView::UpdateScrollBars() {
 void ResultView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     painter.setFont(font());
-    painter.setPen(palette().color(QPalette::Text));
     const int height = LineHeight();
     const int ascent = fontMetrics().ascent();
     const std::int64_t first = FirstVisibleLine();
@@ -120,6 +193,16 @@ void ResultView::paintEvent(QPaintEvent* event) {
     // Only the lines whose band meets the area to repaint.
     const std::int64_t from = first + std::max(0, (area.top() - Margin) / height);
     const std::int64_t to = std::min(LineCount(), first + (area.bottom() - Margin) / height + 1);
+    if (hasFocus()) {
+        // Where the keyboard is: a frame round the caret's line, across the
+        // box, under the digits.
+        QStyleOptionFocusRect frame;
+        frame.initFrom(this);
+        frame.rect = QRect(1, Margin - 1, viewport()->width() - 2, height + 2);
+        frame.backgroundColor = palette().color(QPalette::Base);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
+    }
+    painter.setPen(palette().color(QPalette::Text));
     const int x = Margin - horizontalScrollBar()->value();
     for (std::int64_t i = from; i < to; ++i) {
         const int top = Margin + static_cast<int>(i - first) * height;
@@ -128,6 +211,16 @@ void ResultView::paintEvent(QPaintEvent* event) {
     paintedFirst_ = from;
     paintedEnd_ = std::max(from, to);
     ++paints_;
+}
+
+void ResultView::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void ResultView::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
 }
 
 void ResultView::resizeEvent(QResizeEvent* event) {
@@ -142,7 +235,13 @@ void ResultView::changeEvent(QEvent* event) {
 
 void ResultView::keyPressEvent(QKeyEvent* event) {
     // Home and End go to the top and the bottom, with Ctrl or without; the
-    // arrow and page keys scroll as in any scroll area.
+    // arrow and page keys scroll as in any scroll area. The Menu key and
+    // Shift+F10 open the pop-up menu that the right button opens.
+    if (event->key() == Qt::Key_Menu ||
+        (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+        RequestPopUpMenu();
+        return;
+    }
     switch (event->key()) {
         case Qt::Key_Home:
             verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);

@@ -22,6 +22,7 @@ import argparse
 import datetime
 import os
 import random
+import re
 import shutil
 import signal
 import sys
@@ -34,8 +35,7 @@ sys.path.insert(0, HERE)
 
 import oracle  # noqa: E402
 import xdriver  # noqa: E402
-from run_e2e import (EXIT_BUTTON, PERCENT_BAR, RESULT_BOX, STOP_BUTTON, YELLOW,  # noqa: E402
-                     describe_difference, run_timeout)
+from run_e2e import describe_difference, progress, run_timeout  # noqa: E402
 from xdriver import DriverError, poll  # noqa: E402
 
 LIVENESS_S = 20.0      # a window that does not answer a ping for this long is hung
@@ -43,19 +43,13 @@ SMALL_MAX = 20000      # runs up to this N are awaited (about 1.5 s in the sanit
 LONG_MIN = 400000      # runs from this N are stopped: they take minutes there
 RUN_STEPS_MAX = 12     # steps inside one long run before it is stopped
 
-# Client-area rectangles (96-dpi pixels) beyond those the scenarios share.
-NUMBER_BOX = (361, 4, 81, 25)
-QUESTION = (10, 8, 337, 25)
-NUMBER_LABEL = (10, 32, 142, 20)
-DIGITS_LABEL = (9, 232, 238, 20)
-CLOCKS = (0, 286, 479, 52)  # both clocks and the percent bar
-# Spots where a click does nothing: on the question, between the clocks, beside the digits.
-BLANK_SPOTS = [(20, 20), (330, 20), (200, 300), (160, 40), (255, 245)]
-ABOUT_CONTINUE = (304, 112)  # points in the About window
-ABOUT_LINK = (110, 137)
+# Spots where a click does nothing: the question's left, middle and right, and the clocks.
+BLANK_SPOTS = [("question", (0.05, 0.5)), ("question", (0.5, 0.5)), ("question", (0.95, 0.5)),
+               ("elapsed", (0.5, 0.5)), ("estimate", (0.5, 0.5))]
 HELP_CAPTION = "Kaldrome Help"
 MESSAGE_CAPTION = "Kaldrome"
 SENTINEL = "monkey sentinel"
+DIGITS_PENDING = "Number of digits....."
 
 # Menus: items by access key, in menu order; the result commands need a result.
 MENUS = {
@@ -207,27 +201,20 @@ class Monkey:
         self.focus_main()
         self.p.key(*keys)
 
-    def click(self, x: float, y: float, button: int = 1, window: str | None = None,
-              scale: float | None = None) -> None:
-        """Clicks a client-area point (or a point of `window`), then parks the
-        pointer off the window so that no tool tip covers what is read."""
+    def click(self, what, button: int = 1, at: tuple[float, float] = (0.5, 0.5)) -> None:
+        """Clicks a control (or an element found in the tree) at a point given as
+        fractions of its size, then parks the pointer off the window."""
         # Two clicks on one spot inside the double-click time would be one double click.
         time.sleep(max(0.0, self.last_click + 0.6 - time.monotonic()))
-        if window is None:
+        if isinstance(what, str):
             self.focus_main()
             self.raise_main()
-            window = self.p.window
-            x, y = self.p.client_point(x, y)
-        else:
-            x, y = round(x * scale), round(y * scale)
-        self.server.tool("xdotool", "mousemove", "--window", window, str(x), str(y),
-                         "click", str(button), "mousemove", "0", "0")
+        self.p.click(what, button, at, park=True)
         self.last_click = time.monotonic()
 
-    def inside(self, rect, margin: int = 6, right_margin: int = 6) -> tuple[int, int]:
-        x, y, w, h = rect
-        return (self.rng.randint(x + margin, x + w - right_margin),
-                self.rng.randint(y + margin, y + h - margin))
+    def inside(self, right: float = 0.95) -> tuple[float, float]:
+        """A random point well inside a control, short of `right` of its width."""
+        return self.rng.uniform(0.05, right), self.rng.uniform(0.15, 0.85)
 
     def visible(self) -> set[str]:
         out = self.server.tool("xdotool", "search", "--onlyvisible", "--pid",
@@ -246,58 +233,37 @@ class Monkey:
         if self.model.help_open:
             self.server.tool("xdotool", "windowraise", self.p.window)
 
-    def grab(self) -> xdriver.Picture:
-        self.raise_main()
-        return self.p.grab()
-
-    def grab_region(self, rect) -> bytes:
-        picture = self.grab()
-        x, y = self.p.client_point(rect[0], rect[1])
-        x2, y2 = self.p.client_point(rect[0] + rect[2], rect[1] + rect[3])
-        return picture.region(x, y, x2 - x, y2 - y)
-
-    def read_labels(self) -> tuple[xdriver.Picture, list[str]]:
-        """The window's picture, and the number and digit labels read from it."""
-        picture = self.grab()
-        fields = []
-        for (x, y, w, h), chars in ((NUMBER_LABEL, "0123456789,!="),
-                                    (DIGITS_LABEL, "0123456789,.:Numberofdigts ")):
-            left, top = self.p.client_point(x, y)
-            right, bottom = self.p.client_point(x + w, y + h)
-            fields.append((left, top, right - left, bottom - top, chars))
-        return picture, xdriver.read_text(picture, fields)
-
     def check_labels(self, n: int, finished: bool) -> None:
+        """The number and digit labels, the percent bar and a line of the result, as
+        a screen reader finds them."""
         number = f"{n:,}!="
-        digits = f"Number of digits: {oracle.digit_count(n):,}" if finished else None
-        for attempt in range(2):
-            picture, (shown_number, shown_digits) = self.read_labels()
-            if shown_number == number and digits in (None, shown_digits):
-                break
-            time.sleep(1.0)  # a repaint still on its way gets one more chance
-        else:
-            self.fail(f"the labels read {shown_number!r} and {shown_digits!r}; expected "
-                      f"{number!r} and {digits or 'Number of digits.....'!r}")
-        x, y = self.p.client_point(*PERCENT_BAR[:2])
-        x2, y2 = self.p.client_point(PERCENT_BAR[0] + PERCENT_BAR[2], PERCENT_BAR[1] + PERCENT_BAR[3])
-        bar = picture.count_color(x, y, x2 - x, y2 - y, YELLOW) > (x2 - x) * (y2 - y) // 4
-        if bar == finished:
-            self.fail("the percent bar is " + ("still shown after the run finished" if bar
+        digits = f"Number of digits: {oracle.digit_count(n):,}" if finished else DIGITS_PENDING
+        shown = (self.p.read("number label")["name"], self.p.read("digit label")["name"])
+        if shown != (number, digits):
+            self.fail(f"the labels read {shown}; expected {(number, digits)}")
+        if finished:
+            # A line from the middle of the result, from the result box's text.
+            k = (len(oracle.factorial_groups(n)) - 1) // 10
+            line = self.p.tree.text(self.p.control("result box"), 47 * k, 47 * k + 47)
+            if line != oracle.display_line(n, k):
+                self.fail(f"line {k} of the result box reads {line!r}")
+        if self.p.showing("percent bar") == finished:
+            self.fail("the percent bar is " + ("still shown after the run finished" if finished
                                                else "not shown during the run"))
 
     def run_advances(self, timeout: float) -> bool:
-        """True once the clocks or the percent bar change within `timeout`."""
-        before = self.grab_region(CLOCKS)
+        """True once the clocks or the percent change within `timeout`."""
+        before = progress(self.p)
         try:
-            poll(lambda: self.grab_region(CLOCKS) != before, timeout, 0.3, "the run to advance")
+            poll(lambda: progress(self.p) != before, timeout, 0.3, "the run to advance")
             return True
         except DriverError:
             return False
 
     def run_stands_still(self, seconds: float = 1.3) -> bool:
-        before = self.grab_region(CLOCKS)
+        before = progress(self.p)
         time.sleep(seconds)
-        return self.grab_region(CLOCKS) == before
+        return progress(self.p) == before
 
     # ------------------------------------------------------------ the number box
 
@@ -474,7 +440,7 @@ class Monkey:
         self.click_result_box()  # the box's whole text selected: a paste replaces it
         self.p.set_clipboard_sentinel(text)
         before = self.visible()
-        self.click(NUMBER_BOX[0] + NUMBER_BOX[2] // 2, NUMBER_BOX[1] + NUMBER_BOX[3] // 2, button=3)
+        self.click("number box", button=3)
         self.wait_windows(lambda v: v - before, "the number box's menu to open")
         self.p.key("p")
         self.wait_windows(lambda v: v <= before, "the number box's menu to close")
@@ -540,16 +506,15 @@ class Monkey:
     def close_menu(self) -> None:
         self.wait_windows(lambda v: v <= self.menu_base, "the menu to close")
 
-    def beside_menus(self) -> tuple[int, int]:
+    def beside_menus(self) -> tuple[str, tuple[float, float]]:
         """A blank spot of the main window that no open menu covers."""
         menus = [self.p.geometry(w) for w in self.visible() - self.menu_base]
-        origin = self.p.geometry()
-        for spot in self.rng.sample(BLANK_SPOTS, len(BLANK_SPOTS)):
-            x, y = self.p.client_point(*spot)
-            x, y = x + origin.x, y + origin.y
+        for what, (fx, fy) in self.rng.sample(BLANK_SPOTS, len(BLANK_SPOTS)):
+            x, y, w, h = self.p.read(what)["extents"]
+            x, y = x + w * fx, y + h * fy
             if not any(g.x - 4 <= x < g.x + g.width + 4 and g.y - 4 <= y < g.y + g.height + 4
                        for g in menus):
-                return spot
+                return what, (fx, fy)
         self.fail("the open menu covers every blank spot of the window")
 
     def first_enabled(self) -> str | None:
@@ -602,12 +567,13 @@ class Monkey:
 
     def act_menu_click_away(self) -> None:
         self.log(f"click beside the open {self.model.menu} menu")
-        self.click(*self.beside_menus())
+        what, at = self.beside_menus()
+        self.click(what, at=at)
         self.close_menu()
         self.model.menu = None
 
     def click_result_box(self) -> None:
-        self.click(*self.inside(RESULT_BOX, right_margin=25))  # clear of the scroll bar
+        self.click("result box", at=self.inside(0.9))  # clear of the scroll bar
         m = self.model
         m.focus, m.selected = "txtN", True
 
@@ -617,21 +583,20 @@ class Monkey:
 
     def act_right_click_result(self) -> None:
         self.log("right click in the result box")
-        self.open_menu("popup", lambda: self.click(*self.inside(RESULT_BOX, right_margin=25),
-                                                   button=3))
+        self.open_menu("popup", lambda: self.click("result box", 3, self.inside(0.9)))
 
     def act_middle_click_result(self) -> None:
         self.log("middle click in the result box")
-        self.click(*self.inside(RESULT_BOX, right_margin=25), button=2)
+        self.click("result box", 2, self.inside(0.9))
 
     def act_click_number_box(self) -> None:
         self.log("click at the end of the number box")
-        self.click(NUMBER_BOX[0] + NUMBER_BOX[2] - 4, NUMBER_BOX[1] + NUMBER_BOX[3] // 2)
+        self.click("number box", at=(0.95, 0.5))
         self.model.focus, self.model.selected = "txtN", False
 
     def act_click_nothing(self) -> None:
         self.log("click on the question")
-        self.click(*self.inside(QUESTION))
+        self.click("question", at=self.inside())
 
     def act_tab(self) -> None:
         keys = [self.rng.choice(["Tab", "shift+Tab"]) for _ in range(self.rng.randint(1, 3))]
@@ -647,7 +612,7 @@ class Monkey:
             self.keys("alt+s")
             time.sleep(0.3)  # an access key clicks its button a moment later
         else:
-            self.click(STOP_BUTTON[0] + 40, STOP_BUTTON[1] + 16)
+            self.click("Stop")
         if m.running is not None:
             self.stopped(how)
         else:
@@ -688,7 +653,7 @@ class Monkey:
         if how == "Alt+X":
             self.keys("alt+x")
         elif how == "click on Exit":
-            self.click(EXIT_BUTTON[0] + 40, EXIT_BUTTON[1] + 16)
+            self.click("Exit")
         else:
             self.server.tool(sys.executable, os.path.join(HERE, "xhelper.py"), "close",
                              self.p.window)
@@ -773,19 +738,27 @@ class Monkey:
         press()
         about = self.p.wait_for_window(xdriver.ABOUT_CAPTION, 15)
         self.p.focus(about)
-        scale = self.p.geometry().width / xdriver.CLIENT_W_DIP
+        window = re.escape(xdriver.ABOUT_CAPTION)
         if m.running is not None and self.rng.random() < 0.3:
             self.log("  the run holds while About is open")
             if not self.run_stands_still():
                 self.fail("the run went on while the About window was open")
         if self.rng.random() < 0.3:
-            self.log("  click on the link picture")
-            self.web_link(lambda: self.click(*ABOUT_LINK, window=about, scale=scale))
+            # Continue has the focus: past the text, Tab reaches the link.
+            how = self.rng.choice(["click", "Tab, Tab and Enter", "Tab, Tab and Space"])
+            self.log(f"  the link picture: {how}")
+            link = self.p.tree.find("link", "Visit Us", window)
+            press = {"click": lambda: self.click(link),
+                     "Tab, Tab and Enter": lambda: self.p.key("Tab", "Tab", "Return"),
+                     "Tab, Tab and Space": lambda: self.p.key("Tab", "Tab", "space")}[how]
+            self.web_link(press)
             self.p.focus(about)
+            if how != "click":
+                self.p.key("shift+Tab", "shift+Tab")  # back to Continue
         how = self.rng.choice(["Return", "space", "Escape", "alt+c", "close box", "click"])
         self.log(f"  close the About window: {how}")
         if how == "click":
-            self.click(*ABOUT_CONTINUE, window=about, scale=scale)
+            self.click(self.p.tree.find("push button", "Continue", window))
             self.p.wait_window_gone(about, xdriver.ABOUT_CAPTION, 15)
             self.p.focus()
             self.model.active = "main"
@@ -916,7 +889,7 @@ def main(argv=None) -> int:
     if args.steps is None and args.seconds is None:
         args.seconds = 60
     args.binary = os.path.abspath(args.binary)
-    missing = xdriver.missing_tools(dict(xdriver.REQUIRED_TOOLS, tesseract="tesseract-ocr"))
+    missing = xdriver.missing_tools()
     if missing or not os.access(args.binary, os.X_OK):
         print("monkey: missing " + ", ".join(missing or [args.binary]), file=sys.stderr)
         print("0 passed, 1 failed")

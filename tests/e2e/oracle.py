@@ -29,6 +29,12 @@ def factorial_groups(n: int) -> list[str]:
     return groups
 
 
+def display_line(n: int, k: int) -> str:
+    """Line k (from 0) of the result box for n!: five groups, then CR LF when full."""
+    groups = factorial_groups(n)[5 * k:5 * k + 5]
+    return "".join("  " + g for g in groups) + (CRLF if len(groups) == 5 else "")
+
+
 def digit_count(n: int) -> int:
     return len(str(math.factorial(n)))
 

@@ -18,6 +18,7 @@ import argparse
 import contextlib
 import functools
 import itertools
+import math
 import os
 import select
 import shutil
@@ -39,13 +40,6 @@ SERVER: xdriver.XServer | None = None
 BINARY = ""
 ARTIFACTS = ""
 RESULT: "SummaryResult | None" = None
-
-# Client-area geometry of the controls, in 96-dpi pixels (twips / 15).
-RESULT_BOX = (19, 56, 441, 169)
-STOP_BUTTON = (270, 232, 81, 33)
-EXIT_BUTTON = (358, 232, 81, 33)
-PERCENT_BAR = (8, 312, 465, 25)
-YELLOW = (255, 255, 0)
 
 # A run long enough to be caught in the middle, on any machine this runs on.
 LONG_N = 999999
@@ -180,13 +174,6 @@ class KaldromeCase(unittest.TestCase):
         poll(settled, timeout, 0.05, "the bells to fall silent")
         return state["count"]
 
-    def percent_bar_visible(self, program: xdriver.Program | None = None) -> bool:
-        program = program or self.program
-        picture = program.grab()
-        x, y = program.client_point(PERCENT_BAR[0], PERCENT_BAR[1])
-        x2, y2 = program.client_point(PERCENT_BAR[0] + PERCENT_BAR[2], PERCENT_BAR[1] + PERCENT_BAR[3])
-        return picture.count_color(x, y, x2 - x, y2 - y, YELLOW) > (x2 - x) * (y2 - y) // 4
-
     def save_through_dialog(self, path: str, confirm: str | None = None,
                             cancel: bool = False) -> None:
         """Ctrl+F, then the path typed into the save dialog; answers a replace question."""
@@ -216,7 +203,7 @@ class KaldromeCase(unittest.TestCase):
         """Starts a run of LONG_N and waits until its percent bar shows."""
         program = program or self.program
         program.enter_number(str(LONG_N))
-        poll(lambda: self.percent_bar_visible(program), 15, 0.2,
+        poll(lambda: program.showing("percent bar"), 15, 0.2,
              f"the percent bar of the run of {LONG_N}")
 
 
@@ -247,7 +234,7 @@ class CopyScenarios(KaldromeCase):
         for tabs, control in ((0, "number box"), (1, "Exit"), (2, "Stop"), (3, "result box")):
             with self.case(focus=control):
                 p.focus()
-                p.click(RESULT_BOX[0] + 200, RESULT_BOX[1] + 80)  # back to the number box
+                p.click("result box")  # back to the number box
                 if tabs:
                     p.key(*["Tab"] * tabs)
                 self.assert_document(33, self.copy(focus=False))
@@ -436,7 +423,7 @@ class KeyScenarios(KaldromeCase):
             with self.case(control=control):
                 p.focus()
                 # A left click in the result box gives the number box the focus again.
-                p.click(RESULT_BOX[0] + 200, RESULT_BOX[1] + 80)
+                p.click("result box")
                 p.key(*["Tab"] * tabs)
                 before = self.bells.value()
                 for k in ("q", "minus", "period"):
@@ -449,7 +436,7 @@ class KeyScenarios(KaldromeCase):
                 self.assertTrue(p.alive(), f"a letter on {control} must not end the program")
         # The number box still works: after the click its text is selected,
         # so the digits typed replace it.
-        p.click(RESULT_BOX[0] + 200, RESULT_BOX[1] + 80)
+        p.click("result box")
         self.run_to_completion(31)
         self.assert_document(31, self.copy())
 
@@ -551,16 +538,17 @@ class RunControlScenarios(KaldromeCase):
 
     def menu_bar_picture(self) -> bytes:
         """The menu bar as it looks now: a lit title means its keyboard mode."""
-        picture = self.program.grab()
-        _, top = self.program.client_point(0, 0)
-        return picture.region(0, 0, picture.width, top)
+        p = self.program
+        x, y, width, height = p.read(p.tree.find("menu bar"))["extents"]
+        window = p.geometry()
+        return p.grab().region(x - window.x, y - window.y, width, height)
 
     @scenario
     def test_stop_then_a_new_run_completes(self):
         # How Stop is pressed; whether the program runs where a screen reader
         # listens (its accessibility bridge delivers key events late).
         rows = [("access key", lambda p: p.key("alt+s"), False),
-                ("mouse click", lambda p: p.click(STOP_BUTTON[0] + 40, STOP_BUTTON[1] + 16), False),
+                ("mouse click", lambda p: p.click("Stop"), False),
                 ("access key, its key events back to back", alt_s(0), False),
                 ("access key, 60 ms between its key events", alt_s(0.06), False),
                 ("access key, back to back, a screen reader listening", alt_s(0), True)]
@@ -579,7 +567,7 @@ class RunControlScenarios(KaldromeCase):
                 self.assert_no_bell_for(before, 2.0, "a stopped run must not finish")
                 self.assertTrue(self.menu_bar_picture() == unlit,
                                 "the menu bar lit up: Alt+S was taken for Alt alone")
-                self.assertTrue(self.percent_bar_visible(), "the stopped run keeps its percent bar")
+                self.assertTrue(p.showing("percent bar"), "the stopped run keeps its percent bar")
                 copied = self.copy(wait=2)
                 self.assertNotIn(b"!=", copied, "a stopped run has no document to copy")
                 # The number box has the focus with its text selected: a new run replaces it.
@@ -588,7 +576,7 @@ class RunControlScenarios(KaldromeCase):
                 self.run_to_completion(20)
                 self.assertEqual(self.bells.value(), after_stop + 1)
                 self.assert_document(20, self.copy())
-                self.assertFalse(self.percent_bar_visible(), "a finished run hides its percent bar")
+                self.assertFalse(p.showing("percent bar"), "a finished run hides its percent bar")
 
     @scenario
     def test_closing_during_a_run_ends_the_program_at_once(self):
@@ -596,7 +584,7 @@ class RunControlScenarios(KaldromeCase):
             ("close box", lambda p: SERVER.tool(sys.executable, os.path.join(HERE, "xhelper.py"),
                                                 "close", p.window)),
             ("Exit access key", lambda p: p.key("alt+x")),
-            ("Exit click", lambda p: p.click(EXIT_BUTTON[0] + 40, EXIT_BUTTON[1] + 16)),
+            ("Exit click", lambda p: p.click("Exit")),
         ]
         for label, close in rows:
             with self.case(close=label):
@@ -608,6 +596,12 @@ class RunControlScenarios(KaldromeCase):
                 took = time.monotonic() - started
                 self.assertEqual(status, 0, f"exit status; stderr: {p.stderr_text()[-500:]}")
                 self.assertLess(took, 5.0, "the program must end at once, without a question")
+
+
+def progress(p: xdriver.Program) -> tuple:
+    """The clocks and the percent of a run, as a screen reader reads them."""
+    return (p.read("elapsed")["name"], p.read("estimate")["name"],
+            p.read("percent bar")["value"])
 
 
 class MenuScenarios(KaldromeCase):
@@ -624,9 +618,13 @@ class MenuScenarios(KaldromeCase):
     def test_copy_through_the_menus(self):
         # How the menu is opened; the item is then chosen by its access key C.
         rows = [
-            ("pop-up menu over the result box",
-             lambda p: p.click(RESULT_BOX[0] + 200, RESULT_BOX[1] + 80, button=3)),
+            ("pop-up menu over the result box", lambda p: p.click("result box", button=3)),
             ("Edit menu", lambda p: p.key("alt+e")),
+            # A click there gives the number box the focus; the third Tab reaches the box.
+            ("Menu key on the result box",
+             lambda p: (p.click("result box"), p.key("Tab", "Tab", "Tab", "Menu"))),
+            ("Shift+F10 on the result box",
+             lambda p: (p.click("result box"), p.key("Tab", "Tab", "Tab", "shift+F10"))),
         ]
         p = self.program
         self.run_to_completion(64)
@@ -647,7 +645,7 @@ class MenuScenarios(KaldromeCase):
         self.start_long_run()
         p.set_clipboard_sentinel("sentinel")
         before = self.visible_windows()
-        p.click(RESULT_BOX[0] + 200, RESULT_BOX[1] + 80, button=3)
+        p.click("result box", button=3)
         self.wait_for_popup(before)
         # Copy is disabled during a run: its access key does nothing.
         p.key("c")
@@ -667,7 +665,7 @@ class MenuScenarios(KaldromeCase):
             with self.case(button=button):
                 p.focus()
                 before = self.visible_windows()
-                p.click(RESULT_BOX[0] + 200, RESULT_BOX[1] + 80, button=button)
+                p.click("result box", button=button)
                 if button == 3:
                     self.wait_for_popup(before)
                     p.key("Escape")
@@ -711,26 +709,104 @@ class MenuScenarios(KaldromeCase):
         p = self.program
         self.start_long_run()
         about = self.open_about()
-        # While it is open the run stands still: the elapsed clock does not move.
-        held = p.grab().rgb
-        self.assertTrue(self.window_unchanged_for(held, 2.5),
-                        "the run went on while the About window was open")
+        # While it is open the run stands still: neither clock nor percent moves.
+        held = progress(p)
+        deadline = time.monotonic() + 2.5
+        while time.monotonic() < deadline:
+            self.assertEqual(progress(p), held, "the run went on while the About window was open")
+            time.sleep(0.3)
         p.key("Return")
         p.wait_window_gone(about, xdriver.ABOUT_CAPTION, 10)
         p.focus()
-        # Then it goes on: the window changes again (clock, percent bar).
-        resumed = p.grab().rgb
-        poll(lambda: p.grab().rgb != resumed, 10, 0.3, "the run to go on after About closed")
-        self.assertTrue(self.percent_bar_visible(), "the run is still in progress")
+        # Then it goes on.
+        poll(lambda: progress(p) != held, 10, 0.3, "the run to go on after About closed")
+        self.assertTrue(p.showing("percent bar"), "the run is still in progress")
         p.key("alt+s")
 
-    def window_unchanged_for(self, picture: bytes, seconds: float) -> bool:
-        deadline = time.monotonic() + seconds
-        while time.monotonic() < deadline:
-            if self.program.grab().rgb != picture:
-                return False
-            time.sleep(0.3)
-        return True
+
+class ScreenReaderScenarios(KaldromeCase):
+    """What a screen reader finds and hears, read through the accessibility tree."""
+
+    @scenario
+    def test_the_result_is_read_and_the_end_of_a_run_is_heard(self):
+        p = self.program
+        tree = p.tree
+        tree.ask("listen", "object:state-changed:focused", "object:text-caret-moved",
+                 "object:property-change:accessible-description")
+        # The number box is found by its name, the question, and the result by the
+        # result box's Text interface.
+        for n in (30, 3000):
+            with self.case(n=n):
+                mark = len(tree.events)
+                p.click("result box")  # the number box, its text selected
+                self.run_to_completion(n)
+                said = f"{n:,}! is ready. Number of digits: {oracle.digit_count(n):,}"
+
+                def heard():
+                    events = tree.events_since(mark)
+                    told = [i for i, e in enumerate(events) if e["role"] == "text"
+                            and e["event"].endswith("description") and e["description"] == said]
+                    return told and any(e["event"].endswith("focused") and e["detail1"] == 1
+                                        and e.get("name") == xdriver.QUESTION
+                                        for e in events[told[0]:])
+                poll(heard, 10, 0.1, f'"{said}" with the focus back on the number box')
+                self.assertEqual(p.read("number box")["description"], said)
+                box = p.control("result box")
+                self.assertEqual(p.read(box)["name"], f"Digits of {n:,}!")
+                digits = "".join(tree.text(box).split()).lstrip("0")
+                self.assertEqual(digits, str(math.factorial(n)))
+        # A range of the text on its own, and the caret following the keys: three
+        # Tabs from the number box reach the result box, each Down a line further.
+        self.assertEqual(tree.text(box, 47 * 100, 47 * 101), oracle.display_line(3000, 100))
+        mark = len(tree.events)
+        p.key("Tab", "Tab", "Tab", "Down", "Down")
+        poll(lambda: p.read(box)["caret"] == 2 * 47, 5, 0.1, "the caret on the third line")
+        moved = [e["detail1"] for e in tree.events_since(mark) if e["event"].endswith("caret-moved")]
+        self.assertEqual(moved, [47, 94])
+        self.assertIn("focused", p.read(box)["states"])
+
+    @scenario
+    def test_a_long_run_is_heard_without_flooding(self):
+        # Five seconds of a long run, or the whole run where it is shorter: the
+        # percent rises, each clock changes at most once a second, and the end is
+        # told on the number box.
+        p = self.program
+        tree = p.tree
+        tree.ask("listen", "object:property-change:accessible-name",
+                 "object:property-change:accessible-value",
+                 "object:property-change:accessible-description")
+        mark = len(tree.events)
+        before = self.bells.value()
+        started = time.monotonic()
+        p.enter_number(str(LONG_N))
+        try:
+            self.bells.wait_for(before + 1, 5)
+            said = f"{LONG_N:,}! is ready."
+        except DriverError:
+            self.assertEqual(p.read("result box")["description"], "Alt to Pause")
+            # Clicked: a fast Alt+S can start the menu bar's keyboard mode while the
+            # screen reader's bus is busy, which holds the run.
+            p.click("Stop")
+            said = f"{LONG_N:,}! stopped."
+        seconds = time.monotonic() - started
+        poll(lambda: any(e["event"].endswith("description") and e["role"] == "text"
+                         and e["description"].startswith(said)
+                         for e in tree.events_since(mark)), 10, 0.1, f'"{said}"')
+        events = tree.events_since(mark)
+        values = [e["value"] for e in events if e["event"].endswith("accessible-value")]
+        # (Read as each event is handled, later than it was sent: rising or level.)
+        self.assertGreaterEqual(len(set(values)), 2, "the percent bar's value was heard to change")
+        self.assertEqual(values, sorted(values), "the percent only rises")
+        self.assertTrue(0 < values[0] and values[-1] <= 100, values)
+        for caption in ("Elapsed time:", "Estimated time:"):
+            with self.case(clock=caption):
+                changes = [e["name"] for e in events if e["event"].endswith("accessible-name")
+                           and e.get("label") == caption]
+                # One a second, the first at the start, and the estimate once more at the end.
+                self.assertLessEqual(len(changes), math.ceil(seconds) + 2,
+                                     f"{len(changes)} changes in {seconds:.1f} s: {changes}")
+        # The tool tip stays after a stop; what is read out does not.
+        self.assertEqual(p.read("result box")["description"], "")
 
 
 class NoPrinterScenarios(KaldromeCase):

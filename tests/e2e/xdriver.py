@@ -2,9 +2,12 @@
 
 Keyboard and mouse go through xdotool (XTEST), the clipboard is read with
 xclip, pictures come from ImageMagick's import, bells are counted through
-XKB (xhelper.py). There is no window manager, so the driver gives windows
-the input focus itself. Every wait is a bounded poll; every process started
-here is recorded and ended by cleanup(), which also runs at exit and on
+XKB (xhelper.py). What the window shows, and where its controls are, is read
+through the accessibility tree, as a screen reader reads it (atspi_helper.py):
+every X server gets a D-Bus session of its own (dbus-run-session), with the
+accessibility bus inside it. There is no window manager, so the driver gives
+windows the input focus itself. Every wait is a bounded poll; every process
+started here is recorded and ended by cleanup(), which also runs at exit and on
 SIGTERM/SIGINT, and each child is told by the kernel to die with the driver.
 """
 
@@ -12,7 +15,9 @@ from __future__ import annotations
 
 import atexit
 import ctypes
+import json
 import os
+import queue
 import re
 import resource
 import select
@@ -31,9 +36,25 @@ MAIN_CAPTION = "Factorial of a number with all its digits. Orvane Software."
 SAVE_CAPTION = "Specify File Name to Create"
 ABOUT_CAPTION = "About Kaldrome"
 
-# The main window's client area is 7185 x 5115 twips: 479 x 341 pixels at 96 dpi.
-CLIENT_W_DIP = 7185 / 15
-CLIENT_H_DIP = 5115 / 15
+QUESTION = "The factorial of what number do you want to find?"
+
+# How a screen reader finds the main window's controls: role, name and the
+# caption that labels it (regular expressions but the caption).
+CONTROLS = {
+    "number box": ("text", re.escape(QUESTION), None),
+    "question": ("label", re.escape(QUESTION), None),
+    "result box": ("text", "Result|Digits of .*", None),
+    "Stop": ("push button", "Stop", None),
+    "Exit": ("push button", "Exit", None),
+    "number label": ("label", ".*!=", None),
+    "digit label": ("label", "Number of digits.*", None),
+    "elapsed": ("label", ".*", "Elapsed time:"),
+    "estimate": ("label", ".*", "Estimated time:"),
+    "percent bar": ("progress bar", ".*", None),
+}
+
+# pyatspi (python3-pyatspi) is installed for the distribution's own interpreter.
+ATSPI_PYTHON = "/usr/bin/python3" if os.access("/usr/bin/python3", os.X_OK) else "python3"
 
 REQUIRED_TOOLS = {
     "Xvfb": "xvfb",
@@ -42,6 +63,7 @@ REQUIRED_TOOLS = {
     "xwininfo": "x11-utils",
     "import": "imagemagick",
     "timeout": "coreutils",
+    "dbus-run-session": "dbus-daemon",
 }
 
 
@@ -50,7 +72,11 @@ class DriverError(AssertionError):
 
 
 def missing_tools(tools=REQUIRED_TOOLS) -> list[str]:
-    return [f"{tool} (package {pkg})" for tool, pkg in tools.items() if shutil.which(tool) is None]
+    missing = [f"{tool} (package {pkg})" for tool, pkg in tools.items()
+               if shutil.which(tool) is None]
+    if subprocess.run([ATSPI_PYTHON, "-c", "import pyatspi"], capture_output=True).returncode:
+        missing.append("pyatspi (package python3-pyatspi)")
+    return missing
 
 
 # ---------------------------------------------------------------- processes
@@ -167,6 +193,8 @@ class XServer:
         self.with_bells = bells
         self.proc: subprocess.Popen | None = None
         self.display = ""
+        self.bus = ""
+        self.bus_proc: subprocess.Popen | None = None
         self.bells: BellCounter | None = None
 
     def start(self, timeout: float = 15.0) -> None:
@@ -196,12 +224,32 @@ class XServer:
         finally:
             os.close(read_fd)
         self.display = ":" + data.decode().strip()
+        self.start_bus()
         if self.with_bells:
             self.bells = BellCounter(self)
 
+    def start_bus(self) -> None:
+        """The display's own D-Bus session, as a desktop session has one: the
+        accessibility bus starts inside it, and no program on the display
+        starts a session bus of its own (and writes it into HOME)."""
+        log = open(os.path.join(self.workdir, f"dbus-{self.display[1:]}.log"), "ab")
+        try:
+            self.bus_proc = spawn(["dbus-run-session", "--", "sh", "-c",
+                                   'echo "$DBUS_SESSION_BUS_ADDRESS"; exec sleep infinity'],
+                                  env=self.env(), stdout=subprocess.PIPE, stderr=log,
+                                  stdin=subprocess.DEVNULL)
+        finally:
+            log.close()
+        self.bus = self.bus_proc.stdout.readline().decode().strip()
+        if not self.bus:
+            raise DriverError("dbus-run-session named no bus")
+
     def env(self) -> dict:
-        return {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": self.display,
-                "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8", "HOME": self.workdir}
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": self.display,
+               "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8", "HOME": self.workdir}
+        if self.bus:
+            env["DBUS_SESSION_BUS_ADDRESS"] = self.bus
+        return env
 
     def tool(self, *args, timeout: float = 10.0, check: bool = True,
              input_bytes: bytes | None = None) -> str:
@@ -221,6 +269,8 @@ class XServer:
     def stop(self) -> None:
         if self.bells:
             self.bells.stop()
+        if self.bus_proc:
+            stop_process(self.bus_proc)
         if self.proc:
             stop_process(self.proc)
 
@@ -304,6 +354,66 @@ class Pinger:
         stop_process(self.proc)
 
 
+# ---------------------------------------------------------------- the tree
+
+class Tree:
+    """The program's windows as a screen reader finds them: atspi_helper.py,
+    asked over a pipe; the events it was told to report gather in `events`."""
+
+    def __init__(self, server: XServer, pid: int):
+        self.events: list[dict] = []
+        self._lock = threading.Lock()
+        self._replies: queue.Queue = queue.Queue()
+        self.proc = spawn([ATSPI_PYTHON, os.path.join(HERE, "atspi_helper.py"), str(pid)],
+                          env=server.env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE)
+        threading.Thread(target=self._read, daemon=True).start()
+        self.ask("ready")
+
+    def _read(self):
+        for line in self.proc.stdout:
+            message = json.loads(line)
+            if "event" in message:
+                with self._lock:
+                    self.events.append(message)
+            else:
+                self._replies.put(message)
+        self._replies.put({"error": "the accessibility helper ended: "
+                                    + self.proc.stderr.read().decode(errors="replace")[-2000:]})
+
+    def ask(self, *request, timeout: float = 30.0):
+        """One request (see atspi_helper.py); "ready" only waits for the helper's start."""
+        if request != ("ready",):
+            self.proc.stdin.write((json.dumps(request) + "\n").encode())
+            self.proc.stdin.flush()
+        try:
+            message = self._replies.get(timeout=timeout)
+        except queue.Empty:
+            raise DriverError(f"the accessibility helper did not answer {request} "
+                              f"within {timeout} s") from None
+        if "error" in message:
+            raise DriverError(f"{request}: {message['error']}")
+        return message["reply"]
+
+    def find(self, role: str, name: str = ".*", window: str = re.escape(MAIN_CAPTION),
+             label: str | None = None, timeout: float = 15.0) -> int:
+        return poll(lambda: self.ask("find", role, name, window, label), timeout, 0.2,
+                    f"a {role} named {name!r} in the tree")
+
+    def read(self, element: int) -> dict:
+        return self.ask("read", element)
+
+    def text(self, element: int, start: int = 0, end: int = -1) -> str:
+        return self.ask("text", element, start, end)
+
+    def events_since(self, mark: int) -> list[dict]:
+        with self._lock:
+            return self.events[mark:]
+
+    def stop(self):
+        stop_process(self.proc)
+
+
 # ---------------------------------------------------------------- the program
 
 @dataclass
@@ -330,6 +440,8 @@ class Program:
         self.workdir = workdir
         self.proc: subprocess.Popen | None = None
         self.window = ""
+        self._tree: Tree | None = None
+        self._found: dict[str, int] = {}
         self._sentinels: list[subprocess.Popen] = []
         self._stderr_path = os.path.join(workdir, "kaldrome.stderr")
 
@@ -344,6 +456,7 @@ class Program:
         """Starts the program without waiting for its window."""
         env = self.server.env()
         env["QT_QPA_PLATFORM"] = "xcb"
+        env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
         runtime = tempfile.mkdtemp(prefix="xdg-", dir=self.workdir)
         os.chmod(runtime, 0o700)
         env["XDG_RUNTIME_DIR"] = runtime
@@ -359,6 +472,8 @@ class Program:
             err.close()
 
     def stop(self) -> None:
+        if self._tree:
+            self._tree.stop()
         for proc in self._sentinels:
             stop_process(proc)
         self._sentinels.clear()
@@ -416,13 +531,28 @@ class Program:
         return Geometry(int(values["X"]), int(values["Y"]), int(values["WIDTH"]),
                         int(values["HEIGHT"]))
 
-    def client_point(self, x_dip: float, y_dip: float) -> tuple[int, int]:
-        """Window-relative pixel of a point given in the client area's 96-dpi pixels
-        (below the menu bar), whatever scale the toolkit chose."""
-        g = self.geometry()
-        scale = g.width / CLIENT_W_DIP
-        menu_bar = g.height - CLIENT_H_DIP * scale
-        return round(x_dip * scale), round(menu_bar + y_dip * scale)
+    # -- the tree
+
+    @property
+    def tree(self) -> Tree:
+        if self._tree is None:
+            self._check_alive()
+            self._tree = Tree(self.server, self.proc.pid)
+        return self._tree
+
+    def control(self, what: str) -> int:
+        """A control of the main window (CONTROLS), found once."""
+        if what not in self._found:
+            role, name, label = CONTROLS[what]
+            self._found[what] = self.tree.find(role, name, label=label)
+        return self._found[what]
+
+    def read(self, what: str | int) -> dict:
+        """What a screen reader knows of a control (or of an element found in the tree)."""
+        return self.tree.read(self.control(what) if isinstance(what, str) else what)
+
+    def showing(self, what: str) -> bool:
+        return "showing" in self.read(what)["states"]
 
     # -- input
 
@@ -436,12 +566,15 @@ class Program:
         self._check_alive()
         self.server.tool("xdotool", "key", "--delay", str(delay), *keys)
 
-    def click(self, x_dip: float, y_dip: float, button: int = 1) -> None:
-        """Moves the pointer to a client-area point of the main window and clicks."""
+    def click(self, what: str | int, button: int = 1, at: tuple[float, float] = (0.5, 0.5),
+              park: bool = False) -> None:
+        """Clicks a control (or an element found in the tree) at a point given as
+        fractions of its width and height; park moves the pointer away after."""
         self._check_alive()
-        x, y = self.client_point(x_dip, y_dip)
-        self.server.tool("xdotool", "mousemove", "--window", self.window, str(x), str(y),
-                         "click", str(button))
+        x, y, w, h = self.read(what)["extents"]
+        self.server.tool("xdotool", "mousemove", str(round(x + w * at[0])),
+                         str(round(y + h * at[1])), "click", str(button),
+                         *(["mousemove", "0", "0"] if park else []))
 
     def enter_number(self, text: str) -> None:
         """Types N into the focused number box and presses Enter."""
@@ -491,46 +624,3 @@ class Program:
 class Picture:
     def __init__(self, width: int, height: int, rgb: bytes):
         self.width, self.height, self.rgb = width, height, rgb
-
-    def pixel(self, x: int, y: int) -> tuple[int, int, int]:
-        i = (y * self.width + x) * 3
-        return self.rgb[i], self.rgb[i + 1], self.rgb[i + 2]
-
-    def region(self, x: int, y: int, w: int, h: int) -> bytes:
-        rows = []
-        for row in range(y, y + h):
-            i = (row * self.width + x) * 3
-            rows.append(self.rgb[i:i + w * 3])
-        return b"".join(rows)
-
-    def count_color(self, x: int, y: int, w: int, h: int, color: tuple[int, int, int]) -> int:
-        data = self.region(x, y, w, h)
-        target = bytes(color)
-        return sum(1 for i in range(0, len(data), 3) if data[i:i + 3] == target)
-
-
-def read_text(picture: Picture, fields) -> list[str]:
-    """Text read by tesseract from rectangles of a picture, one line each: fields
-    are (x, y, width, height, characters the text may hold). The rectangles are
-    read in parallel, each enlarged and framed, which suits short label lines."""
-    readers = []
-    for x, y, w, h, chars in fields:
-        png = run(["timeout", "-k", "2", "20", "convert", "-size",
-                   f"{picture.width}x{picture.height}", "-depth", "8", "rgb:-",
-                   "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-resize", "300%", "-colorspace",
-                   "Gray", "-bordercolor", "white", "-border", "20", "png:-"],
-                  timeout=25, input_bytes=picture.rgb).stdout
-        proc = subprocess.Popen(["timeout", "-k", "2", "30", "tesseract", "-", "-", "--psm", "7",
-                                 "-c", f"tessedit_char_whitelist={chars}"],
-                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                stderr=subprocess.DEVNULL,
-                                env=dict(os.environ, OMP_THREAD_LIMIT="1"))
-        proc.stdin.write(png)  # a few kilobytes: the pipe takes it without waiting
-        proc.stdin.close()
-        readers.append(proc)
-    lines = []
-    for proc in readers:
-        out = proc.stdout.read()
-        proc.wait()
-        lines.append(" ".join(out.decode(errors="replace").split()))
-    return lines

@@ -3,6 +3,7 @@
 // the pop-up menu; the icon's pixels; the number box's length limit however
 // text arrives. The whole layout is checked again at 200 % scaling in a child
 // run of this program.
+#include <QAccessible>
 #include <QAction>
 #include <QClipboard>
 #include <QFontInfo>
@@ -60,50 +61,60 @@ class Form1LayoutTest : public QObject {
         QTest::addColumn<double>("pointSize");
         QTest::addColumn<bool>("underline");
         QTest::addColumn<bool>("shown");
+        QTest::addColumn<QString>("heardAs");     // its name to a screen reader
+        QTest::addColumn<QString>("labelledBy");  // the caption tied to it
 
         const QString none;
         // name, kind, left/top/width/height in pixels (twips / 15), caption, tip,
         // font size (all "MS Sans Serif" bold), underlined, shown at start.
-        QTest::newRow("txtN number box") << "txtN"
-                                         << "QLineEdit" << QRect(362, 4, 81, 25) << none
-                                         << "0 - 999,999 and press ENTER" << 12.0 << false << true;
+        QTest::newRow("txtN number box")
+            << "txtN"
+            << "QLineEdit" << QRect(362, 4, 81, 25) << none << "0 - 999,999 and press ENTER" << 12.0
+            << false << true << "The factorial of what number do you want to find?"
+            << "Label1";
         QTest::newRow("cmdExit button") << "cmdExit"
                                         << "QPushButton" << QRect(358, 232, 81, 33) << "E&xit"
-                                        << "Alt + X" << 12.0 << false << true;
+                                        << "Alt + X" << 12.0 << false << true << "Exit" << none;
         QTest::newRow("Label1 question")
             << "Label1"
             << "QLabel" << QRect(10, 8, 337, 25)
-            << "The factorial of what number do you want to find?" << none << 9.75 << false << true;
-        QTest::newRow("lblNumero number label")
-            << "lblNumero"
-            << "QLabel" << QRect(10, 32, 142, 20) << none << none << 12.0 << false << true;
-        QTest::newRow("lblDigitos digit label")
-            << "lblDigitos"
-            << "QLabel" << QRect(9, 232, 238, 20) << none << none << 12.0 << false << true;
+            << "The factorial of what number do you want to find?" << none << 9.75 << false << true
+            << "The factorial of what number do you want to find?" << none;
+        QTest::newRow("lblNumero number label") << "lblNumero"
+                                                << "QLabel" << QRect(10, 32, 142, 20) << none
+                                                << none << 12.0 << false << true << none << none;
+        QTest::newRow("lblDigitos digit label") << "lblDigitos"
+                                                << "QLabel" << QRect(9, 232, 238, 20) << none
+                                                << none << 12.0 << false << true << none << none;
         QTest::newRow("cmdStop button") << "cmdStop"
                                         << "QPushButton" << QRect(270, 232, 81, 33) << "&Stop"
-                                        << "Alt + S" << 12.0 << false << true;
+                                        << "Alt + S" << 12.0 << false << true << "Stop" << none;
         QTest::newRow("Label2 elapsed caption hidden")
             << "Label2"
             << "QLabel" << QRect(16, 272, 97, 17) << "Elapsed time:" << none << 9.75 << false
-            << false;
+            << false << "Elapsed time:" << none;
         QTest::newRow("Label3 estimate caption hidden")
             << "Label3"
             << "QLabel" << QRect(326, 272, 113, 17) << "Estimated time:" << none << 9.75 << false
-            << false;
-        QTest::newRow("lblTime elapsed value") << "lblTime"
-                                               << "QLabel" << QRect(16, 288, 97, 17) << none
-                                               << "Hours: Minutes: Seconds" << 9.75 << true << true;
+            << false << "Estimated time:" << none;
+        QTest::newRow("lblTime elapsed value")
+            << "lblTime"
+            << "QLabel" << QRect(16, 288, 97, 17) << none << "Hours: Minutes: Seconds" << 9.75
+            << true << true << "Elapsed time:"
+            << "Label2";
         QTest::newRow("lblEstimado estimate value")
             << "lblEstimado"
             << "QLabel" << QRect(326, 288, 113, 17) << none << "Hours: Minutes: Seconds" << 9.75
-            << true << true;
-        QTest::newRow("rtfResp result box") << "rtfResp"
-                                            << "kaldrome::ResultView" << QRect(19, 56, 441, 169)
-                                            << none << none << -1.0 << false << true;
-        QTest::newRow("picPercentBar hidden") << "picPercentBar"
-                                              << "kaldrome::PercentBar" << QRect(8, 312, 465, 25)
-                                              << none << none << -1.0 << false << false;
+            << true << true << "Estimated time:"
+            << "Label3";
+        QTest::newRow("rtfResp result box")
+            << "rtfResp"
+            << "kaldrome::ResultView" << QRect(19, 56, 441, 169) << none << none << -1.0 << false
+            << true << "Result" << none;
+        QTest::newRow("picPercentBar hidden")
+            << "picPercentBar"
+            << "kaldrome::PercentBar" << QRect(8, 312, 465, 25) << none << none << -1.0 << false
+            << false << "Percent" << none;
     }
 
     void controls() {
@@ -115,6 +126,8 @@ class Form1LayoutTest : public QObject {
         QFETCH(double, pointSize);
         QFETCH(bool, underline);
         QFETCH(bool, shown);
+        QFETCH(QString, heardAs);
+        QFETCH(QString, labelledBy);
 
         auto* widget = w_->findChild<QWidget*>(name);
         QVERIFY2(widget, qPrintable(name));
@@ -128,6 +141,12 @@ class Form1LayoutTest : public QObject {
         if (auto* button = qobject_cast<QPushButton*>(widget)) QCOMPARE(button->text(), text);
         if (auto* box = qobject_cast<QLineEdit*>(widget)) QCOMPARE(box->text(), text);
         if (auto* box = qobject_cast<kaldrome::ResultView*>(widget)) QCOMPARE(box->LineCount(), 0);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        QCOMPARE(accessible->text(QAccessible::Name), heardAs);
+        QStringList labels;
+        for (const auto& [label, relation] : accessible->relations(QAccessible::Label))
+            labels << label->object()->objectName();
+        QCOMPARE(labels.join(","), labelledBy);
         if (pointSize > 0) {
             const QFont font = widget->font();
             QCOMPARE(font.family(), QString("MS Sans Serif"));
@@ -257,6 +276,7 @@ class Form1LayoutTest : public QObject {
         QVERIFY(line->height() <= 2);
         QVERIFY(line->isVisible());
         QCOMPARE(line->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(QAccessible::queryAccessibleInterface(line)->role(), QAccessible::Separator);
         // The common dialog is an object of the window, not a widget on it.
         auto* dialog = w_->findChild<kaldrome::CommonDialog*>("dlgDialogo");
         QVERIFY(dialog);

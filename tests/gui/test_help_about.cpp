@@ -1,6 +1,7 @@
 // Help viewer, web link and About window: what the user sees and what reaches
 // the desktop, with and without the help file, and while a run is going on.
 #include <QAbstractTextDocumentLayout>
+#include <QAccessible>
 #include <QBuffer>
 #include <QDesktopServices>
 #include <QDir>
@@ -241,6 +242,10 @@ void HelpAboutTest::viewerOpensAtContents() {
     QVERIFY2(v->LoadError().isEmpty(), qPrintable(v->LoadError()));
     QVERIFY(!v->isModal() && QApplication::activeModalWidget() == nullptr);
     QCOMPARE(v->windowTitle(), title);
+    // A screen reader meets a window named by its title, not a filler.
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(v);
+    QCOMPARE(window->role(), QAccessible::Window);
+    QCOMPARE(window->text(QAccessible::Name), title);
     QCOMPARE(v->Browser()->source().fragment(), QStringLiteral("contents"));
     QVERIFY(AnchorTop(v->Browser(), "contents") >= 0);
     QTRY_COMPARE(v->Browser()->verticalScrollBar()->value(),
@@ -684,6 +689,11 @@ void HelpAboutTest::webCommands_data() {
     QTest::newRow("pop-up item") << "popup" << 1;
     QTest::newRow("About link picture, left click") << "picture" << 1;
     QTest::newRow("About link picture, right click") << "picture-right" << 0;
+    // Tab reaches the picture after the text.
+    QTest::newRow("About link picture, Enter") << "picture-Enter" << 1;
+    QTest::newRow("About link picture, Space") << "picture-Space" << 1;
+    QTest::newRow("About link picture, Alt+Enter does nothing") << "picture-Alt+Enter" << 0;
+    QTest::newRow("About link picture, a screen reader's press") << "picture-press" << 1;
 }
 
 void HelpAboutTest::webCommands() {
@@ -699,6 +709,18 @@ void HelpAboutTest::webCommands() {
             QLabel* pic = about->imgDireccion;
             if (how == "picture") QTest::mouseClick(pic, Qt::LeftButton);
             if (how == "picture-right") QTest::mouseClick(pic, Qt::RightButton);
+            for (int tab = 0; tab < 2; ++tab)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            const bool reached = QApplication::focusWidget() == pic;
+            if (how == "picture-Enter") QTest::keyClick(pic, Qt::Key_Return);
+            if (how == "picture-Space") QTest::keyClick(pic, Qt::Key_Space);
+            if (how == "picture-Alt+Enter") QTest::keyClick(pic, Qt::Key_Return, Qt::AltModifier);
+            QAccessibleInterface* link = QAccessible::queryAccessibleInterface(pic);
+            if (how == "picture-press" && link->role() == QAccessible::Link &&
+                link->text(QAccessible::Name) == "Visit Us")
+                link->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            (void)QTest::qWaitFor([&] { return !catcher_.urls.isEmpty(); }, opened ? 2000 : 0);
+            if (!reached) catcher_.urls << QUrl("the focus missed the picture");
             about->cmdContinue->click();
         });
         form.Ui().mnuAbout->trigger();
@@ -743,8 +765,8 @@ void HelpAboutTest::aboutControls() {
     QCOMPARE(w->toolTip(), toolTip);
     if (auto* b = qobject_cast<QPushButton*>(w)) QCOMPARE(b->text(), text);
     if (auto* l = qobject_cast<QLabel*>(w)) QCOMPARE(l->text(), text);
-    // Only Continue and the text box take the focus, in that order.
-    const bool focusable = name == "cmdContinue" || name == "rtfAbout";
+    // Only Continue, the text box and the link picture take the focus, in that order.
+    const bool focusable = name == "cmdContinue" || name == "rtfAbout" || name == "imgDireccion";
     QCOMPARE(w->focusPolicy() != Qt::NoFocus, focusable);
     about.close();
 }

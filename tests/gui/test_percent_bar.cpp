@@ -1,6 +1,7 @@
 // The percent bar's image (colours, text placement, bar width), its render
 // economy (only when the image would change), and the separators taken from
 // the locale.
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLocale>
@@ -190,15 +191,19 @@ void TestPercentBar::rendersOnlyWhenTheImageChanges_data() {
     QTest::addColumn<float>("second");
     QTest::addColumn<bool>("renders");
     QTest::addColumn<bool>("pixelsAtScaleOne");  // the row relies on pixel edges at 100 %
+    QTest::addColumn<bool>("heard");             // a screen reader is told of the second value
 
-    QTest::newRow("same value") << 40.0f << 40.0f << false << false;
-    QTest::newRow("same text and bar") << 40.0f << 40.004f << false << false;
-    QTest::newRow("text changes by a hundredth") << 40.0f << 40.01f << true << false;
+    QTest::newRow("same value") << 40.0f << 40.0f << false << false << false;
+    QTest::newRow("same text and bar") << 40.0f << 40.004f << false << false << false;
+    QTest::newRow("text changes by a hundredth") << 40.0f << 40.01f << true << false << false;
     // Both read 40.11%, but the bar grows from 186 to 187 pixels.
-    QTest::newRow("bar grows a pixel under the same text") << 40.106f << 40.11f << true << true;
-    QTest::newRow("tiny percents share .00%") << 0.0001f << 0.0004f << false << false;
+    QTest::newRow("bar grows a pixel under the same text")
+        << 40.106f << 40.11f << true << true << false;
+    QTest::newRow("tiny percents share .00%") << 0.0001f << 0.0004f << false << false << false;
     QTest::newRow("100 and one step above")
-        << 100.0f << std::nextafter(100.0f, 200.0f) << false << false;
+        << 100.0f << std::nextafter(100.0f, 200.0f) << false << false << false;
+    QTest::newRow("a new whole percent") << 40.99f << 41.0f << true << false << true;
+    QTest::newRow("the last step to 100") << 99.99f << 100.0f << true << false << true;
 }
 
 void TestPercentBar::rendersOnlyWhenTheImageChanges() {
@@ -206,6 +211,7 @@ void TestPercentBar::rendersOnlyWhenTheImageChanges() {
     QFETCH(float, second);
     QFETCH(bool, renders);
     QFETCH(bool, pixelsAtScaleOne);
+    QFETCH(bool, heard);
 
     PercentBar bar;
     bar.resize(BarWidth, BarHeight);
@@ -216,6 +222,15 @@ void TestPercentBar::rendersOnlyWhenTheImageChanges() {
     const QImage before = bar.Image().copy();
     bar.Draw(second);
     QCOMPARE(bar.PaintCount(), renders ? 2 : 1);
+    // A screen reader finds a progress bar whose value and text are the last drawn,
+    // and hears of it in whole percents.
+    QCOMPARE(bar.Announcements(), heard ? 2 : 1);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&bar);
+    QCOMPARE(accessible->role(), QAccessible::ProgressBar);
+    QCOMPARE(accessible->valueInterface()->currentValue().toDouble(), double(second));
+    QCOMPARE(accessible->valueInterface()->maximumValue().toDouble(), 100.0);
+    QCOMPARE(accessible->text(QAccessible::Value),
+             Q(kaldrome::PercentText(second, kaldrome::NumberSeparators{})));
 
     // Whatever was skipped, the image equals a fresh drawing of the second value.
     PercentBar fresh;

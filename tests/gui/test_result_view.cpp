@@ -5,6 +5,7 @@
 //
 // Allocations fail on demand (failing_new.h).
 #include <QAbstractSlider>
+#include <QAccessible>
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
@@ -63,6 +64,10 @@ class ResultViewTest : public QObject {
 
   private:
     std::unique_ptr<kaldrome::ResultView> view_;
+
+    QAccessibleInterface* Accessible() const {
+        return QAccessible::queryAccessibleInterface(view_.get());
+    }
     std::string text_;  // what view_ shows: it keeps no copy
 
     void Show(std::string text) {
@@ -166,6 +171,93 @@ class ResultViewTest : public QObject {
         else
             want = expected.toInt();
         QCOMPARE(view_->FirstVisibleLine(), want);
+        // The caret, for a screen reader, is the start of the first line in sight.
+        const int caret = 11 * want;  // lines of nine characters and CR LF
+        QCOMPARE(Accessible()->textInterface()->cursorPosition(), caret);
+    }
+
+    void textInterface_data() {
+        QTest::addColumn<int>("boundary");
+        QTest::addColumn<QString>("where");  // at, before or after the offset
+        QTest::addColumn<int>("offset");
+        QTest::addColumn<int>("start");  // -1: no piece
+        QTest::addColumn<int>("end");
+        // Three lines: [0, 11) [11, 22) [22, 31), each "  000000k" with CR LF but the last.
+        const int character = QAccessible::CharBoundary, word = QAccessible::WordBoundary,
+                  line = QAccessible::LineBoundary;
+        QTest::newRow("character") << character << "at" << 2 << 2 << 3;
+        QTest::newRow("character past the end") << character << "at" << 31 << -1 << -1;
+        QTest::newRow("word of digits") << word << "at" << 5 << 2 << 9;
+        QTest::newRow("word of blanks") << word << "at" << 0 << 0 << 2;
+        QTest::newRow("a line end joins the blanks after it") << word << "at" << 9 << 9 << 13;
+        QTest::newRow("word after") << word << "after" << 5 << 9 << 13;
+        QTest::newRow("line at its CR") << line << "at" << 20 << 11 << 22;
+        QTest::newRow("line before") << line << "before" << 15 << 0 << 11;
+        QTest::newRow("nothing after the last line") << line << "after" << 25 << -1 << -1;
+        QTest::newRow("last line before the end of the text") << line << "before" << 31 << 22 << 31;
+        QTest::newRow("a paragraph is a line")
+            << int(QAccessible::ParagraphBoundary) << "at" << 25 << 22 << 31;
+        QTest::newRow("whole text") << int(QAccessible::NoBoundary) << "at" << 7 << 0 << 31;
+    }
+
+    void textInterface() {
+        QFETCH(int, boundary);
+        QFETCH(QString, where);
+        QFETCH(int, offset);
+        QFETCH(int, start);
+        QFETCH(int, end);
+        Show(Numbered(3));
+        QAccessibleInterface* box = Accessible();
+        QCOMPARE(box->role(), QAccessible::EditableText);
+        QVERIFY(box->state().readOnly && box->state().multiLine);
+        QAccessibleTextInterface* text = box->textInterface();
+        QCOMPARE(text->characterCount(), 31);
+        QCOMPARE(text->text(13, 20), QString("0000002"));
+        const auto type = QAccessible::TextBoundaryType(boundary);
+        int s = -2, e = -2;
+        const QString piece = where == "at"       ? text->textAtOffset(offset, type, &s, &e)
+                              : where == "before" ? text->textBeforeOffset(offset, type, &s, &e)
+                                                  : text->textAfterOffset(offset, type, &s, &e);
+        QCOMPARE(s, start);
+        QCOMPARE(e, end);
+        const std::string expected =
+            start < 0 ? std::string() : text_.substr(std::size_t(start), std::size_t(end - start));
+        QCOMPARE(piece, QString::fromStdString(expected));
+    }
+
+    void characterPlaces() {
+        // Each character has its own box, and the box's point leads back to it.
+        Show(Numbered(1000));
+        view_->verticalScrollBar()->setValue(40);
+        QAccessibleTextInterface* text = Accessible()->textInterface();
+        for (int offset : {11 * 40, 11 * 40 + 5, 11 * 41 + 8}) {
+            const QRect box = text->characterRect(offset);
+            QVERIFY(box.width() > 0 && box.height() > 0);
+            QCOMPARE(text->offsetAtPoint(box.center()), offset);
+        }
+        QCOMPARE(text->offsetAtPoint(view_->viewport()->mapToGlobal(QPoint(-5, -5))), -1);
+        text->setCursorPosition(11 * 600 + 3);  // a screen reader moves the caret
+        QCOMPARE(view_->FirstVisibleLine(), 600);
+    }
+
+    void focusFrame() {
+        // Tab to the box frames its first line, where the keyboard's caret is.
+        Show(Numbered(1000));
+        view_->clearFocus();
+        QCoreApplication::processEvents();
+        const QImage before = view_->viewport()->grab().toImage();
+        view_->setAttribute(Qt::WA_KeyboardFocusChange);  // as a Tab does
+        view_->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        const QImage after = view_->viewport()->grab().toImage();
+        const int band = (kaldrome::ResultView::Margin + view_->fontMetrics().lineSpacing() + 2) *
+                         after.height() / view_->viewport()->height();
+        int inBand = 0, below = 0;
+        for (int y = 0; y < after.height(); ++y)
+            for (int x = 0; x < after.width(); ++x)
+                (y <= band ? inBand : below) += after.pixel(x, y) != before.pixel(x, y);
+        QVERIFY2(inBand > after.width(), qPrintable(QString::number(inBand)));
+        QCOMPARE(below, 0);
     }
 
     void paintsTheLinesInSight_data() {

@@ -9,6 +9,7 @@
 // goes, and the timers fire there.
 #include <sys/resource.h>
 #include <unistd.h>
+#include <QAccessible>
 #include <QAction>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -24,11 +25,13 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolTip>
 #include <QWindow>
 #include <QtTest>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -106,6 +109,11 @@ class LateKeys : public QObject {
         return true;
     }
 };
+
+// What a screen reader calls a control, or what it reads as its description.
+QString Heard(QWidget* w, QAccessible::Text what = QAccessible::Name) {
+    return QAccessible::queryAccessibleInterface(w)->text(what);
+}
 
 // What the window shows, for "nothing changed" comparisons.
 struct Look {
@@ -502,6 +510,12 @@ class RunControlTest : public QObject {
         QCOMPARE(w_->Ui().lblNumero->text(), numero);
         QCOMPARE(w_->Ui().lblDigitos->text(), digits);
         QCOMPARE(w_->Ui().rtfResp->toolTip(), QString());
+        // For a screen reader: the box says what it holds, and the number box,
+        // which has the focus back, that the result is there.
+        const QString target = numero.chopped(1);
+        QCOMPARE(Heard(w_->Ui().rtfResp), "Digits of " + target);
+        QCOMPARE(Heard(w_->Ui().rtfResp, QAccessible::Description), QString());
+        QCOMPARE(Heard(w_->Ui().txtN, QAccessible::Description), target + " is ready. " + digits);
         QCOMPARE(Pointer(), Qt::IBeamCursor);
         QVERIFY(NumberBoxFocusedAndSelected());
         QVERIFY(ResultCommandsEnabled(true));
@@ -551,7 +565,7 @@ class RunControlTest : public QObject {
         if (how.endsWith("late")) late = std::make_unique<LateKeys>();
         struct During {
             bool running = false, bar = false, barDrawn = false;
-            QString tip, digitos, numero, result;
+            QString tip, digitos, numero, result, heardTip;
             QWidget* focus = nullptr;
             Qt::CursorShape pointer = Qt::ArrowCursor;
             bool commandsDisabled = false;
@@ -562,6 +576,7 @@ class RunControlTest : public QObject {
             during.bar = w_->Ui().picPercentBar->isVisible();
             during.barDrawn = w_->Ui().picPercentBar->PaintCount() > 0;
             during.tip = w_->Ui().rtfResp->toolTip();
+            during.heardTip = Heard(w_->Ui().rtfResp, QAccessible::Description);
             during.digitos = w_->Ui().lblDigitos->text();
             during.numero = w_->Ui().lblNumero->text();
             during.result = Result();
@@ -599,6 +614,7 @@ class RunControlTest : public QObject {
         QVERIFY(during.bar);
         QVERIFY(during.barDrawn);
         QCOMPARE(during.tip, QString("Alt to Pause"));
+        QCOMPARE(during.heardTip, QString("Alt to Pause"));
         QCOMPARE(during.digitos, QString("Number of digits....."));
         QCOMPARE(during.numero, QString("999,999!="));
         QCOMPARE(during.result, QString());
@@ -617,6 +633,9 @@ class RunControlTest : public QObject {
         QCOMPARE(w_->Ui().lblDigitos->text(), QString("Number of digits....."));
         QCOMPARE(w_->Ui().lblNumero->text(), QString("999,999!="));
         QCOMPARE(w_->Ui().rtfResp->toolTip(), QString("Alt to Pause"));
+        // The tip stays; a screen reader is not told to press Alt when nothing runs.
+        QCOMPARE(Heard(w_->Ui().rtfResp, QAccessible::Description), QString());
+        QCOMPARE(Heard(w_->Ui().txtN, QAccessible::Description), QString("999,999! stopped."));
         QCOMPARE(Pointer(), Qt::IBeamCursor);
         QVERIFY(ResultCommandsEnabled(false));
         QVERIFY(NumberBoxFocusedAndSelected());
@@ -680,6 +699,37 @@ class RunControlTest : public QObject {
         QVERIFY2(stopped >= 10, qPrintable(where));
         QVERIFY2(latest < 100, qPrintable(QString("%1 ms, %2").arg(latest).arg(where)));
         QVERIFY2(!back, qPrintable(where));
+    }
+
+    void clocksChangeAtMostOnceASecond() {
+        // Early in a large run the estimate changes hundreds of times a second,
+        // and a screen reader hears every change of a label. A second and a half
+        // of 999,999!, watched at every slice the run hands to the event loop.
+        QHash<QLabel*, QString> shown;
+        QHash<QLabel*, int> changes;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            for (QLabel* clock : {w_->Ui().lblTime, w_->Ui().lblEstimado})
+                if (std::exchange(shown[clock], clock->text()) != clock->text()) ++changes[clock];
+        });
+        watch.start(0);
+        QElapsedTimer running;
+        guitest::After(1500, w_.get(), [this] { w_->Ui().cmdStop->click(); });
+        running.start();
+        Run(LongRun);
+        const double seconds = double(running.elapsed()) / 1000.0;
+        const int limit = int(std::ceil(seconds)) + 2;  // the first, one a second, the last
+        for (QLabel* clock : {w_->Ui().lblTime, w_->Ui().lblEstimado})
+            QVERIFY2(changes[clock] >= 1 && changes[clock] <= limit,
+                     qPrintable(QString("%1: %2 changes in %3 s")
+                                    .arg(clock->objectName())
+                                    .arg(changes[clock])
+                                    .arg(seconds)));
+        // The estimate left standing is the run's last one.
+        const kaldrome::RunState& rs = w_->State();
+        QCOMPARE(w_->Ui().lblEstimado->text(),
+                 QString::fromStdString(kaldrome::FormatClock(rs.EstimatedH, rs.EstimatedM,
+                                                              rs.EstimatedS, w_->Separators())));
     }
 
     void stopWithNoRun() {
@@ -1156,9 +1206,12 @@ class RunControlTest : public QObject {
     }
 
     void mouseButtonsInResultBox_data() {
-        QTest::addColumn<int>("button");
+        QTest::addColumn<int>("button");     // or a key (Qt::Key_...) pressed in the box
         QTest::addColumn<QString>("focus");  // where the focus is, and stays
         QTest::addColumn<bool>("opensPopUp");
+        QTest::newRow("Menu key opens the pop-up menu") << int(Qt::Key_Menu) << "rtfResp" << true;
+        QTest::newRow("Shift+F10 opens it")
+            << (int(Qt::Key_F10) | int(Qt::SHIFT)) << "rtfResp" << true;
         QTest::newRow("right button opens the pop-up menu")
             << int(Qt::RightButton) << "txtN" << true;
         QTest::newRow("right button, Stop focused") << int(Qt::RightButton) << "cmdStop" << true;
@@ -1181,8 +1234,18 @@ class RunControlTest : public QObject {
                 seenPopup->close();
             }
         });
-        const QPoint click(50, 60);
-        QTest::mouseClick(w_->Ui().rtfResp->viewport(), Qt::MouseButton(button), {}, click);
+        const bool key = button >= int(Qt::Key_Escape);  // keys come after the buttons
+        // A key opens the menu below the first line in sight, where the caret is.
+        const int lineSpacing = w_->Ui().rtfResp->fontMetrics().lineSpacing();
+        const QPoint click =
+            key ? QPoint(kaldrome::ResultView::Margin, kaldrome::ResultView::Margin + lineSpacing)
+                : QPoint(50, 60);
+        if (key)
+            QTest::keyClick(
+                w_->Ui().rtfResp, Qt::Key(button & ~int(Qt::KeyboardModifierMask)),
+                Qt::KeyboardModifiers::fromInt(unsigned(button) & Qt::KeyboardModifierMask));
+        else
+            QTest::mouseClick(w_->Ui().rtfResp->viewport(), Qt::MouseButton(button), {}, click);
         QTRY_VERIFY(seenPopup || !opensPopUp);
         QTest::qWait(200);
         QCOMPARE(seenPopup == w_->Ui().mnuPopUpMenu, opensPopUp);
