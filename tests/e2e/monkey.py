@@ -117,6 +117,10 @@ class Monkey:
             f.write(f'#!/bin/sh\necho "$*" >> "{self.web_log}"\n')
         os.chmod(os.path.join(bin_dir, "xdg-open"), 0o755)
         self.env = {
+            # The factor loop for every N: a long run lasts minutes here, as the
+            # model of a run that is stopped needs (the tree path's 999,999! would
+            # end in seconds, on its own).
+            "KALDROME_ENGINE": "loop",
             "HOME": self.home,
             "PATH": bin_dir + os.pathsep + os.environ.get("PATH", "/usr/bin:/bin"),
             "ASAN_OPTIONS": f"log_path={self.sanitizer_dir}/asan:detect_leaks=1",

@@ -20,10 +20,8 @@ import functools
 import itertools
 import math
 import os
-import select
 import shutil
 import signal
-import subprocess
 import sys
 import tempfile
 import time
@@ -41,7 +39,8 @@ BINARY = ""
 ARTIFACTS = ""
 RESULT: "SummaryResult | None" = None
 
-# A run long enough to be caught in the middle, on any machine this runs on.
+# A run long enough to be caught in the middle, on any machine this runs on,
+# when the factor loop computes it (start_program).
 LONG_N = 999999
 
 # A result whose printout takes long enough to be cancelled in the middle.
@@ -101,6 +100,9 @@ class KaldromeCase(unittest.TestCase):
 
     def start_program(self, printers: bool = False, env: dict | None = None) -> xdriver.Program:
         workdir = tempfile.mkdtemp(prefix=self.id().rsplit(".", 1)[-1] + "-", dir=ARTIFACTS)
+        # Every N by the factor loop, so that a run of LONG_N lasts long enough
+        # to be caught in the middle; the tree path's scenarios ask for it.
+        env = {"KALDROME_ENGINE": "loop", **(env or {})}
         program = xdriver.Program(SERVER, BINARY, workdir, printers=printers, env=env)
         self.addCleanup(program.stop)
         program.start()
@@ -485,18 +487,6 @@ class KeyScenarios(KaldromeCase):
                 self.assertEqual(p.read_clipboard(), b"kept")
 
 
-# A screen reader's part: listening to the accessibility bus for window events.
-LISTENER = """
-import pyatspi
-pyatspi.Registry.registerEventListener(lambda event: None, "window:activate",
-                                       "object:state-changed:focused")
-print("listening", flush=True)
-pyatspi.Registry.start()
-"""
-AT_SPI_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
-SYSTEM_PYTHON = "/usr/bin/python3"  # the one the distribution's pyatspi belongs to
-
-
 def alt_s(gap: float):
     """Alt+S as a keyboard sends it, Alt and S down, then Alt and S up, with
     `gap` seconds between the four key events."""
@@ -508,33 +498,6 @@ def alt_s(gap: float):
 
 
 class RunControlScenarios(KaldromeCase):
-
-    def screen_reader_session(self) -> dict:
-        """A D-Bus session of its own with the accessibility bus and a listener
-        on it, as a screen reader keeps; the environment of a program in it."""
-        if not (os.access(AT_SPI_LAUNCHER, os.X_OK) and shutil.which("dbus-daemon")
-                and os.access(SYSTEM_PYTHON, os.X_OK)
-                and xdriver.run([SYSTEM_PYTHON, "-c", "import pyatspi"],
-                                check=False).returncode == 0):
-            self.skipTest("no accessibility bus here (at-spi2-core, python3-pyatspi)")
-        daemon = xdriver.spawn(["dbus-daemon", "--session", "--nofork", "--print-address"],
-                               env=SERVER.env(), stdout=subprocess.PIPE,
-                               stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
-        self.addCleanup(xdriver.stop_process, daemon)
-        env = {"DBUS_SESSION_BUS_ADDRESS": daemon.stdout.readline().decode().strip(),
-               "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"}
-        launcher = xdriver.spawn([AT_SPI_LAUNCHER, "--launch-immediately"],
-                                 env={**SERVER.env(), **env}, stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
-        self.addCleanup(xdriver.stop_process, launcher)
-        listener = xdriver.spawn([SYSTEM_PYTHON, "-c", LISTENER], env={**SERVER.env(), **env},
-                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                 stdin=subprocess.DEVNULL)
-        self.addCleanup(xdriver.stop_process, listener)
-        ready, _, _ = select.select([listener.stdout], [], [], 20)
-        if not ready or listener.stdout.readline().strip() != b"listening":
-            self.fail("the accessibility listener did not start")
-        return env
 
     def menu_bar_picture(self) -> bytes:
         """The menu bar as it looks now: a lit title means its keyboard mode."""
@@ -555,8 +518,9 @@ class RunControlScenarios(KaldromeCase):
         for label, stop, screen_reader in rows:
             with self.case(stop=label):
                 if screen_reader:
-                    self.program.stop()
-                    self.program = self.start_program(env=self.screen_reader_session())
+                    # A listener on the accessibility bus, as a screen reader keeps.
+                    self.program.tree.ask("listen", "window:activate",
+                                          "object:state-changed:focused")
                 p = self.program
                 p.focus()
                 unlit = self.menu_bar_picture()
@@ -807,6 +771,54 @@ class ScreenReaderScenarios(KaldromeCase):
                                      f"{len(changes)} changes in {seconds:.1f} s: {changes}")
         # The tool tip stays after a stop; what is read out does not.
         self.assertEqual(p.read("result box")["description"], "")
+
+
+class TreePathScenarios(KaldromeCase):
+    """The path every N from 10,000 on takes: a product tree, both cores."""
+
+    def setUp(self):
+        self.program = self.start_program(env={"KALDROME_ENGINE": "tree"})
+
+    @scenario
+    def test_the_largest_result_comes_at_once_and_is_exact_at_both_ends(self):
+        # Its top digits from log10(n!), the trailing zeros and the digits above
+        # them from n! with its tens taken out, modulo 10^70: the whole of it
+        # takes Python minutes, the window a second.
+        n, length = LONG_N, 7_473_949  # the display text of 999,999!
+        p = self.program
+        started = time.monotonic()
+        self.run_to_completion(n)
+        self.assertLess(time.monotonic() - started, 10, "999,999! as slowly as the factor loop")
+        self.assertEqual(p.read("digit label")["name"], "Number of digits: 5,565,703")
+        box = p.control("result box")
+        self.assertEqual(p.read(box)["name"], f"Digits of {n:,}!")
+        top = "".join(p.tree.text(box, 0, 47).split()).lstrip("0")
+        mantissa = 10 ** (math.lgamma(n + 1) / math.log(10) % 1)
+        self.assertEqual(top[:6], str(int(mantissa * 1e5)))
+        tens = sum(n // 5 ** i for i in range(1, 9))
+        twos, low = tens, 1
+        for k in range(2, n + 1):
+            while k % 5 == 0:
+                k //= 5
+            while twos and k % 2 == 0:
+                k, twos = k // 2, twos - 1
+            low = low * k % 10 ** 70
+        end = "".join(p.tree.text(box, length - 400_000, length).split())
+        self.assertEqual(len(end) - len(end.rstrip("0")), tens)
+        self.assertEqual(end.rstrip("0")[-70:], f"{low:070d}")
+
+    @scenario
+    def test_stop_right_after_enter(self):
+        # Enter and Alt+S back to back: the run is stopped where it stands.
+        p = self.program
+        before = self.bells.value()
+        p.enter_number(str(LONG_N))
+        p.key("alt+s", delay=0)
+        self.assert_no_bell_for(before, 2.0, "a stopped run must not finish")
+        self.assertTrue(p.showing("percent bar"), "the stopped run keeps its percent bar")
+        self.assertEqual(p.read("digit label")["name"], "Number of digits.....")
+        self.run_to_completion(30_000)
+        self.assert_document(30_000, self.copy())
 
 
 class NoPrinterScenarios(KaldromeCase):

@@ -624,3 +624,7 @@ class Program:
 class Picture:
     def __init__(self, width: int, height: int, rgb: bytes):
         self.width, self.height, self.rgb = width, height, rgb
+
+    def region(self, x: int, y: int, w: int, h: int) -> bytes:
+        """The pixels of a rectangle, row after row."""
+        return b"".join(self.rgb[((y + row) * self.width + x) * 3:][:w * 3] for row in range(h))
