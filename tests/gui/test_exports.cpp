@@ -4,10 +4,16 @@
 //
 // Every dialog the code opens is driven by guitest's DialogDriver, whose
 // deadline fails the test and closes the dialog rather than let it hang the run.
+#include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -39,9 +45,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QAction>
@@ -183,6 +193,107 @@ class PermissionsApply {
 
   private:
     bool dropped_ = false;
+};
+
+// Makes a pipe, device (a copy of /dev/null) or socket named path.
+bool MakeNode(const QString& kind, const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    if (kind == "pipe")
+        return mkfifo(name.constData(), 0666) == 0 && chmod(name.constData(), 0666) == 0;
+    if (kind == "device") return mknod(name.constData(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (name.size() >= qsizetype(sizeof address.sun_path)) return false;
+    std::copy(name.begin(), name.end(), address.sun_path);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool made =
+        fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0) close(fd);
+    return made;
+}
+
+// What kind of entry path is and which one (lstat: a link is a link).
+QString NodeOf(const QString& path) {
+    struct stat st {};
+    if (lstat(QFile::encodeName(path).constData(), &st) != 0) return QStringLiteral("nothing");
+    return QStringLiteral("type %1 inode %2").arg(st.st_mode & S_IFMT, 0, 8).arg(st.st_ino);
+}
+
+// Opens a pipe for reading when a writer still waits on it after a while, so
+// that a write blocked on the pipe comes back and the test fails, not hangs.
+class PipeRescue {
+  public:
+    explicit PipeRescue(const QString& pipe) {
+        if (pipe.isEmpty()) return;
+        thread_ = std::thread([this, name = QFile::encodeName(pipe)] {
+            std::unique_lock lock(mutex_);
+            if (done_.wait_for(lock, std::chrono::seconds(5), [this] { return finished_; })) return;
+            rescued_ = true;
+            lock.unlock();
+            // Without waiting itself: no writer there, and the read ends at once.
+            const int fd = open(name.constData(), O_RDONLY | O_NONBLOCK);
+            if (fd < 0) return;
+            fcntl(fd, F_SETFL, 0);
+            char buffer[4096];
+            while (read(fd, buffer, sizeof buffer) > 0) {
+            }
+            close(fd);
+        });
+    }
+    ~PipeRescue() { Finish(); }
+    PipeRescue(const PipeRescue&) = delete;
+    PipeRescue& operator=(const PipeRescue&) = delete;
+
+    // True when the pipe had to be opened.
+    bool Finish() {
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        done_.notify_all();
+        if (thread_.joinable()) thread_.join();
+        return rescued_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool finished_ = false;
+    bool rescued_ = false;
+    std::thread thread_;
+};
+
+// Whether this test program has a mount namespace of its own (see main).
+bool PrivateMounts = false;
+
+// A file system of 64 KiB of the test's own (tmpfs) over folder, for as long
+// as the object lives: a disk that can be filled up.
+class SmallDisk {
+  public:
+    explicit SmallDisk(const QString& folder) : folder_(QFile::encodeName(folder)) {
+        mounted_ = PrivateMounts && !folder.isEmpty() &&
+                   mount("tmpfs", folder_.constData(), "tmpfs", 0, "size=64k,mode=0777") == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) umount(folder_.constData());
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool Mounted() const { return mounted_; }
+    // Takes all the room that is left with the file path; true when it is full.
+    static bool Fill(const QString& path) {
+        const int fd = open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT, 0644);
+        const char block[512] = {};
+        while (fd >= 0 && write(fd, block, sizeof block) > 0) {
+        }
+        const bool full = errno == ENOSPC;
+        if (fd >= 0) close(fd);
+        return full;
+    }
+
+  private:
+    QByteArray folder_;
+    bool mounted_ = false;
 };
 
 // The user's settings folder for this test run (XDG_CONFIG_HOME), holding a
@@ -379,16 +490,20 @@ void ExportsTest::fileBytes_data() {
     QTest::addColumn<QString>("group");      // thousands separator; null: keep
     QTest::addColumn<QByteArray>("before");  // existing file content; null: no file
     QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<bool>("link");  // the name is a link to the file written
 
     const QByteArray ten("10!=\r\n  3628800\r\nNumber of digits: 7\r\n");
     QTest::newRow("0! one group, new file")
         << 0 << QString() << QByteArray()
-        << QByteArray("0!=\r\n  0000001\r\nNumber of digits: 1\r\n");
-    QTest::newRow("shorter existing file replaced") << 10 << QString() << QByteArray("old") << ten;
+        << QByteArray("0!=\r\n  0000001\r\nNumber of digits: 1\r\n") << false;
+    QTest::newRow("shorter existing file replaced")
+        << 10 << QString() << QByteArray("old") << ten << false;
+    QTest::newRow("through a link the file is replaced, the link stays")
+        << 10 << QString() << QByteArray("old") << ten << true;
     QTest::newRow("1000! comma separator")
-        << 1000 << QStringLiteral(",") << QByteArray() << QByteArray();
+        << 1000 << QStringLiteral(",") << QByteArray() << QByteArray() << false;
     QTest::newRow("1000! no-break space separator in the locale encoding")
-        << 1000 << QStringLiteral("\u00A0") << QByteArray() << QByteArray();
+        << 1000 << QStringLiteral("\u00A0") << QByteArray() << QByteArray() << false;
 }
 
 void ExportsTest::fileBytes() {
@@ -396,9 +511,13 @@ void ExportsTest::fileBytes() {
     QFETCH(QString, group);
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, expected);
+    QFETCH(bool, link);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Kaldrome%1").arg(n));
-    if (!before.isNull()) QVERIFY(WriteBytes(path, before));
+    const QString file = link ? dir.filePath(QStringLiteral("target")) : path;
+    const auto kept = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+    if (!before.isNull()) QVERIFY(WriteBytes(file, before) && QFile::setPermissions(file, kept));
+    if (link) QVERIFY(QFile::link(QStringLiteral("target"), path));
 
     const std::string document = DocumentFor(n, GroupedWith(group));
     QCOMPARE(guitest::FailureOf(kaldrome::WriteDocumentFile(path, document)), QString());
@@ -417,8 +536,17 @@ void ExportsTest::fileBytes() {
     QVERIFY(bytes.endsWith("\r\n"));
     QVERIFY(!bytes.endsWith("\r\n\r\n"));
     QCOMPARE(bytes.size(), qsizetype(document.size()) + 2);
-    // Nothing but the target is left in the folder.
-    QCOMPARE(Entries(dir.path()), QStringList{QFileInfo(path).fileName()});
+    // Nothing but the target (and the link) is left in the folder.
+    const QStringList left = link ? QStringList{QFileInfo(path).fileName(), "target"}
+                                  : QStringList{QFileInfo(path).fileName()};
+    QCOMPARE(Entries(dir.path()), left);
+    if (link) QCOMPARE(QFileInfo(path).symLinkTarget(), file);
+    // A replaced file keeps its permissions; a new one has those of any new file.
+    const mode_t mask = umask(0);
+    umask(mask);
+    struct stat st {};
+    QVERIFY(stat(QFile::encodeName(file).constData(), &st) == 0);
+    QCOMPARE(st.st_mode & 0777, before.isNull() ? 0666 & ~mask : 0640u);
 
     // Writing the same result again gives the same bytes.
     QCOMPARE(guitest::FailureOf(kaldrome::WriteDocumentFile(path, document)), QString());
@@ -427,15 +555,30 @@ void ExportsTest::fileBytes() {
 
 void ExportsTest::fileWriteFailure_data() {
     QTest::addColumn<QString>("kind");
-    QTest::newRow("missing folder") << "missing";
-    QTest::newRow("parent is a regular file") << "notdir";
-    QTest::newRow("target is a folder") << "isdir";
-    QTest::newRow("folder where no file can be created") << "proc";
-    QTest::newRow("disk full keeps the existing file intact") << "full";
+    QTest::addColumn<QString>("told");  // what stands at the name; empty: any reason
+    QTest::newRow("missing folder") << "missing"
+                                    << "";
+    QTest::newRow("parent is a regular file") << "notdir"
+                                              << "";
+    QTest::newRow("target is a folder") << "isdir"
+                                        << "a folder";
+    QTest::newRow("folder where no file can be created") << "proc"
+                                                         << "";
+    QTest::newRow("disk full keeps the existing file intact") << "full"
+                                                              << "";
+    QTest::newRow("a pipe is not replaced") << "pipe"
+                                            << "a pipe";
+    QTest::newRow("a link to a pipe is not followed into it") << "link to pipe"
+                                                              << "a pipe";
+    QTest::newRow("a device is not replaced") << "device"
+                                              << "a device";
+    QTest::newRow("a socket is not replaced") << "socket"
+                                              << "a socket";
 }
 
 void ExportsTest::fileWriteFailure() {
     QFETCH(QString, kind);
+    QFETCH(QString, told);
     QTemporaryDir dir;
     const QByteArray old("previous contents that must survive\r\n");
     QString path;
@@ -448,6 +591,15 @@ void ExportsTest::fileWriteFailure() {
     } else if (kind == "isdir") {
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Kaldrome10")));
         path = dir.filePath(QStringLiteral("Kaldrome10"));
+    } else if (!told.isEmpty()) {
+        if (kind == "device" && geteuid() != 0) QSKIP("only root can make a device node");
+        path = dir.filePath(QStringLiteral("Kaldrome10"));
+        if (kind == "link to pipe") {
+            QVERIFY(MakeNode("pipe", dir.filePath(QStringLiteral("node"))));
+            QVERIFY(QFile::link(QStringLiteral("node"), path));
+        } else {
+            QVERIFY(MakeNode(kind, path));
+        }
     } else if (kind == "proc") {
         path = QStringLiteral("/proc/Kaldrome10");
     } else if (kind == "full") {
@@ -456,6 +608,8 @@ void ExportsTest::fileWriteFailure() {
     }
     if (kind != "proc") watched = dir.path();
     const QStringList entriesBefore = watched.isEmpty() ? QStringList() : Entries(watched);
+    const auto nodes = [&] { return NodeOf(path) + ", " + NodeOf(dir.filePath("node")); };
+    const QString nodesBefore = nodes();
 
     const std::string document = DocumentFor(1000);  // some 3 KB
     QString reason;
@@ -467,6 +621,10 @@ void ExportsTest::fileWriteFailure() {
     }
 
     QVERIFY2(!reason.isEmpty(), "a failed write must be reported");
+    if (!told.isEmpty()) {
+        QCOMPARE(reason, QStringLiteral("It is %1, not a file that can be written.").arg(told));
+        QCOMPARE(nodes(), nodesBefore);  // the same nodes, of the same kinds
+    }
     if (kind == "full" || kind == "notdir")
         QCOMPARE(ReadBytes(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
     if (kind == "isdir") QVERIFY(QFileInfo(path).isDir());
@@ -482,41 +640,78 @@ void ExportsTest::fileWriteFailure() {
 void ExportsTest::fileInReadOnlyFolder_data() {
     QTest::addColumn<bool>("exists");
     QTest::addColumn<bool>("fileWritable");
+    QTest::addColumn<QString>("trouble");  // what gets in the way, if anything
     QTest::addColumn<bool>("replaced");
-    QTest::newRow("writable file is rewritten in place") << true << true << true;
-    QTest::newRow("read-only file stays as it was") << true << false << false;
-    QTest::newRow("no new file can be made") << false << false << false;
+    QTest::newRow("writable file is rewritten in place") << true << true << "" << true;
+    QTest::newRow("read-only file stays as it was") << true << false << "" << false;
+    QTest::newRow("no new file can be made") << false << false << "" << false;
+    QTest::newRow("a pipe is refused at once, not waited on") << true << true << "pipe" << false;
+    QTest::newRow("no room on the disk: the file stays as it was")
+        << true << true << "disk full" << false;
+    QTest::newRow("over the file size limit: the file stays as it was")
+        << true << true << "size limit" << false;
+    QTest::newRow("ended during the rewrite: the file is finished first")
+        << true << true << "ended" << true;
 }
 
 void ExportsTest::fileInReadOnlyFolder() {
     QFETCH(bool, exists);
     QFETCH(bool, fileWritable);
+    QFETCH(QString, trouble);
     QFETCH(bool, replaced);
     QTemporaryDir dir;
+    SmallDisk disk(trouble == "disk full" ? dir.path() : QString());
+    if (trouble == "disk full" && !disk.Mounted())
+        QSKIP("a file system of the test's own needs root");
     const QString path = dir.filePath(QStringLiteral("Kaldrome10.txt"));
     const QByteArray old(5000, 'x');  // longer than the document: no tail may stay
+    // On the full disk the document needs more blocks than the old file holds.
+    const std::string document = DocumentFor(trouble == "disk full" ? 3000 : 10);
+    const QByteArray written = QByteArray::fromStdString(document + "\r\n");
     const auto all = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
     const auto writeAll =
         QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
     const auto enterAll = QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
-    if (exists) {
+    if (trouble == "pipe") {
+        QVERIFY(MakeNode(trouble, path));
+    } else if (exists) {
         QVERIFY(WriteBytes(path, old));
         QVERIFY(QFile::setPermissions(path, fileWritable ? all | writeAll : all));
     }
+    if (disk.Mounted()) QVERIFY(disk.Fill(dir.filePath(QStringLiteral("filler"))));
     QVERIFY(QFile::setPermissions(dir.path(), all | enterAll));
     const QStringList before = Entries(dir.path());
     QString reason;
-    {
-        PermissionsApply asUser;
-        reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, DocumentFor(10)));
+    bool waited = false;
+    if (trouble == "ended") {
+        // A child that is sent SIGTERM in the middle of the write.
+        const guitest::ChildResult child = guitest::RunSelf(QStringLiteral("ended"), {path});
+        QVERIFY2(child.finished && child.exitStatus == QProcess::CrashExit &&
+                     !child.output.contains("returned"),
+                 qPrintable("the child did not end by its signal after the write: " +
+                            QString::fromLocal8Bit(child.output)));
+    } else {
+        std::optional<FileSizeLimit> limit;
+        if (trouble == "size limit") limit.emplace(16);
+        PipeRescue rescue(trouble == "pipe" ? path : QString());
+        {
+            PermissionsApply asUser;
+            reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
+        }
+        waited = rescue.Finish();
     }
     QVERIFY(QFile::setPermissions(dir.path(), all | writeAll | enterAll));
 
+    QVERIFY2(!waited, "the write waited for a reader of the pipe");
     QCOMPARE(reason.isEmpty(), replaced);
     QCOMPARE(Entries(dir.path()), before);  // nothing made beside it
-    if (exists)
-        QCOMPARE(ReadBytes(path),
-                 replaced ? QByteArray("10!=\r\n  3628800\r\nNumber of digits: 7\r\n") : old);
+    if (trouble == "pipe")
+        QCOMPARE(reason, QStringLiteral("It is a pipe, not a file that can be written."));
+    else if (exists)
+        QCOMPARE(ReadBytes(path), replaced ? written : old);
+    if (!replaced && exists && trouble != "pipe")
+        QVERIFY2(reason.endsWith(QStringLiteral("The file was left as it was.")) || !fileWritable,
+                 qPrintable(reason));
 }
 
 // --- Copy to Clipboard -----------------------------------------------------
@@ -1267,6 +1462,7 @@ void ExportsTest::windowCreateFileFailure_data() {
     QTest::addColumn<QString>("kind");
     QTest::newRow("missing folder") << "missing";
     QTest::newRow("disk full keeps the existing file intact") << "full";
+    QTest::newRow("a pipe is not a file that can be written") << "pipe";
 }
 
 void ExportsTest::windowCreateFileFailure() {
@@ -1278,9 +1474,10 @@ void ExportsTest::windowCreateFileFailure() {
         path = dir.filePath(QStringLiteral("gone/Kaldrome1000"));
     } else {
         path = dir.filePath(QStringLiteral("Kaldrome1000.txt"));
-        QVERIFY(WriteBytes(path, old));
+        QVERIFY(kind == "pipe" ? MakeNode(kind, path) : WriteBytes(path, old));
     }
     const QStringList before = Entries(dir.path());
+    const QString node = NodeOf(path);
 
     Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
@@ -1290,7 +1487,8 @@ void ExportsTest::windowCreateFileFailure() {
 
     DialogDriver driver;
     driver.Then(TypeAndSave(path));
-    if (kind == "full") driver.Then(AnswerBox([](QMessageBox*, QStringList&) {}, QMessageBox::Yes));
+    if (kind != "missing")
+        driver.Then(AnswerBox([](QMessageBox*, QStringList&) {}, QMessageBox::Yes));
     driver.Then(AnswerBox(
         [&](QMessageBox* box, QStringList& f) {
             Check(f, box->windowTitle() == QStringLiteral("Kaldrome"),
@@ -1316,8 +1514,8 @@ void ExportsTest::windowCreateFileFailure() {
     QCOMPARE(w.Ui().lblDigitos->text(), digits);
     QVERIFY(w.Ui().mnuCreateFile->isEnabled());
     QCOMPARE(Entries(dir.path()), before);
-    if (kind != "missing")
-        QCOMPARE(ReadBytes(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
+    QCOMPARE(NodeOf(path), node);
+    if (kind == "full") QCOMPARE(ReadBytes(path), old);
 
     // And the next Create File works.
     const QString good = dir.filePath(QStringLiteral("after.txt"));
@@ -1495,7 +1693,29 @@ int OutOfMemoryChild(const QString& what, int headroomMb) {
     return 0;
 }
 
+// The child of fileInReadOnlyFolder: rewrites path in place as nobody, and is
+// sent SIGTERM in the middle of the write.
+int EndedChild(const QString& path) {
+    const std::string document = DocumentFor(10);
+    const std::string_view text(document);
+    const kaldrome::DocumentSource source{
+        [text](const std::function<bool(std::string_view)>& sink) {
+            if (!sink(text.substr(0, text.size() / 2))) return false;
+            raise(SIGTERM);
+            return sink(text.substr(text.size() / 2));
+        },
+        document.size()};
+    if (geteuid() == 0 && seteuid(65534) != 0) return 3;
+    const QString failure = guitest::FailureOf(kaldrome::WriteDocumentFile(path, source));
+    std::printf("returned: %s\n", qPrintable(failure));
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    // The disk-full cases mount file systems of their own, seen by this program
+    // only; root may make it a mount namespace of its own.
+    PrivateMounts = geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
+                    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
     // No print server: the tests must not depend on the printers of the machine.
     qputenv("CUPS_SERVER", "/nonexistent/kaldrome-tests/cups.sock");
     // The user's settings live in a folder of the test's own, planted with a
@@ -1507,6 +1727,8 @@ int main(int argc, char** argv) {
         return 2;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(planted.config.path()));
     QApplication app(argc, argv);
+    if (guitest::ChildRole() == QStringLiteral("ended"))
+        return EndedChild(app.arguments().value(1));
     if (guitest::ChildRole() == QStringLiteral("out-of-memory"))
         return OutOfMemoryChild(app.arguments().value(1), app.arguments().value(2).toInt());
     ExportsTest test;
