@@ -18,6 +18,7 @@ import argparse
 import contextlib
 import functools
 import os
+import resource
 import shutil
 import signal
 import sys
@@ -325,6 +326,35 @@ class CreateFileScenarios(KaldromeCase):
                          "exactly the confirmed files exist, under the names typed")
         # Exporting leaves the result as it was.
         self.assert_document(n, self.copy())
+
+    @scenario
+    def test_create_file_without_memory_to_spare_says_so(self):
+        # Under an address-space limit (ulimit -v) at what the program uses now,
+        # Create File says so in the program's message (which has room kept
+        # for it) instead of opening a dialog that cannot be painted. The window
+        # goes on, and with room again the dialog opens and saves.
+        p = self.program
+        self.run_to_completion(1000)
+        soft, hard = resource.prlimit(p.proc.pid, resource.RLIMIT_AS)
+        with open(f"/proc/{p.proc.pid}/status") as f:
+            used = next(int(line.split()[1]) << 10 for line in f if line.startswith("VmSize:"))
+        resource.prlimit(p.proc.pid, resource.RLIMIT_AS, (used, hard))
+        p.focus()
+        p.key("ctrl+f")
+        box = p.wait_for_window("Kaldrome", 15)
+        self.assertEqual(p.find_windows(xdriver.SAVE_CAPTION), [], "the save dialog opened")
+        p.focus(box)
+        p.key("Return")
+        p.wait_window_gone(box, "Kaldrome", 10)
+        resource.prlimit(p.proc.pid, resource.RLIMIT_AS, (soft, hard))
+        self.assert_document(1000, self.copy())
+        path = os.path.join(p.workdir, "after.txt")
+        self.save_through_dialog(path)
+
+        def saved():
+            with contextlib.suppress(FileNotFoundError), open(path, "rb") as f:
+                return f.read() == oracle.file_bytes(1000)
+        poll(saved, 10, 0.1, "the file saved once there was room")
 
 
 def tree(folder: str) -> dict[str, bytes | None]:

@@ -1640,6 +1640,10 @@ void ExportsTest::outOfMemory_data() {
     QTest::newRow("print, room for the printout") << "print" << 128 << false;
     QTest::newRow("print, no room to close a page") << "print" << 48 << true;
     QTest::newRow("print, no room to begin") << "print" << 8 << true;
+    // The save dialog on a screen takes some megabytes: its folder reader's
+    // thread, its picture. Qt cannot paint a window it found no memory for.
+    QTest::newRow("save dialog, room for it") << "save dialog" << 96 << false;
+    QTest::newRow("save dialog, no room to show it") << "save dialog" << 2 << true;
 }
 
 void ExportsTest::outOfMemory() {
@@ -1665,8 +1669,15 @@ int OutOfMemoryChild(const QString& what, int headroomMb) {
     // Clipboard: 64 MB of text; its UTF-16 copy needs 128 MB. Print: some 100
     // pages, quick enough that no progress dialog shows (Qt's painting waits for
     // worker threads, which no longer start under such a limit).
-    const std::string document =
-        what == "clipboard" ? std::string(64 << 20, '7') : LinesOfGroups(8000);
+    // Save dialog: the window with 1000!, whose Create File opens the dialog.
+    const std::string document = what == "clipboard" ? std::string(64 << 20, '7')
+                                 : what == "print"   ? LinesOfGroups(8000)
+                                                     : std::string();
+    std::optional<Form1> window;
+    if (what == "save dialog") {
+        window.emplace(kaldrome::NumberSeparators{});
+        if (!guitest::ShowActive(&*window) || !RunWindow(*window, 1000)) return 4;
+    }
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly)) return 2;
     rlim_t used = 0;
@@ -1678,9 +1689,25 @@ int OutOfMemoryChild(const QString& what, int headroomMb) {
     const rlimit lower{used + (rlim_t(headroomMb) << 20), limit.rlim_max};
     if (used == 0 || setrlimit(RLIMIT_AS, &lower) != 0) return 3;
     const QPageLayout a4(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF());
+    // The save dialog is closed, or the message read and answered.
+    const auto saving = [&]() -> kaldrome::Outcome<void> {
+        QString told;
+        DialogDriver driver;
+        driver.Then([&](QWidget* dialog, QStringList&) {
+            if (auto* box = qobject_cast<QMessageBox*>(dialog)) told = box->text();
+            QMetaObject::invokeMethod(qobject_cast<QDialog*>(dialog), &QDialog::reject,
+                                      Qt::QueuedConnection);
+        });
+        window->Ui().mnuCreateFile->trigger();
+        if (!driver.Finish())
+            return kaldrome::Failure{"no dialog: " + driver.Report().toStdString()};
+        if (!told.isEmpty()) return kaldrome::Failure{told.toStdString()};
+        return {};
+    };
     const kaldrome::Outcome<void> outcome =
-        what == "clipboard" ? kaldrome::PutOnClipboard(QGuiApplication::clipboard(), document)
-                            : [&]() -> kaldrome::Outcome<void> {
+        what == "clipboard"     ? kaldrome::PutOnClipboard(QGuiApplication::clipboard(), document)
+        : what == "save dialog" ? saving()
+                                : [&]() -> kaldrome::Outcome<void> {
         const auto printed = kaldrome::PrintWithProgress(
             nullptr, a4, QStringLiteral("Kaldrome7"), document,
             [](const QByteArray&) -> kaldrome::Outcome<void> { return {}; });
