@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
     // --help and --version answer on the terminal, before any display is needed.
     if (const int status = kaldrome::AnswerCommandLine(argc, argv, stdout, stderr); status >= 0)
         return status;
+    kaldrome::KeepReservationsSmall();
     // Until the window stands, running short of memory ends the program with a
     // message instead of leaving it hanging or half made.
     kaldrome::BeginStartupWatch(stderr);

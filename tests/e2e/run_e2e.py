@@ -899,8 +899,10 @@ class StartupScenarios(OwnServerCase):
         # Address-space limits (ulimit -v) around what the start needs. At each
         # one the program either starts and computes, or ends at once with
         # status 1 and its own message; it never hangs. (Far below these the
-        # system cannot even load the program's libraries.)
-        for megabytes in (88, 96, 104, 112, 120, 160):
+        # system cannot even load the program's libraries.) With more room it
+        # starts: what it reserves must not grow with the limit.
+        for megabytes, starts in ((88, False), (96, False), (104, False), (112, False),
+                                  (120, False), (160, True), (245, True)):
             with self.subTest(limit=f"{megabytes} MB"):
                 p = self.launch(SERVER, memory_limit=megabytes << 20)
 
@@ -915,6 +917,8 @@ class StartupScenarios(OwnServerCase):
                     self.fail(f"under {megabytes} MB the program neither ended nor showed its "
                               f"window within 30 s; stderr: {p.stderr_text()[-800:]}")
                 if got == "ended":
+                    self.assertFalse(starts, f"under {megabytes} MB the program did not start: "
+                                             f"{p.stderr_text()[-800:]}")
                     self.assertEqual(p.proc.returncode, 1, p.stderr_text()[-800:])
                     self.assertIn("kaldrome: ", p.stderr_text())
                     continue
@@ -932,6 +936,7 @@ class StartupScenarios(OwnServerCase):
                     except DriverError:
                         self.fail(f"under {megabytes} MB the window opened but does not answer; "
                                   f"stderr: {p.stderr_text()[-800:]}")
+                    self.assertFalse(starts, f"under {megabytes} MB the program ended at start")
                     self.assertEqual(status, 1, p.stderr_text()[-800:])
                     self.assertIn("kaldrome: ", p.stderr_text())
                     continue
