@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
             std::fputs(problem.c_str(), stderr);
             return 1;
         }
+        if (!kaldrome::RoomToStart()) throw std::bad_alloc();
         QApplication::setApplicationName("Kaldrome");
         QGuiApplication::setDesktopFileName(kaldrome::DesktopFileName());
         QApplication::setWindowIcon(kaldrome::ProgramIcon());

@@ -27,6 +27,9 @@ constexpr char NotOpened[] = "kaldrome: the window could not be opened.\n";
 // Memory the window needs beside what its start took, for its everyday work.
 constexpr std::size_t WorkingRoomBytes = std::size_t{8} << 20;
 
+// Making and painting the window took 13 MiB, and the work needs its room.
+constexpr std::size_t StartRoomBytes = std::size_t{20} << 20;
+
 std::FILE* watchErr = nullptr;
 QtMessageHandler previousHandler = nullptr;
 std::terminate_handler previousTerminate = nullptr;
@@ -161,6 +164,10 @@ void KeepReservationsSmall() {
     // 240 MB and 999,999! then ran out, while under 170 MB it worked. The
     // threads allocate little and seldom, so one shared pool costs nothing.
     mallopt(M_ARENA_MAX, 1);
+}
+
+bool RoomToStart() {
+    return RoomFor(StartRoomBytes);
 }
 
 bool StartupWatched() {

@@ -38,6 +38,11 @@ bool StartupWatched();
 // instead of reserving 64 MiB each. Call before any thread starts.
 void KeepReservationsSmall();
 
+// True when there is room to make the window, paint it and work in it. Qt's
+// widgets cannot be unmade halfway: memory that runs out inside one's making
+// ends the program with a crash, so the start asks first.
+bool RoomToStart();
+
 // The line for a failed allocation: at start-up the program ends with it.
 const char* OutOfMemoryAtStart();
 
