@@ -556,30 +556,28 @@ void ExportsTest::fileBytes() {
 void ExportsTest::fileWriteFailure_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("told");  // what stands at the name; empty: any reason
-    QTest::newRow("missing folder") << "missing"
-                                    << "";
-    QTest::newRow("parent is a regular file") << "notdir"
-                                              << "";
-    QTest::newRow("target is a folder") << "isdir"
-                                        << "a folder";
-    QTest::newRow("folder where no file can be created") << "proc"
-                                                         << "";
-    QTest::newRow("disk full keeps the existing file intact") << "full"
-                                                              << "";
-    QTest::newRow("a pipe is not replaced") << "pipe"
-                                            << "a pipe";
-    QTest::newRow("a link to a pipe is not followed into it") << "link to pipe"
-                                                              << "a pipe";
-    QTest::newRow("a device is not replaced") << "device"
-                                              << "a device";
-    QTest::newRow("a socket is not replaced") << "socket"
-                                              << "a socket";
+    const QString any;
+    QTest::newRow("missing folder") << "missing" << any;
+    QTest::newRow("parent is a regular file") << "notdir" << any;
+    QTest::newRow("target is a folder") << "isdir" << QStringLiteral("a folder");
+    QTest::newRow("folder where no file can be created") << "proc" << any;
+    QTest::newRow("disk full keeps the existing file intact") << "full" << any;
+    QTest::newRow("really full disk: the file intact, nothing left beside it")
+        << "small disk" << any;
+    QTest::newRow("a pipe is not replaced") << "pipe" << QStringLiteral("a pipe");
+    QTest::newRow("a link to a pipe is not followed into it")
+        << "link to pipe" << QStringLiteral("a pipe");
+    QTest::newRow("a device is not replaced") << "device" << QStringLiteral("a device");
+    QTest::newRow("a socket is not replaced") << "socket" << QStringLiteral("a socket");
 }
 
 void ExportsTest::fileWriteFailure() {
     QFETCH(QString, kind);
     QFETCH(QString, told);
     QTemporaryDir dir;
+    SmallDisk disk(kind == "small disk" ? dir.path() : QString());
+    if (kind == "small disk" && !disk.Mounted())
+        QSKIP("a file system of the test's own needs root");
     const QByteArray old("previous contents that must survive\r\n");
     QString path;
     QString watched;  // a folder whose entries must not change
@@ -602,9 +600,10 @@ void ExportsTest::fileWriteFailure() {
         }
     } else if (kind == "proc") {
         path = QStringLiteral("/proc/Kaldrome10");
-    } else if (kind == "full") {
+    } else if (kind == "full" || kind == "small disk") {
         path = dir.filePath(QStringLiteral("Kaldrome1000.txt"));
         QVERIFY(WriteBytes(path, old));
+        if (disk.Mounted()) QVERIFY(disk.Fill(dir.filePath(QStringLiteral("filler"))));
     }
     if (kind != "proc") watched = dir.path();
     const QStringList entriesBefore = watched.isEmpty() ? QStringList() : Entries(watched);
@@ -625,7 +624,7 @@ void ExportsTest::fileWriteFailure() {
         QCOMPARE(reason, QStringLiteral("It is %1, not a file that can be written.").arg(told));
         QCOMPARE(nodes(), nodesBefore);  // the same nodes, of the same kinds
     }
-    if (kind == "full" || kind == "notdir")
+    if (kind == "full" || kind == "small disk" || kind == "notdir")
         QCOMPARE(ReadBytes(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
     if (kind == "isdir") QVERIFY(QFileInfo(path).isDir());
     if (kind == "missing") QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("no"))));
