@@ -45,13 +45,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <condition_variable>
 #include <cstdio>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <QAction>
@@ -218,50 +215,6 @@ QString NodeOf(const QString& path) {
     if (lstat(QFile::encodeName(path).constData(), &st) != 0) return QStringLiteral("nothing");
     return QStringLiteral("type %1 inode %2").arg(st.st_mode & S_IFMT, 0, 8).arg(st.st_ino);
 }
-
-// Opens a pipe for reading when a writer still waits on it after a while, so
-// that a write blocked on the pipe comes back and the test fails, not hangs.
-class PipeRescue {
-  public:
-    explicit PipeRescue(const QString& pipe) {
-        if (pipe.isEmpty()) return;
-        thread_ = std::thread([this, name = QFile::encodeName(pipe)] {
-            std::unique_lock lock(mutex_);
-            if (done_.wait_for(lock, std::chrono::seconds(5), [this] { return finished_; })) return;
-            rescued_ = true;
-            lock.unlock();
-            // Without waiting itself: no writer there, and the read ends at once.
-            const int fd = open(name.constData(), O_RDONLY | O_NONBLOCK);
-            if (fd < 0) return;
-            fcntl(fd, F_SETFL, 0);
-            char buffer[4096];
-            while (read(fd, buffer, sizeof buffer) > 0) {
-            }
-            close(fd);
-        });
-    }
-    ~PipeRescue() { Finish(); }
-    PipeRescue(const PipeRescue&) = delete;
-    PipeRescue& operator=(const PipeRescue&) = delete;
-
-    // True when the pipe had to be opened.
-    bool Finish() {
-        {
-            std::lock_guard lock(mutex_);
-            finished_ = true;
-        }
-        done_.notify_all();
-        if (thread_.joinable()) thread_.join();
-        return rescued_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable done_;
-    bool finished_ = false;
-    bool rescued_ = false;
-    std::thread thread_;
-};
 
 // Whether this test program has a mount namespace of its own (see main).
 bool PrivateMounts = false;
@@ -681,27 +634,24 @@ void ExportsTest::fileInReadOnlyFolder() {
     QVERIFY(QFile::setPermissions(dir.path(), all | enterAll));
     const QStringList before = Entries(dir.path());
     QString reason;
-    bool waited = false;
-    if (trouble == "ended") {
-        // A child that is sent SIGTERM in the middle of the write.
-        const guitest::ChildResult child = guitest::RunSelf(QStringLiteral("ended"), {path});
-        QVERIFY2(child.finished && child.exitStatus == QProcess::CrashExit &&
-                     !child.output.contains("returned"),
-                 qPrintable("the child did not end by its signal after the write: " +
-                            QString::fromLocal8Bit(child.output)));
+    if (trouble == "pipe" || trouble == "ended") {
+        // In a child: one that waits on the pipe is ended after 10 s, and one
+        // is sent SIGTERM in the middle of the write.
+        const guitest::ChildResult child =
+            guitest::RunSelf(QStringLiteral("rewrite"), {path, trouble}, {}, 10000);
+        QVERIFY2(child.finished, "the write waited for a reader of the pipe");
+        QVERIFY2((child.exitStatus == QProcess::CrashExit) == (trouble == "ended"),
+                 child.output.constData());
+        reason = QString::fromLocal8Bit(child.output).section(QStringLiteral("returned: "), 1);
+        reason = reason.trimmed();
     } else {
         std::optional<FileSizeLimit> limit;
         if (trouble == "size limit") limit.emplace(16);
-        PipeRescue rescue(trouble == "pipe" ? path : QString());
-        {
-            PermissionsApply asUser;
-            reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
-        }
-        waited = rescue.Finish();
+        PermissionsApply asUser;
+        reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
     }
     QVERIFY(QFile::setPermissions(dir.path(), all | writeAll | enterAll));
 
-    QVERIFY2(!waited, "the write waited for a reader of the pipe");
     QCOMPARE(reason.isEmpty(), replaced);
     QCOMPARE(Entries(dir.path()), before);  // nothing made beside it
     if (trouble == "pipe")
@@ -1719,15 +1669,15 @@ int OutOfMemoryChild(const QString& what, int headroomMb) {
     return 0;
 }
 
-// The child of fileInReadOnlyFolder: rewrites path in place as nobody, and is
-// sent SIGTERM in the middle of the write.
-int EndedChild(const QString& path) {
+// The child of fileInReadOnlyFolder: rewrites path as nobody; "ended" is sent
+// SIGTERM in the middle of the write.
+int RewriteChild(const QString& path, const QString& how) {
     const std::string document = DocumentFor(10);
     const std::string_view text(document);
     const kaldrome::DocumentSource source{
-        [text](const std::function<bool(std::string_view)>& sink) {
+        [text, how](const std::function<bool(std::string_view)>& sink) {
             if (!sink(text.substr(0, text.size() / 2))) return false;
-            raise(SIGTERM);
+            if (how == "ended") raise(SIGTERM);
             return sink(text.substr(text.size() / 2));
         },
         document.size()};
@@ -1753,8 +1703,8 @@ int main(int argc, char** argv) {
         return 2;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(planted.config.path()));
     QApplication app(argc, argv);
-    if (guitest::ChildRole() == QStringLiteral("ended"))
-        return EndedChild(app.arguments().value(1));
+    if (guitest::ChildRole() == QStringLiteral("rewrite"))
+        return RewriteChild(app.arguments().value(1), app.arguments().value(2));
     if (guitest::ChildRole() == QStringLiteral("out-of-memory"))
         return OutOfMemoryChild(app.arguments().value(1), app.arguments().value(2).toInt());
     ExportsTest test;
