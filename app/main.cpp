@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     // --help and --version answer on the terminal, before any display is needed.
     if (const int status = kaldrome::AnswerCommandLine(argc, argv, stdout, stderr); status >= 0)
         return status;
+    kaldrome::KeepReservationsSmall();
     // Until the window stands, running short of memory ends the program with a
     // message instead of leaving it hanging or half made.
     kaldrome::BeginStartupWatch(stderr);
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
             std::fputs(problem.c_str(), stderr);
             return 1;
         }
+        if (!kaldrome::RoomToStart()) throw std::bad_alloc();
         QApplication::setApplicationName("Kaldrome");
         QGuiApplication::setDesktopFileName(kaldrome::DesktopFileName());
         QApplication::setWindowIcon(kaldrome::ProgramIcon());

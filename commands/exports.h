@@ -31,10 +31,14 @@ struct DocumentSource {
 };
 
 // Writes the document and one CR LF to path (no BOM; the document's text is
-// UTF-8, the local encoding), through a temporary file in
-// the same folder that replaces the target only when complete: a failure never
-// leaves a half-written file nor harms an existing one. Where the folder allows
-// no temporary file but the file is writable, the file is rewritten in place.
+// UTF-8, the local encoding), through a temporary file in the same folder that
+// replaces the target only when complete: a failure never leaves a
+// half-written file nor harms an existing one. Where the folder allows no new
+// file but the file is writable, the file is rewritten in place, once the disk
+// has set aside room for all of it. Only a file is written: a folder, device,
+// pipe or socket of that name is left alone, and nothing ever waits on a pipe.
+// A request to end the program (SIGTERM, SIGINT, SIGHUP) waits until the file
+// is done.
 Outcome<void> WriteDocumentFile(const QString& path, const std::string& document);
 // The same, with the document written piece by piece as the source makes it.
 Outcome<void> WriteDocumentFile(const QString& path, const DocumentSource& document);

@@ -25,10 +25,23 @@ std::string DisplayProblem(const QScreen* screen);
 // An abort in that time ends it the same way.
 void BeginStartupWatch(std::FILE* err);
 void EndStartupWatch();
-// Ends the watch once window has been painted for the first time.
+// Ends the watch once window has been painted for the first time; without
+// room beyond what the start took for the window's everyday work, the program
+// ends then as it would have failed during the start.
 void EndStartupWatchWhenShown(QWidget* window);
 // True between BeginStartupWatch and its end.
 bool StartupWatched();
+
+// Keeps what the process reserves and never uses small, as an address-space
+// limit (ulimit -v) counts reservations in full: every thread made from now on
+// gets a stack of 2 MiB instead of 8, and all threads share one memory pool
+// instead of reserving 64 MiB each. Call before any thread starts.
+void KeepReservationsSmall();
+
+// True when there is room to make the window, paint it and work in it. Qt's
+// widgets cannot be unmade halfway: memory that runs out inside one's making
+// ends the program with a crash, so the start asks first.
+bool RoomToStart();
 
 // The line for a failed allocation: at start-up the program ends with it.
 const char* OutOfMemoryAtStart();

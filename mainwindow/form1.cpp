@@ -25,6 +25,7 @@
 #include "resulttext/result_document.h"
 #include "uikit/centre_on_screen.h"
 #include "uikit/fonts.h"
+#include "uikit/memory_room.h"
 #include "uikit/message_box.h"
 #include "uikit/program_icon.h"
 
@@ -56,6 +57,8 @@ QString ClockText(int32_t h, int32_t m, int32_t s, const NumberSeparators& separ
 Form1::Form1(const NumberSeparators& separators, QWidget* parent)
     : QMainWindow(parent), separators_(separators), keyFilter_(std::make_unique<KeyFilter>(*this)) {
     InstallFontSubstitutions();
+    // Taken while memory is plenty: the message that it ran out must show.
+    HoldRoomForMessages();
     setObjectName("Form1");
     setWindowTitle("Factorial of a number with all its digits. Orvane Software.");
     setWindowIcon(ProgramIcon());

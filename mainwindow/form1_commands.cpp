@@ -14,6 +14,7 @@
 #include "mainwindow/form1.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
+#include "uikit/memory_room.h"
 #include "uikit/message_box.h"
 
 namespace kaldrome {
@@ -24,6 +25,10 @@ const QString SaveTitle = QStringLiteral("Specify File Name to Create");
 const QString SaveFilter =
     QStringLiteral("Word Document (*.doc)|*.doc|Text (*.txt)|*.txt|Rich Text Format (*.rtf)|*.rtf");
 constexpr int SaveFilterIndex = 3;
+
+// What the save dialog takes while it is open, with room to spare: its folder
+// reader's thread, the model of the folder, its picture on the screen.
+constexpr std::size_t SaveDialogBytes = std::size_t{12} << 20;
 
 // Runs the part of an export that builds, composes and hands on the document.
 // A failed allocation anywhere in it is told in the message box, and the plain
@@ -58,10 +63,21 @@ void Form1::mnuCopy_Click() {
 
 void Form1::mnuCreateFile_Click() {
     if (!ResultReady()) return;
+    // Qt ends the program when it paints a window it found no memory for: a
+    // dialog it could not paint must not open.
+    if (!RoomFor(SaveDialogBytes)) {
+        ShowStopMessage(this, OutOfMemoryText());
+        return;
+    }
     PrepareSaveDialog();
     // Cancelling ends the command silently, before anything is built.
     CommonDialog& dialog = *ui_.dlgDialogo;
-    if (!dialog.ShowSave() || dialog.FileName.isEmpty()) return;
+    try {
+        if (!dialog.ShowSave() || dialog.FileName.isEmpty()) return;
+    } catch (const std::bad_alloc&) {
+        ShowStopMessage(this, OutOfMemoryText());
+        return;
+    }
     RunState& rs = run_.State();
     const QString path = dialog.FileName;
     Guarded(this, rs, [&] {

@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 
+#include "uikit/memory_room.h"
+
 namespace kaldrome {
 
 QString MessageTitle() {
@@ -9,6 +11,9 @@ QString MessageTitle() {
 }
 
 void ShowStopMessage(QWidget* parent, const QString& text) {
+    // The message may be the one that memory ran out: the room held back for
+    // it is its own while it shows.
+    const RoomForMessage room;
     QMessageBox box(QMessageBox::Critical, MessageTitle(), text, QMessageBox::Ok, parent);
     box.exec();
 }

@@ -20,6 +20,7 @@ import functools
 import itertools
 import math
 import os
+import resource
 import shutil
 import signal
 import sys
@@ -317,6 +318,35 @@ class CreateFileScenarios(KaldromeCase):
                          "exactly the confirmed files exist, under the names typed")
         # Exporting leaves the result as it was.
         self.assert_document(n, self.copy())
+
+    @scenario
+    def test_create_file_without_memory_to_spare_says_so(self):
+        # Under an address-space limit (ulimit -v) at what the program uses now,
+        # Create File says so in the program's message (which has room kept
+        # for it) instead of opening a dialog that cannot be painted. The window
+        # goes on, and with room again the dialog opens and saves.
+        p = self.program
+        self.run_to_completion(1000)
+        soft, hard = resource.prlimit(p.proc.pid, resource.RLIMIT_AS)
+        with open(f"/proc/{p.proc.pid}/status") as f:
+            used = next(int(line.split()[1]) << 10 for line in f if line.startswith("VmSize:"))
+        resource.prlimit(p.proc.pid, resource.RLIMIT_AS, (used, hard))
+        p.focus()
+        p.key("ctrl+f")
+        box = p.wait_for_window("Kaldrome", 15)
+        self.assertEqual(p.find_windows(xdriver.SAVE_CAPTION), [], "the save dialog opened")
+        p.focus(box)
+        p.key("Return")
+        p.wait_window_gone(box, "Kaldrome", 10)
+        resource.prlimit(p.proc.pid, resource.RLIMIT_AS, (soft, hard))
+        self.assert_document(1000, self.copy())
+        path = os.path.join(p.workdir, "after.txt")
+        self.save_through_dialog(path)
+
+        def saved():
+            with contextlib.suppress(FileNotFoundError), open(path, "rb") as f:
+                return f.read() == oracle.file_bytes(1000)
+        poll(saved, 10, 0.1, "the file saved once there was room")
 
 
 def tree(folder: str) -> dict[str, bytes | None]:
@@ -1034,8 +1064,10 @@ class StartupScenarios(OwnServerCase):
         # Address-space limits (ulimit -v) around what the start needs. At each
         # one the program either starts and computes, or ends at once with
         # status 1 and its own message; it never hangs. (Far below these the
-        # system cannot even load the program's libraries.)
-        for megabytes in (88, 96, 104, 112, 120, 160):
+        # system cannot even load the program's libraries.) With more room it
+        # starts: what it reserves must not grow with the limit.
+        for megabytes, starts in ((88, False), (96, False), (104, False), (112, False),
+                                  (120, False), (160, True), (245, True)):
             with self.subTest(limit=f"{megabytes} MB"):
                 p = self.launch(SERVER, memory_limit=megabytes << 20)
 
@@ -1050,6 +1082,8 @@ class StartupScenarios(OwnServerCase):
                     self.fail(f"under {megabytes} MB the program neither ended nor showed its "
                               f"window within 30 s; stderr: {p.stderr_text()[-800:]}")
                 if got == "ended":
+                    self.assertFalse(starts, f"under {megabytes} MB the program did not start: "
+                                             f"{p.stderr_text()[-800:]}")
                     self.assertEqual(p.proc.returncode, 1, p.stderr_text()[-800:])
                     self.assertIn("kaldrome: ", p.stderr_text())
                     continue
@@ -1067,6 +1101,7 @@ class StartupScenarios(OwnServerCase):
                     except DriverError:
                         self.fail(f"under {megabytes} MB the window opened but does not answer; "
                                   f"stderr: {p.stderr_text()[-800:]}")
+                    self.assertFalse(starts, f"under {megabytes} MB the program ended at start")
                     self.assertEqual(status, 1, p.stderr_text()[-800:])
                     self.assertIn("kaldrome: ", p.stderr_text())
                     continue

@@ -4,10 +4,16 @@
 //
 // Every dialog the code opens is driven by guitest's DialogDriver, whose
 // deadline fails the test and closes the dialog rather than let it hang the run.
+#include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -41,6 +47,7 @@
 #include <QtTest>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -183,6 +190,63 @@ class PermissionsApply {
 
   private:
     bool dropped_ = false;
+};
+
+// Makes a pipe, device (a copy of /dev/null) or socket named path.
+bool MakeNode(const QString& kind, const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    if (kind == "pipe")
+        return mkfifo(name.constData(), 0666) == 0 && chmod(name.constData(), 0666) == 0;
+    if (kind == "device") return mknod(name.constData(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (name.size() >= qsizetype(sizeof address.sun_path)) return false;
+    std::copy(name.begin(), name.end(), address.sun_path);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool made =
+        fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0) close(fd);
+    return made;
+}
+
+// What kind of entry path is and which one (lstat: a link is a link).
+QString NodeOf(const QString& path) {
+    struct stat st {};
+    if (lstat(QFile::encodeName(path).constData(), &st) != 0) return QStringLiteral("nothing");
+    return QStringLiteral("type %1 inode %2").arg(st.st_mode & S_IFMT, 0, 8).arg(st.st_ino);
+}
+
+// Whether this test program has a mount namespace of its own (see main).
+bool PrivateMounts = false;
+
+// A file system of 64 KiB of the test's own (tmpfs) over folder, for as long
+// as the object lives: a disk that can be filled up.
+class SmallDisk {
+  public:
+    explicit SmallDisk(const QString& folder) : folder_(QFile::encodeName(folder)) {
+        mounted_ = PrivateMounts && !folder.isEmpty() &&
+                   mount("tmpfs", folder_.constData(), "tmpfs", 0, "size=64k,mode=0777") == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) umount(folder_.constData());
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool Mounted() const { return mounted_; }
+    // Takes all the room that is left with the file path; true when it is full.
+    static bool Fill(const QString& path) {
+        const int fd = open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT, 0644);
+        const char block[512] = {};
+        while (fd >= 0 && write(fd, block, sizeof block) > 0) {
+        }
+        const bool full = errno == ENOSPC;
+        if (fd >= 0) close(fd);
+        return full;
+    }
+
+  private:
+    QByteArray folder_;
+    bool mounted_ = false;
 };
 
 // The user's settings folder for this test run (XDG_CONFIG_HOME), holding a
@@ -379,16 +443,20 @@ void ExportsTest::fileBytes_data() {
     QTest::addColumn<QString>("group");      // thousands separator; null: keep
     QTest::addColumn<QByteArray>("before");  // existing file content; null: no file
     QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<bool>("link");  // the name is a link to the file written
 
     const QByteArray ten("10!=\r\n  3628800\r\nNumber of digits: 7\r\n");
     QTest::newRow("0! one group, new file")
         << 0 << QString() << QByteArray()
-        << QByteArray("0!=\r\n  0000001\r\nNumber of digits: 1\r\n");
-    QTest::newRow("shorter existing file replaced") << 10 << QString() << QByteArray("old") << ten;
+        << QByteArray("0!=\r\n  0000001\r\nNumber of digits: 1\r\n") << false;
+    QTest::newRow("shorter existing file replaced")
+        << 10 << QString() << QByteArray("old") << ten << false;
+    QTest::newRow("through a link the file is replaced, the link stays")
+        << 10 << QString() << QByteArray("old") << ten << true;
     QTest::newRow("1000! comma separator")
-        << 1000 << QStringLiteral(",") << QByteArray() << QByteArray();
+        << 1000 << QStringLiteral(",") << QByteArray() << QByteArray() << false;
     QTest::newRow("1000! no-break space separator in the locale encoding")
-        << 1000 << QStringLiteral("\u00A0") << QByteArray() << QByteArray();
+        << 1000 << QStringLiteral("\u00A0") << QByteArray() << QByteArray() << false;
 }
 
 void ExportsTest::fileBytes() {
@@ -396,9 +464,13 @@ void ExportsTest::fileBytes() {
     QFETCH(QString, group);
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, expected);
+    QFETCH(bool, link);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Kaldrome%1").arg(n));
-    if (!before.isNull()) QVERIFY(WriteBytes(path, before));
+    const QString file = link ? dir.filePath(QStringLiteral("target")) : path;
+    const auto kept = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+    if (!before.isNull()) QVERIFY(WriteBytes(file, before) && QFile::setPermissions(file, kept));
+    if (link) QVERIFY(QFile::link(QStringLiteral("target"), path));
 
     const std::string document = DocumentFor(n, GroupedWith(group));
     QCOMPARE(guitest::FailureOf(kaldrome::WriteDocumentFile(path, document)), QString());
@@ -417,8 +489,17 @@ void ExportsTest::fileBytes() {
     QVERIFY(bytes.endsWith("\r\n"));
     QVERIFY(!bytes.endsWith("\r\n\r\n"));
     QCOMPARE(bytes.size(), qsizetype(document.size()) + 2);
-    // Nothing but the target is left in the folder.
-    QCOMPARE(Entries(dir.path()), QStringList{QFileInfo(path).fileName()});
+    // Nothing but the target (and the link) is left in the folder.
+    const QStringList left = link ? QStringList{QFileInfo(path).fileName(), "target"}
+                                  : QStringList{QFileInfo(path).fileName()};
+    QCOMPARE(Entries(dir.path()), left);
+    if (link) QCOMPARE(QFileInfo(path).symLinkTarget(), file);
+    // A replaced file keeps its permissions; a new one has those of any new file.
+    const mode_t mask = umask(0);
+    umask(mask);
+    struct stat st {};
+    QVERIFY(stat(QFile::encodeName(file).constData(), &st) == 0);
+    QCOMPARE(st.st_mode & 0777, before.isNull() ? 0666 & ~mask : 0640u);
 
     // Writing the same result again gives the same bytes.
     QCOMPARE(guitest::FailureOf(kaldrome::WriteDocumentFile(path, document)), QString());
@@ -427,16 +508,29 @@ void ExportsTest::fileBytes() {
 
 void ExportsTest::fileWriteFailure_data() {
     QTest::addColumn<QString>("kind");
-    QTest::newRow("missing folder") << "missing";
-    QTest::newRow("parent is a regular file") << "notdir";
-    QTest::newRow("target is a folder") << "isdir";
-    QTest::newRow("folder where no file can be created") << "proc";
-    QTest::newRow("disk full keeps the existing file intact") << "full";
+    QTest::addColumn<QString>("told");  // what stands at the name; empty: any reason
+    const QString any;
+    QTest::newRow("missing folder") << "missing" << any;
+    QTest::newRow("parent is a regular file") << "notdir" << any;
+    QTest::newRow("target is a folder") << "isdir" << QStringLiteral("a folder");
+    QTest::newRow("folder where no file can be created") << "proc" << any;
+    QTest::newRow("disk full keeps the existing file intact") << "full" << any;
+    QTest::newRow("really full disk: the file intact, nothing left beside it")
+        << "small disk" << any;
+    QTest::newRow("a pipe is not replaced") << "pipe" << QStringLiteral("a pipe");
+    QTest::newRow("a link to a pipe is not followed into it")
+        << "link to pipe" << QStringLiteral("a pipe");
+    QTest::newRow("a device is not replaced") << "device" << QStringLiteral("a device");
+    QTest::newRow("a socket is not replaced") << "socket" << QStringLiteral("a socket");
 }
 
 void ExportsTest::fileWriteFailure() {
     QFETCH(QString, kind);
+    QFETCH(QString, told);
     QTemporaryDir dir;
+    SmallDisk disk(kind == "small disk" ? dir.path() : QString());
+    if (kind == "small disk" && !disk.Mounted())
+        QSKIP("a file system of the test's own needs root");
     const QByteArray old("previous contents that must survive\r\n");
     QString path;
     QString watched;  // a folder whose entries must not change
@@ -448,14 +542,26 @@ void ExportsTest::fileWriteFailure() {
     } else if (kind == "isdir") {
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Kaldrome10")));
         path = dir.filePath(QStringLiteral("Kaldrome10"));
+    } else if (!told.isEmpty()) {
+        if (kind == "device" && geteuid() != 0) QSKIP("only root can make a device node");
+        path = dir.filePath(QStringLiteral("Kaldrome10"));
+        if (kind == "link to pipe") {
+            QVERIFY(MakeNode("pipe", dir.filePath(QStringLiteral("node"))));
+            QVERIFY(QFile::link(QStringLiteral("node"), path));
+        } else {
+            QVERIFY(MakeNode(kind, path));
+        }
     } else if (kind == "proc") {
         path = QStringLiteral("/proc/Kaldrome10");
-    } else if (kind == "full") {
+    } else if (kind == "full" || kind == "small disk") {
         path = dir.filePath(QStringLiteral("Kaldrome1000.txt"));
         QVERIFY(WriteBytes(path, old));
+        if (disk.Mounted()) QVERIFY(disk.Fill(dir.filePath(QStringLiteral("filler"))));
     }
     if (kind != "proc") watched = dir.path();
     const QStringList entriesBefore = watched.isEmpty() ? QStringList() : Entries(watched);
+    const auto nodes = [&] { return NodeOf(path) + ", " + NodeOf(dir.filePath("node")); };
+    const QString nodesBefore = nodes();
 
     const std::string document = DocumentFor(1000);  // some 3 KB
     QString reason;
@@ -467,7 +573,11 @@ void ExportsTest::fileWriteFailure() {
     }
 
     QVERIFY2(!reason.isEmpty(), "a failed write must be reported");
-    if (kind == "full" || kind == "notdir")
+    if (!told.isEmpty()) {
+        QCOMPARE(reason, QStringLiteral("It is %1, not a file that can be written.").arg(told));
+        QCOMPARE(nodes(), nodesBefore);  // the same nodes, of the same kinds
+    }
+    if (kind == "full" || kind == "small disk" || kind == "notdir")
         QCOMPARE(ReadBytes(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
     if (kind == "isdir") QVERIFY(QFileInfo(path).isDir());
     if (kind == "missing") QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("no"))));
@@ -482,41 +592,76 @@ void ExportsTest::fileWriteFailure() {
 void ExportsTest::fileInReadOnlyFolder_data() {
     QTest::addColumn<bool>("exists");
     QTest::addColumn<bool>("fileWritable");
+    QTest::addColumn<QString>("trouble");  // what gets in the way, if anything
     QTest::addColumn<bool>("replaced");
-    QTest::newRow("writable file is rewritten in place") << true << true << true;
-    QTest::newRow("read-only file stays as it was") << true << false << false;
-    QTest::newRow("no new file can be made") << false << false << false;
+    QTest::newRow("writable file is rewritten in place") << true << true << "" << true;
+    QTest::newRow("read-only file stays as it was") << true << false << "" << false;
+    QTest::newRow("no new file can be made") << false << false << "" << false;
+    QTest::newRow("a pipe is refused at once, not waited on") << true << true << "pipe" << false;
+    QTest::newRow("no room on the disk: the file stays as it was")
+        << true << true << "disk full" << false;
+    QTest::newRow("over the file size limit: the file stays as it was")
+        << true << true << "size limit" << false;
+    QTest::newRow("ended during the rewrite: the file is finished first")
+        << true << true << "ended" << true;
 }
 
 void ExportsTest::fileInReadOnlyFolder() {
     QFETCH(bool, exists);
     QFETCH(bool, fileWritable);
+    QFETCH(QString, trouble);
     QFETCH(bool, replaced);
     QTemporaryDir dir;
+    SmallDisk disk(trouble == "disk full" ? dir.path() : QString());
+    if (trouble == "disk full" && !disk.Mounted())
+        QSKIP("a file system of the test's own needs root");
     const QString path = dir.filePath(QStringLiteral("Kaldrome10.txt"));
     const QByteArray old(5000, 'x');  // longer than the document: no tail may stay
+    // On the full disk the document needs more blocks than the old file holds.
+    const std::string document = DocumentFor(trouble == "disk full" ? 3000 : 10);
+    const QByteArray written = QByteArray::fromStdString(document + "\r\n");
     const auto all = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
     const auto writeAll =
         QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
     const auto enterAll = QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
-    if (exists) {
+    if (trouble == "pipe") {
+        QVERIFY(MakeNode(trouble, path));
+    } else if (exists) {
         QVERIFY(WriteBytes(path, old));
         QVERIFY(QFile::setPermissions(path, fileWritable ? all | writeAll : all));
     }
+    if (disk.Mounted()) QVERIFY(disk.Fill(dir.filePath(QStringLiteral("filler"))));
     QVERIFY(QFile::setPermissions(dir.path(), all | enterAll));
     const QStringList before = Entries(dir.path());
     QString reason;
-    {
+    if (trouble == "pipe" || trouble == "ended") {
+        // In a child: one that waits on the pipe is ended after 10 s, and one
+        // is sent SIGTERM in the middle of the write.
+        const guitest::ChildResult child =
+            guitest::RunSelf(QStringLiteral("rewrite"), {path, trouble}, {}, 10000);
+        QVERIFY2(child.finished, "the write waited for a reader of the pipe");
+        QVERIFY2((child.exitStatus == QProcess::CrashExit) == (trouble == "ended"),
+                 child.output.constData());
+        reason = QString::fromLocal8Bit(child.output)
+                     .section(QStringLiteral("returned: "), 1)
+                     .section(QLatin1Char('\n'), 0, 0);
+    } else {
+        std::optional<FileSizeLimit> limit;
+        if (trouble == "size limit") limit.emplace(16);
         PermissionsApply asUser;
-        reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, DocumentFor(10)));
+        reason = guitest::FailureOf(kaldrome::WriteDocumentFile(path, document));
     }
     QVERIFY(QFile::setPermissions(dir.path(), all | writeAll | enterAll));
 
     QCOMPARE(reason.isEmpty(), replaced);
     QCOMPARE(Entries(dir.path()), before);  // nothing made beside it
-    if (exists)
-        QCOMPARE(ReadBytes(path),
-                 replaced ? QByteArray("10!=\r\n  3628800\r\nNumber of digits: 7\r\n") : old);
+    if (trouble == "pipe")
+        QCOMPARE(reason, QStringLiteral("It is a pipe, not a file that can be written."));
+    else if (exists)
+        QCOMPARE(ReadBytes(path), replaced ? written : old);
+    if (!replaced && exists && trouble != "pipe")
+        QVERIFY2(reason.endsWith(QStringLiteral("The file was left as it was.")) || !fileWritable,
+                 qPrintable(reason));
 }
 
 // --- Copy to Clipboard -----------------------------------------------------
@@ -1267,6 +1412,7 @@ void ExportsTest::windowCreateFileFailure_data() {
     QTest::addColumn<QString>("kind");
     QTest::newRow("missing folder") << "missing";
     QTest::newRow("disk full keeps the existing file intact") << "full";
+    QTest::newRow("a pipe is not a file that can be written") << "pipe";
 }
 
 void ExportsTest::windowCreateFileFailure() {
@@ -1278,9 +1424,10 @@ void ExportsTest::windowCreateFileFailure() {
         path = dir.filePath(QStringLiteral("gone/Kaldrome1000"));
     } else {
         path = dir.filePath(QStringLiteral("Kaldrome1000.txt"));
-        QVERIFY(WriteBytes(path, old));
+        QVERIFY(kind == "pipe" ? MakeNode(kind, path) : WriteBytes(path, old));
     }
     const QStringList before = Entries(dir.path());
+    const QString node = NodeOf(path);
 
     Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
@@ -1290,7 +1437,8 @@ void ExportsTest::windowCreateFileFailure() {
 
     DialogDriver driver;
     driver.Then(TypeAndSave(path));
-    if (kind == "full") driver.Then(AnswerBox([](QMessageBox*, QStringList&) {}, QMessageBox::Yes));
+    if (kind != "missing")
+        driver.Then(AnswerBox([](QMessageBox*, QStringList&) {}, QMessageBox::Yes));
     driver.Then(AnswerBox(
         [&](QMessageBox* box, QStringList& f) {
             Check(f, box->windowTitle() == QStringLiteral("Kaldrome"),
@@ -1316,8 +1464,8 @@ void ExportsTest::windowCreateFileFailure() {
     QCOMPARE(w.Ui().lblDigitos->text(), digits);
     QVERIFY(w.Ui().mnuCreateFile->isEnabled());
     QCOMPARE(Entries(dir.path()), before);
-    if (kind != "missing")
-        QCOMPARE(ReadBytes(kind == "notdir" ? dir.filePath(QStringLiteral("plain")) : path), old);
+    QCOMPARE(NodeOf(path), node);
+    if (kind == "full") QCOMPARE(ReadBytes(path), old);
 
     // And the next Create File works.
     const QString good = dir.filePath(QStringLiteral("after.txt"));
@@ -1442,6 +1590,10 @@ void ExportsTest::outOfMemory_data() {
     QTest::newRow("print, room for the printout") << "print" << 128 << false;
     QTest::newRow("print, no room to close a page") << "print" << 48 << true;
     QTest::newRow("print, no room to begin") << "print" << 8 << true;
+    // The save dialog on a screen takes some megabytes: its folder reader's
+    // thread, its picture. Qt cannot paint a window it found no memory for.
+    QTest::newRow("save dialog, room for it") << "save dialog" << 96 << false;
+    QTest::newRow("save dialog, no room to show it") << "save dialog" << 2 << true;
 }
 
 void ExportsTest::outOfMemory() {
@@ -1467,8 +1619,15 @@ int OutOfMemoryChild(const QString& what, int headroomMb) {
     // Clipboard: 64 MB of text; its UTF-16 copy needs 128 MB. Print: some 100
     // pages, quick enough that no progress dialog shows (Qt's painting waits for
     // worker threads, which no longer start under such a limit).
-    const std::string document =
-        what == "clipboard" ? std::string(64 << 20, '7') : LinesOfGroups(8000);
+    // Save dialog: the window with 1000!, whose Create File opens the dialog.
+    const std::string document = what == "clipboard" ? std::string(64 << 20, '7')
+                                 : what == "print"   ? LinesOfGroups(8000)
+                                                     : std::string();
+    std::optional<Form1> window;
+    if (what == "save dialog") {
+        window.emplace(kaldrome::NumberSeparators{});
+        if (!guitest::ShowActive(&*window) || !RunWindow(*window, 1000)) return 4;
+    }
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly)) return 2;
     rlim_t used = 0;
@@ -1480,9 +1639,25 @@ int OutOfMemoryChild(const QString& what, int headroomMb) {
     const rlimit lower{used + (rlim_t(headroomMb) << 20), limit.rlim_max};
     if (used == 0 || setrlimit(RLIMIT_AS, &lower) != 0) return 3;
     const QPageLayout a4(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF());
+    // The save dialog is closed, or the message read and answered.
+    const auto saving = [&]() -> kaldrome::Outcome<void> {
+        QString told;
+        DialogDriver driver;
+        driver.Then([&](QWidget* dialog, QStringList&) {
+            if (auto* box = qobject_cast<QMessageBox*>(dialog)) told = box->text();
+            QMetaObject::invokeMethod(qobject_cast<QDialog*>(dialog), &QDialog::reject,
+                                      Qt::QueuedConnection);
+        });
+        window->Ui().mnuCreateFile->trigger();
+        if (!driver.Finish())
+            return kaldrome::Failure{"no dialog: " + driver.Report().toStdString()};
+        if (!told.isEmpty()) return kaldrome::Failure{told.toStdString()};
+        return {};
+    };
     const kaldrome::Outcome<void> outcome =
-        what == "clipboard" ? kaldrome::PutOnClipboard(QGuiApplication::clipboard(), document)
-                            : [&]() -> kaldrome::Outcome<void> {
+        what == "clipboard"     ? kaldrome::PutOnClipboard(QGuiApplication::clipboard(), document)
+        : what == "save dialog" ? saving()
+                                : [&]() -> kaldrome::Outcome<void> {
         const auto printed = kaldrome::PrintWithProgress(
             nullptr, a4, QStringLiteral("Kaldrome7"), document,
             [](const QByteArray&) -> kaldrome::Outcome<void> { return {}; });
@@ -1495,7 +1670,33 @@ int OutOfMemoryChild(const QString& what, int headroomMb) {
     return 0;
 }
 
+// The child of fileInReadOnlyFolder: rewrites path as nobody; "ended" is sent
+// SIGTERM in the middle of the write.
+int RewriteChild(const QString& path, const QString& how) {
+    const std::string document = DocumentFor(10);
+    const std::string_view text(document);
+    const kaldrome::DocumentSource source{
+        [text, how](const std::function<bool(std::string_view)>& sink) {
+            if (!sink(text.substr(0, text.size() / 2))) return false;
+            if (how == "ended") raise(SIGTERM);
+            return sink(text.substr(text.size() / 2));
+        },
+        document.size()};
+    if (geteuid() == 0 && seteuid(65534) != 0) return 3;
+    const QString failure = guitest::FailureOf(kaldrome::WriteDocumentFile(path, source));
+    std::printf("returned: %s\n", qPrintable(failure));
+    std::fflush(stdout);  // before a leak check at exit may end the child
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    // Needs no window and makes no folder: it may end by a signal.
+    if (guitest::ChildRole() == QStringLiteral("rewrite") && argc == 3)
+        return RewriteChild(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
+    // The disk-full cases mount file systems of their own, seen by this program
+    // only; root may make it a mount namespace of its own.
+    PrivateMounts = geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
+                    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
     // No print server: the tests must not depend on the printers of the machine.
     qputenv("CUPS_SERVER", "/nonexistent/kaldrome-tests/cups.sock");
     // The user's settings live in a folder of the test's own, planted with a
