@@ -129,17 +129,25 @@ std::shared_ptr<const NttTwiddles> TwiddlesFor(int prime, std::size_t length) {
     return table;
 }
 
+// The level whose butterflies join neighbours, with the root 1: the same
+// both ways.
+template <int K>
+void PairLevel(u64* a, std::size_t n) {
+    using F = Field<K>;
+    for (std::size_t i = 0; i < n; i += 2) {
+        const u64 u = a[i], v = a[i + 1];
+        a[i] = F::Reduce2(u + v);
+        a[i + 1] = F::Reduce2(u - v + F::twoP);
+    }
+}
+
 // Natural order in, bit-reversed order out; values below 2p in and out.
 template <int K>
 void Dif(u64* a, std::size_t n, std::size_t fromHalf, std::size_t toHalf, const NttTwiddles& t) {
     using F = Field<K>;
     for (std::size_t half = fromHalf; half >= toHalf && half >= 1; half /= 2) {
         if (half == 1) {
-            for (std::size_t i = 0; i < n; i += 2) {
-                const u64 u = a[i], v = a[i + 1];
-                a[i] = F::Reduce2(u + v);
-                a[i + 1] = F::Reduce2(u - v + F::twoP);
-            }
+            PairLevel<K>(a, n);
             continue;
         }
         const Twiddle* level = t.power.data() + half;
@@ -166,11 +174,7 @@ void Dit(u64* a, std::size_t n, std::size_t fromHalf, std::size_t toHalf, const 
     using F = Field<K>;
     for (std::size_t half = fromHalf; half <= toHalf; half *= 2) {
         if (half == 1) {
-            for (std::size_t i = 0; i < n; i += 2) {
-                const u64 u = a[i], v = a[i + 1];
-                a[i] = F::Reduce2(u + v);
-                a[i + 1] = F::Reduce2(u - v + F::twoP);
-            }
+            PairLevel<K>(a, n);
             continue;
         }
         const Twiddle* level = t.power.data() + half;
