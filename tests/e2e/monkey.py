@@ -128,6 +128,10 @@ class Monkey:
             "ASAN_OPTIONS": f"log_path={self.sanitizer_dir}/asan:detect_leaks=1",
             "LSAN_OPTIONS": f"suppressions={os.path.dirname(HERE)}/lsan.supp:print_suppressions=0",
             "UBSAN_OPTIONS": f"log_path={self.sanitizer_dir}/ubsan:print_stacktrace=1",
+            # No session bus: without this address Qt's D-Bus would start one of
+            # its own through dbus-launch where that is installed, and leave its
+            # address in HOME, where only exports may appear.
+            "DBUS_SESSION_BUS_ADDRESS": f"unix:path={artifacts}/no-session-bus",
         }
         self.expected_bells = self.bells.value()
         self.exports: dict[str, bytes] = {}
