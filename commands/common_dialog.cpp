@@ -3,12 +3,10 @@
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QMimeDatabase>
-#include <QPrinter>
 #include <QSettings>
 #include <QWidget>
 
 #include "commands/help_viewer.h"
-#include "commands/print_setup.h"
 
 namespace kaldrome {
 
@@ -120,16 +118,8 @@ bool CommonDialog::ShowSave() {
     return true;
 }
 
-bool CommonDialog::ShowPrinter(QPrinter& printer) {
-    // The form works on a copy; the printer changes only when the user accepts.
-    const QPageLayout layout = printer.pageLayout();
-    PrinterChoice choice{printer.printerName(), layout.pageSize(), layout.orientation()};
-    if (!ChoosePrinter(owner_, PrinterDialogTitle(Flags), AvailablePrinters(), choice))
-        return false;
-    printer.setPrinterName(choice.name);
-    printer.setPageSize(choice.pageSize);
-    printer.setPageOrientation(choice.orientation);
-    return true;
+bool CommonDialog::ShowPrinter(const QList<PrinterOffer>& printers, PrinterChoice& choice) {
+    return ChoosePrinter(owner_, PrinterDialogTitle(Flags), printers, choice);
 }
 
 HelpViewer* CommonDialog::HelpWindow() const {

@@ -11,7 +11,8 @@
 #include <QString>
 #include <QStringList>
 
-class QPrinter;
+#include "commands/print_setup.h"
+
 class QWidget;
 
 namespace kaldrome {
@@ -46,9 +47,10 @@ class CommonDialog : public QObject {
     // and the result is true. On cancel: false when CancelError is set; otherwise
     // FileName becomes empty and the result is true.
     bool ShowSave();
-    // Shows the Print Setup form (printer choice and page settings) for
-    // printer; true when accepted, and only then is printer changed.
-    bool ShowPrinter(QPrinter& printer);
+    // Shows the Print Setup form (printer choice and page settings) with the
+    // printers on offer, opening on choice; true when accepted, and only then
+    // is choice changed.
+    bool ShowPrinter(const QList<PrinterOffer>& printers, PrinterChoice& choice);
     // Opens the help viewer on HelpFile with HelpCommand; returns at once.
     void ShowHelp();
     // The help viewer while it exists.

@@ -451,16 +451,6 @@ Outcome<PrintEnd> PrintDocument(QPagedPaintDevice& device, const std::string& do
     return Failure{OutOfMemoryText().toStdString()};
 }
 
-bool FollowDefaultPrinter(QPrinter& printer, bool keepChoice) {
-    // Printing to a file was chosen on purpose; leave it alone.
-    if (printer.outputFormat() != QPrinter::NativeFormat) return keepChoice;
-    if (keepChoice && !QPrinterInfo::printerInfo(printer.printerName()).isNull()) return true;
-    const QPrinterInfo standard = QPrinterInfo::defaultPrinter();
-    if (!standard.isNull() && printer.printerName() != standard.printerName())
-        printer.setPrinterName(standard.printerName());
-    return false;
-}
-
 void ShowNoPrinterMessage(QWidget* parent) {
     ShowStopMessage(parent,
                     QStringLiteral("You don't have any Printer installed!\nPlease install one."));

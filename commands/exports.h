@@ -17,7 +17,6 @@
 class QClipboard;
 class QPagedPaintDevice;
 class QPainter;
-class QPrinter;
 class QWidget;
 
 namespace kaldrome {
@@ -78,11 +77,6 @@ Outcome<PrintEnd> PrintDocument(QPagedPaintDevice& device, const std::string& do
                                 const PrintProgress& progress = {},
                                 const std::function<void()>& release = {});
 
-// Makes printer follow the system's default printer, unless it prints to a
-// file or keepChoice names a printer chosen in Print Setup that still exists.
-// Returns false when the kept choice was dropped because that printer is gone.
-bool FollowDefaultPrinter(QPrinter& printer, bool keepChoice);
-
 // "You don't have any Printer installed!" / "Please install one.": stop icon, OK.
 void ShowNoPrinterMessage(QWidget* parent);
 
@@ -94,7 +88,8 @@ QString FileErrorText(const QString& path, const QString& reason);
 
 namespace Utilities {
 
-// True when the system reports a default printer. Never throws.
+// True when the system reports a default printer. Never throws. Asks the
+// print service, which may not answer: only on PrintService's helper thread.
 bool PrinterInstalled();
 
 }  // namespace Utilities

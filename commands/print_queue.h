@@ -10,6 +10,7 @@
 #include <QString>
 
 #include "base/outcome.h"
+#include "commands/print_service.h"
 
 namespace kaldrome {
 
@@ -19,8 +20,11 @@ Outcome<void> CheckQueue(const QString& queue);
 
 // Sends pdf to queue as one job titled title, on paper media (a page size
 // name such as "A4"; empty: the queue's default). Returns the job's number.
-// A job that fails on the way is cancelled and purged: nothing half-sent stays queued.
+// A job that fails on the way is cancelled and purged: nothing half-sent stays
+// queued. The job goes piece by piece, each piece a sign of life to progress;
+// once progress no longer wants it, sending ends and the job is cancelled
+// (when the service answers again, if it hangs).
 Outcome<int> SubmitPdf(const QString& queue, const QString& title, const QByteArray& pdf,
-                       const QString& media);
+                       const QString& media, const WorkProgress& progress = {});
 
 }  // namespace kaldrome

@@ -6,10 +6,14 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+
+#include "commands/exports.h"
+#include "commands/print_queue.h"
 
 namespace kaldrome {
 
@@ -35,7 +39,54 @@ QLabel* ValueLabel(QWidget* parent) {
     return label;
 }
 
+// The printer chosen in Print Setup while the service still has it; otherwise
+// the default printer.
+struct PrinterInUse {
+    QPrinterInfo info;
+    bool choiceKept = false;
+};
+
+PrinterInUse FindPrinter(const std::optional<PrinterChoice>& chosen) {
+    if (chosen) {
+        QPrinterInfo info = QPrinterInfo::printerInfo(chosen->name);
+        if (!info.isNull()) return {info, true};
+    }
+    return {QPrinterInfo::defaultPrinter(), false};
+}
+
 }  // namespace
+
+PrintSetupFacts LookUpPrintSetup(const std::optional<PrinterChoice>& chosen) {
+    PrintSetupFacts facts;
+    facts.installed = Utilities::PrinterInstalled();
+    if (!facts.installed) return facts;
+    const PrinterInUse printer = FindPrinter(chosen);
+    facts.choiceKept = printer.choiceKept;
+    facts.current = printer.choiceKept
+                        ? *chosen
+                        : PrinterChoice{printer.info.printerName(), printer.info.defaultPageSize()};
+    facts.printers = AvailablePrinters();
+    return facts;
+}
+
+PrintTarget LookUpPrintTarget(const std::optional<PrinterChoice>& chosen) {
+    PrintTarget target;
+    target.installed = Utilities::PrinterInstalled();
+    if (!target.installed) return target;
+    const PrinterInUse printer = FindPrinter(chosen);
+    target.choiceKept = printer.choiceKept;
+    target.queue = printer.info.printerName();
+    // The printer's own margins for the paper come from Qt's printer.
+    QPrinter device(printer.info, QPrinter::HighResolution);
+    if (printer.choiceKept) {
+        if (chosen->pageSize.isValid()) device.setPageSize(chosen->pageSize);
+        device.setPageOrientation(chosen->orientation);
+    }
+    target.layout = device.pageLayout();
+    // A queue that refuses jobs is told before any time goes into the printout.
+    target.ready = CheckQueue(target.queue);
+    return target;
+}
 
 QList<PrinterOffer> AvailablePrinters() {
     QList<PrinterOffer> offers;

@@ -1,5 +1,6 @@
 // The Print Setup form: which printer Print uses and on which paper, nothing
-// else (no copies, no pages, no order: Print always prints the whole result once).
+// else (no copies, no pages, no order: Print always prints the whole result once);
+// and what Print and Print Setup ask the print service.
 #pragma once
 
 #include <QDialog>
@@ -7,6 +8,9 @@
 #include <QPageLayout>
 #include <QPageSize>
 #include <QString>
+#include <optional>
+
+#include "base/outcome.h"
 
 class QComboBox;
 class QLabel;
@@ -32,8 +36,31 @@ struct PrinterChoice {
     QPageLayout::Orientation orientation = QPageLayout::Portrait;
 };
 
+// The questions below ask the print service, which may take long or never
+// answer: they belong on the print service's helper thread (PrintService).
+
 // The printers of the system's print service.
 QList<PrinterOffer> AvailablePrinters();
+
+// What Print Setup shows. chosen: what Print Setup chose before, if anything.
+struct PrintSetupFacts {
+    bool installed = false;  // the service reports a default printer
+    QList<PrinterOffer> printers;
+    PrinterChoice current;    // where Print would print now
+    bool choiceKept = false;  // chosen still exists, and current is it
+};
+PrintSetupFacts LookUpPrintSetup(const std::optional<PrinterChoice>& chosen);
+
+// Where Print prints: the printer chosen in Print Setup while it exists,
+// otherwise the default printer with its own paper.
+struct PrintTarget {
+    bool installed = false;  // the service reports a default printer
+    bool choiceKept = false;
+    QString queue;
+    QPageLayout layout;   // the paper, its orientation and the printer's margins
+    Outcome<void> ready;  // the queue takes jobs
+};
+PrintTarget LookUpPrintTarget(const std::optional<PrinterChoice>& chosen);
 
 class PrintSetupDialog : public QDialog {
     Q_OBJECT

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
@@ -17,6 +16,7 @@
 
 #include "base/number_format.h"
 #include "commands/common_dialog.h"
+#include "commands/print_service.h"
 #include "engine/progress.h"
 #include "mainwindow/key_filter.h"
 #include "mainwindow/percent_bar.h"
@@ -55,7 +55,10 @@ QString ClockText(int32_t h, int32_t m, int32_t s, const NumberSeparators& separ
 }  // namespace
 
 Form1::Form1(const NumberSeparators& separators, QWidget* parent)
-    : QMainWindow(parent), separators_(separators), keyFilter_(std::make_unique<KeyFilter>(*this)) {
+    : QMainWindow(parent),
+      separators_(separators),
+      keyFilter_(std::make_unique<KeyFilter>(*this)),
+      printService_(std::make_unique<PrintService>()) {
     InstallFontSubstitutions();
     // Taken while memory is plenty: the message that it ran out must show.
     HoldRoomForMessages();

@@ -16,10 +16,12 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/number_format.h"
 #include "base/run_state.h"
+#include "commands/print_setup.h"
 #include "engine/factorial_engine.h"
 #include "mainwindow/run_machine.h"
 #include "uikit/bell.h"
@@ -30,7 +32,6 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QPrinter;
 class QPushButton;
 
 namespace kaldrome {
@@ -39,6 +40,7 @@ class CommonDialog;
 struct DocumentSource;
 class KeyFilter;
 class PercentBar;
+class PrintService;
 class ResultView;
 
 class Form1 : public QMainWindow, private RunView {
@@ -103,8 +105,8 @@ class Form1 : public QMainWindow, private RunView {
     const NumberSeparators& Separators() const { return separators_; }
     // The bell of a finished run and of every refused key.
     const Bell& WindowBell() const { return bell_; }
-    // The printer that Print uses and Print Setup configures.
-    QPrinter* Printer() const { return printer_.get(); }
+    // The printer and paper chosen in Print Setup, which Print uses while the printer exists.
+    const std::optional<PrinterChoice>& ChosenPrinter() const { return chosenPrinter_; }
     // The About window while it exists (created on first use, form1_help.cpp).
     QWidget* About() const { return frmAbout_; }
     // Every N by the factor loop instead of the tree path (or back): for the
@@ -173,7 +175,7 @@ class Form1 : public QMainWindow, private RunView {
     void PrepareSaveDialog();
     DocumentSource ResultDocumentSource() const;
     std::string ComposeResultDocument() const;
-    QPrinter& CurrentPrinter();
+    void ShowPrintSetup(const PrintSetupFacts& facts);
     void ShowFailure(const std::string& message);
 
     const NumberSeparators separators_;
@@ -184,8 +186,10 @@ class Form1 : public QMainWindow, private RunView {
     std::unique_ptr<KeyFilter> keyFilter_;
     bool centred_ = false;
     Qt::CursorShape resultPointer_ = Qt::IBeamCursor;  // rtfResp's own pointer when idle
-    std::unique_ptr<QPrinter> printer_;
-    bool printerFromSetup_ = false;  // Print keeps the printer Print Setup chose
+    std::optional<PrinterChoice> chosenPrinter_;
+    // Every question to the print service goes through it, off the window's thread.
+    std::unique_ptr<PrintService> printService_;
+    bool setupAsked_ = false;  // Print Setup waits for the print service
     QPointer<QWidget> frmAbout_;
     QPointer<QWidget> focusBeforeMenus_;  // where the focus was when the menu bar took it
     // The estimate shows at most once per second of the elapsed clock: the

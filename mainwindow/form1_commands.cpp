@@ -3,7 +3,6 @@
 // Each export builds the plain text when needed, composes the one document and
 // hands it on; a failure is told to the user and leaves the result on screen.
 #include <QGuiApplication>
-#include <QPrinter>
 #include <new>
 #include <string>
 
@@ -11,6 +10,8 @@
 #include "commands/exports.h"
 #include "commands/print_job.h"
 #include "commands/print_queue.h"
+#include "commands/print_service.h"
+#include "commands/print_setup.h"
 #include "mainwindow/form1.h"
 #include "resulttext/result_document.h"
 #include "resulttext/result_text.h"
@@ -89,53 +90,77 @@ void Form1::mnuCreateFile_Click() {
 }
 
 void Form1::mnuPrint_Click() {
-    if (!ResultReady()) return;
-    if (!Utilities::PrinterInstalled()) {
+    // One print command at a time: Print Setup's form is on its way.
+    if (!ResultReady() || setupAsked_) return;
+    // Where to print is asked off the window's thread; meanwhile the window
+    // paints and answers, but takes no input that could start anything.
+    const std::optional<PrintTarget> target = printService_->AskAndWait<PrintTarget>(
+        [chosen = chosenPrinter_](const WorkProgress&) { return LookUpPrintTarget(chosen); });
+    if (Quitting()) return;
+    if (!target) {
+        ShowNoAnswerMessage(this);
+        return;
+    }
+    if (!target->installed) {
         ShowNoPrinterMessage(this);
         return;
     }
-    QPrinter& printer = CurrentPrinter();
-    const QString queue = printer.printerName();
-    // A queue that refuses jobs is told before any time goes into the printout.
-    const Outcome<void> ready = CheckQueue(queue);
-    if (!ready.Ok()) {
-        ShowFailure(ready.Error().message);
+    if (!target->choiceKept) chosenPrinter_.reset();  // that printer is gone
+    if (!target->ready.Ok()) {
+        ShowFailure(target->ready.Error().message);
         return;
     }
     RunState& rs = run_.State();
     const QString title = QStringLiteral("Kaldrome%1").arg(rs.Target);
-    const QPageLayout layout = printer.pageLayout();
+    const QString queue = target->queue;
+    const QPageLayout layout = target->layout;
     Guarded(this, rs, [&] {
         if (!rs.PlainTextReady) BuildPlainText(rs);
         const Outcome<PrintEnd> printed = PrintWithProgress(
             this, layout, title, ComposeResultDocument(),
             [&](const QByteArray& pdf) -> Outcome<void> {
-                const Outcome<int> job = SubmitPdf(queue, title, pdf, layout.pageSize().key());
-                if (!job.Ok()) return job.Error();
+                const std::optional<Outcome<int>> job = printService_->AskAndWait<Outcome<int>>(
+                    [queue, title, pdf,
+                     media = layout.pageSize().key()](const WorkProgress& progress) {
+                        return SubmitPdf(queue, title, pdf, media, progress);
+                    });
+                if (!job) return Failure{NoAnswerText().toStdString()};
+                if (!job->Ok()) return job->Error();
                 return {};
             });
-        if (!printed.Ok()) ShowFailure(printed.Error().message);
+        if (!printed.Ok() && !Quitting()) ShowFailure(printed.Error().message);
     });
 }
 
 void Form1::mnuPrintSetup_Click() {
-    // Stays available during a run: the run waits inside its yield until the dialog closes.
-    if (!Utilities::PrinterInstalled()) {
+    // Stays available during a run, which goes on while the print service is
+    // asked and waits only while the form is open. A second request while the
+    // first is asked adds nothing: the form is on its way.
+    if (setupAsked_) return;
+    setupAsked_ = true;
+    printService_->Ask<PrintSetupFacts>(
+        [chosen = chosenPrinter_](const WorkProgress&) { return LookUpPrintSetup(chosen); },
+        [this](PrintSetupFacts&& facts) {
+            setupAsked_ = false;
+            ShowPrintSetup(facts);
+        },
+        [this] {
+            setupAsked_ = false;
+            if (!Quitting()) ShowNoAnswerMessage(this);
+        });
+}
+
+void Form1::ShowPrintSetup(const PrintSetupFacts& facts) {
+    if (Quitting()) return;
+    if (!facts.installed) {
         ShowNoPrinterMessage(this);
         return;
     }
-    // The dialog opens on the printer that Print would use now.
-    QPrinter& printer = CurrentPrinter();
+    if (!facts.choiceKept) chosenPrinter_.reset();  // that printer is gone
+    // The form opens on the printer that Print would use now.
+    PrinterChoice choice = facts.current;
     ui_.dlgDialogo->Flags = CommonDialog::PrintSetupForm;
-    if (ui_.dlgDialogo->ShowPrinter(printer)) printerFromSetup_ = true;
-}
-
-QPrinter& Form1::CurrentPrinter() {
-    // Created on first use; it follows the system's default printer unless
-    // Print Setup chose one that still exists.
-    if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    printerFromSetup_ = FollowDefaultPrinter(*printer_, printerFromSetup_);
-    return *printer_;
+    if (ui_.dlgDialogo->ShowPrinter(facts.printers, choice)) chosenPrinter_ = choice;
 }
 
 void Form1::PrepareSaveDialog() {

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMimeData>
@@ -36,6 +37,22 @@ void NumberBox::contextMenuEvent(QContextMenuEvent* event) {
     }
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
+}
+
+void NumberBox::focusOutEvent(QFocusEvent* event) {
+    // The menu bar holds the focus only while its keyboard mode lasts (Alt, or
+    // a menu closed with Escape). Menus are no place to type, so the box keeps
+    // its selection meanwhile, and the next key typed after the menus still
+    // replaces a finished run's number, as it does after a menu opened with
+    // the mouse (Qt would drop the selection here).
+    if (event->reason() == Qt::MenuBarFocusReason && hasSelectedText()) {
+        const int start = selectionStart();
+        const int length = selectionLength();
+        QLineEdit::focusOutEvent(event);
+        setSelection(start, length);
+        return;
+    }
+    QLineEdit::focusOutEvent(event);
 }
 
 void NumberBox::dropEvent(QDropEvent* event) {

@@ -16,6 +16,7 @@ class NumberBox : public QLineEdit {
 
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 

@@ -37,6 +37,9 @@ timeout=${4:-120}
 }
 
 outdir=$("$HERE/cups_setup.sh" outdir "$queue")
+# The queue lives on the scenario's own print service.
+CUPS_SERVER=$("$HERE/cups_setup.sh" socket)
+export CUPS_SERVER
 end=$((SECONDS + timeout))
 
 # The job leaves the queue once the backend has written the PDF.

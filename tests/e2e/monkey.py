@@ -476,13 +476,9 @@ class Monkey:
     def act_alt_alone(self) -> None:
         self.log("Alt (the menu bar's keyboard mode)")
         self.keys("alt")
+        # The menus take no typing: the number box keeps its text and selection
+        # through them, whether they are opened by the keyboard or the mouse.
         self.model.menu, self.model.bar_index = "bar", 0
-        self.menu_bar_took_focus()
-
-    def menu_bar_took_focus(self) -> None:
-        # The menu bar's keyboard mode takes the focus: the number box loses its selection.
-        if self.model.selected is not None:
-            self.model.selected = False
 
     def act_alt_mode_key(self) -> None:
         m = self.model
@@ -504,8 +500,6 @@ class Monkey:
         self.wait_windows(lambda v: v - before, f"the {name} menu to open")
         self.model.menu, self.model.first_item = name, name != "popup"
         self.menu_base = before
-        if name != "popup":
-            self.menu_bar_took_focus()
 
     def close_menu(self) -> None:
         self.wait_windows(lambda v: v <= self.menu_base, "the menu to close")

@@ -47,6 +47,10 @@ LONG_N = 999999
 # A result whose printout takes long enough to be cancelled in the middle.
 LONG_PRINT_N = 300000
 
+# How long the program waits for a print service that does not answer before
+# it says so, in seconds.
+PRINT_SERVICE_WAIT = 5.0
+
 # How long a run may take before the scenario gives up on it.
 def run_timeout(n: int) -> float:
     return 30.0 + n * n / 4.0e6
@@ -882,10 +886,10 @@ class NoPrinterScenarios(KaldromeCase):
 class PrintScenarios(KaldromeCase):
     """Print to real CUPS queues that turn jobs into PDFs (cups_setup.sh).
 
-    Only on CI, as root: the queues change the machine's print configuration,
-    which the tests never do on a user's machine. Each scenario adds two queues
-    of its own, A and B, and the program finds A as its default printer through
-    PRINTER, so the print service may be shared with others."""
+    Only on CI, as root: the queues' settings go into /etc/cups, which the tests
+    never change on a user's machine. Each scenario has a cupsd of its own,
+    which the program and the lp tools reach through CUPS_SERVER, with two
+    queues, A and B; the program finds A as its default printer through PRINTER."""
 
     def setUp(self):
         if os.environ.get("CI") != "true" or os.geteuid() != 0:
@@ -896,10 +900,13 @@ class PrintScenarios(KaldromeCase):
         self.queue = {"A": tag + "-a", "B": tag + "-b"}
         self.addCleanup(self.cups, "stop", timeout=60)
         self.cups("start", *self.queue.values(), timeout=300)
+        self.cups_env["CUPS_SERVER"] = self.cups("socket").strip()
         self.since = os.path.join(state, "since")
         with open(self.since, "w"):
             pass
-        self.program = self.start_program(printers=True, env={"PRINTER": self.queue["A"]})
+        self.program = self.start_program(
+            printers=True, env={"PRINTER": self.queue["A"],
+                                "CUPS_SERVER": self.cups_env["CUPS_SERVER"]})
 
     def cups(self, *args, timeout: float = 30) -> str:
         result = xdriver.run([os.path.join(HERE, "cups_setup.sh"), *args], timeout=timeout,
@@ -922,7 +929,7 @@ class PrintScenarios(KaldromeCase):
         args = ["lpstat", "-o", self.queue[which]]
         if done:
             args[1:1] = ["-W", "completed"]
-        return xdriver.run(args, check=False).stdout.decode().split("\n")[:-1]
+        return xdriver.run(args, check=False, env=self.cups_env).stdout.decode().split("\n")[:-1]
 
     def print_and_wait(self, which: str, count: int) -> None:
         """Ctrl+P, then waits until queue `which` has printed count jobs; a message box fails."""
@@ -967,7 +974,7 @@ class PrintScenarios(KaldromeCase):
         # message box, prints nothing and queues nothing; once the queue takes
         # jobs again, Print works.
         self.run_to_completion(41)
-        xdriver.run(["cupsreject", self.queue["A"]])
+        xdriver.run(["cupsreject", self.queue["A"]], env=self.cups_env)
         p = self.program
         p.focus()
         p.key("ctrl+p")
@@ -976,9 +983,63 @@ class PrintScenarios(KaldromeCase):
         self.assertEqual(self.jobs("A") + self.jobs("A", done=True), [],
                          "a refused printout made a job")
         self.assertEqual(self.pdfs("A"), [], "a refused printout made a PDF")
-        xdriver.run(["cupsaccept", self.queue["A"]])
+        xdriver.run(["cupsaccept", self.queue["A"]], env=self.cups_env)
         self.print_and_wait("A", 1)
         self.assert_document(41, self.copy())
+
+    @scenario
+    def test_a_print_service_that_does_not_answer_is_told_while_the_window_lives(self):
+        # The print service stops answering (its cupsd stopped with SIGSTOP: it
+        # takes connections and answers nothing, as a hung or far-away server
+        # does). While Print or Print Setup waits for it the window answers
+        # every ping and a run goes on; after the program's wait its message
+        # box says so, and nothing is queued. Once the service answers again,
+        # Print prints (the stopped run left no result: a new one first).
+        p = self.program
+        pinger = xdriver.Pinger(SERVER)
+        self.addCleanup(pinger.stop)
+        self.run_to_completion(100)
+        self.cups("pause")
+        x, y = p.client_point(*PERCENT_BAR[:2])
+        x2, y2 = p.client_point(PERCENT_BAR[0] + PERCENT_BAR[2], PERCENT_BAR[1] + PERCENT_BAR[3])
+        bar = (x, y, x2 - x, y2 - y)
+        # (command, its shortcut, asked during a run)
+        rows = [("Print", "ctrl+p", False), ("Print Setup", "ctrl+u", False),
+                ("Print Setup during a run", "ctrl+u", True)]
+        for label, shortcut, during_run in rows:
+            with self.case(command=label):
+                p.focus()
+                if during_run:
+                    p.enter_number(str(LONG_N))
+                    poll(self.percent_bar_visible, 30, 0.2, "the run to show its percent bar")
+                p.key(shortcut)
+                asked = time.monotonic()
+                bar_at_start = p.grab().region(*bar)
+                unanswered, bar_moved = [], False
+                while not p.find_windows("Kaldrome"):
+                    waited = time.monotonic() - asked
+                    self.assertLess(waited, PRINT_SERVICE_WAIT + 15,
+                                    f"no message after {waited:.0f} s; pings unanswered at "
+                                    f"{unanswered} s")
+                    if pinger.ping(p.window, 2.0) is None:
+                        unanswered.append(round(waited, 1))
+                    bar_moved = bar_moved or p.grab().region(*bar) != bar_at_start
+                took = time.monotonic() - asked
+                self.assertEqual(unanswered, [], "the window did not answer pings while it "
+                                 "waited for the print service (seconds after the shortcut)")
+                self.assertGreater(took, PRINT_SERVICE_WAIT - 1,
+                                   f"a message {took:.1f} s after the shortcut, before the wait")
+                if during_run:
+                    self.assertTrue(bar_moved, "the run stood still while the service was asked")
+                self.answer_message()
+                if during_run:
+                    p.focus()
+                    p.key("alt+s")
+        self.assertEqual(self.pdfs("A"), [], "a printout reached the queue of a silent service")
+        self.cups("resume")
+        self.run_to_completion(41)
+        self.print_and_wait("A", 1)
+        self.assertTrue(p.alive())
 
     def choose_printer(self, which: str, accept: bool) -> None:
         """Print Setup: types the queue's name into the printer box; OK or Cancel."""

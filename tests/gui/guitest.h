@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <QtTest>
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -57,10 +58,15 @@ class DialogDriver : public QObject {
         return *this;
     }
 
-    // Stops watching; true when every step ran and nothing went wrong.
+    // Stops watching once every step has run, or the deadline has passed: a
+    // dialog may come after the call that asked for it has returned. True when
+    // every step ran and nothing went wrong.
     bool Finish() {
+        const bool ran = QTest::qWaitFor(
+            [this] { return gaveUp_ || next_ >= steps_.size(); },
+            static_cast<int>(std::max<qint64>(0, deadlineMs_ - clock_.elapsed())) + 100);
         timer_.stop();
-        return failures.isEmpty() && next_ == steps_.size();
+        return ran && failures.isEmpty() && next_ == steps_.size();
     }
     QString Report() const {
         return QStringLiteral("%1 of %2 dialog steps done; %3")

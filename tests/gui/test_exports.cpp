@@ -36,19 +36,24 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPointer>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
 #include <QProgressDialog>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <functional>
+#include <future>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QAction>
@@ -63,6 +68,7 @@
 #include "base/number_format.h"
 #include "commands/exports.h"
 #include "commands/print_job.h"
+#include "commands/print_service.h"
 #include "commands/print_setup.h"
 #include "engine/factorial_engine.h"
 #include "gui/failing_new.h"
@@ -370,6 +376,25 @@ void CheckSaveSettings(QWidget* w, QStringList& f, const QString& proposed, bool
 const QString NoPrinterText =
     QStringLiteral("You don't have any Printer installed!\nPlease install one.");
 
+// The print service's wait in these tests.
+constexpr std::chrono::milliseconds ServiceWait{400};
+
+// A local socket at path that takes connections (the kernel queues them) and
+// never reads or answers; -1 on failure.
+int ListeningSocket(const QByteArray& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (fd < 0 || path.size() >= qsizetype(sizeof address.sun_path)) return -1;
+    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, 16) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 class ExportsTest : public QObject {
@@ -406,8 +431,8 @@ class ExportsTest : public QObject {
     void printToPdf_data();
     void printToPdf();
     void printFailure();
-    void followDefaultPrinter_data();
-    void followDefaultPrinter();
+    void printService_data();
+    void printService();
 
     void windowCopy_data();
     void windowCopy();
@@ -904,16 +929,11 @@ std::string LinesOfGroups(int lines) {
 
 void ExportsTest::printerDialog() {
     // Without a print service there is nothing to choose: OK is off, and
-    // cancelling leaves the printer exactly as it was.
+    // cancelling leaves the choice exactly as it was.
     QWidget owner;
     CommonDialog dlg(&owner);
     dlg.Flags = CommonDialog::PrintSetupForm;
-    QPrinter printer(QPrinter::HighResolution);
-    const QString pdf = tmp_.filePath(QStringLiteral("setup.pdf"));
-    UsePdf(printer, pdf);
-    printer.setPageSize(QPageSize(QPageSize::A5));
-    printer.setPageOrientation(QPageLayout::Landscape);
-    const QPageLayout layout = printer.pageLayout();
+    kaldrome::PrinterChoice choice{"gone", QPageSize(QPageSize::A5), QPageLayout::Landscape};
 
     DialogDriver driver;
     driver.Then([&](QWidget* w, QStringList& f) {
@@ -924,12 +944,11 @@ void ExportsTest::printerDialog() {
         if (auto* d = qobject_cast<QDialog*>(w))
             QMetaObject::invokeMethod(d, &QDialog::reject, Qt::QueuedConnection);
     });
-    QVERIFY(!dlg.ShowPrinter(printer));
+    QVERIFY(!dlg.ShowPrinter({}, choice));
     GUITEST_VERIFY_DIALOGS(driver);
-    QCOMPARE(printer.outputFormat(), QPrinter::PdfFormat);
-    QCOMPARE(printer.outputFileName(), pdf);
-    QVERIFY(printer.pageLayout().isEquivalentTo(layout));
-    QVERIFY(!QFileInfo::exists(pdf));  // the form prints nothing
+    QCOMPARE(choice.name, QStringLiteral("gone"));
+    QCOMPARE(choice.pageSize.id(), QPageSize::A5);
+    QCOMPARE(choice.orientation, QPageLayout::Landscape);
 }
 
 void ExportsTest::printSetupChoice_data() {
@@ -1178,29 +1197,105 @@ void ExportsTest::printFailure() {
     QVERIFY(!QFileInfo::exists(tmp_.filePath(QStringLiteral("gone"))));
 }
 
-void ExportsTest::followDefaultPrinter_data() {
-    QTest::addColumn<bool>("pdf");
-    QTest::addColumn<bool>("keepChoice");
-    QTest::addColumn<bool>("expectKept");
-    QTest::newRow("file output left alone, choice kept") << true << true << true;
-    QTest::newRow("file output left alone, no choice") << true << false << false;
+void ExportsTest::printService_data() {
+    QTest::addColumn<QString>("work");      // what the question does on the helper thread
+    QTest::addColumn<bool>("answered");     // its answer reaches the window (else: given up)
+    QTest::addColumn<int>("atLeastWaits");  // the outcome comes no sooner, in waits
+    QTest::newRow("answers at once") << "answer" << true << 0;
+    QTest::newRow("never answers: given up after the wait, the late answer dropped")
+        << "hang" << false << 1;
+    QTest::newRow("long work that keeps moving on is not cut off") << "moving" << true << 3;
+    QTest::newRow("asked behind a hung question: a whole wait of its own")
+        << "queued" << false << 1;
+    QTest::newRow("given up: the work learns that it is no longer wanted")
+        << "unwanted" << false << 1;
 }
 
-void ExportsTest::followDefaultPrinter() {
-    QFETCH(bool, pdf);
-    QFETCH(bool, keepChoice);
-    QFETCH(bool, expectKept);
-    QPrinter printer(QPrinter::HighResolution);
-    const QString out = tmp_.filePath(QStringLiteral("follow.pdf"));
-    if (pdf)
-        UsePdf(printer, out);
-    else
-        printer.setPrinterName(QStringLiteral("kaldrome-test-printer-that-does-not-exist"));
-    QCOMPARE(kaldrome::FollowDefaultPrinter(printer, keepChoice), expectKept);
-    if (pdf) {
-        QCOMPARE(printer.outputFormat(), QPrinter::PdfFormat);
-        QCOMPARE(printer.outputFileName(), out);
+void ExportsTest::printService() {
+    // A print service that takes a question and never answers must not hold
+    // the window: the question is given up after the wait, and whatever comes
+    // later is dropped. A short wait stands for the program's five seconds.
+    QFETCH(QString, work);
+    QFETCH(bool, answered);
+    QFETCH(int, atLeastWaits);
+    using kaldrome::WorkProgress;
+    using namespace std::chrono_literals;
+    auto service = std::make_unique<kaldrome::PrintService>(ServiceWait);
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    auto sawUnwanted = std::make_shared<std::atomic<bool>>(false);
+    const auto hang = [released](const WorkProgress&) {
+        released.wait_for(60s);
+        return 0;
+    };
+    const auto quick = [](const WorkProgress&) { return 42; };
+    std::function<int(const WorkProgress&)> question = quick;
+    if (work == "hang" || work == "queued") question = hang;
+    if (work == "moving")
+        question = [](const WorkProgress& progress) {
+            for (int i = 0; i < 16; ++i) {
+                std::this_thread::sleep_for(ServiceWait / 4);  // slow work, as a long job is
+                progress.movedOn();
+            }
+            return 42;
+        };
+    if (work == "unwanted")
+        question = [sawUnwanted](const WorkProgress& progress) {
+            while (progress.wanted()) std::this_thread::sleep_for(10ms);
+            *sawUnwanted = true;
+            return 0;
+        };
+
+    int answers = 0;  // 42 counts 1, a late answer of 0 counts 100
+    int silences = 0;
+    QElapsedTimer clock;
+    const auto ask = [&](std::function<int(const WorkProgress&)> q) {
+        clock.start();
+        service->Ask<int>(
+            std::move(q), [&](int&& value) { answers += value == 42 ? 1 : 100; },
+            [&] { ++silences; });
+    };
+    if (work == "queued") {
+        ask(hang);
+        QVERIFY(QTest::qWaitFor([&] { return silences == 1; }, 5000));
+        silences = 0;
+        question = quick;
     }
+    ask(question);
+    QVERIFY(QTest::qWaitFor([&] { return answers + silences > 0; }, 10000));
+    const qint64 tookMs = clock.elapsed();
+    QCOMPARE(answers, answered ? 1 : 0);
+    QCOMPARE(silences, answered ? 0 : 1);
+    QVERIFY2(tookMs >= atLeastWaits * ServiceWait.count() - 20,
+             qPrintable(QString::number(tookMs)));
+    QCOMPARE(service->Waiting(), 0);
+    if (work == "unwanted") QVERIFY(QTest::qWaitFor([&] { return sawUnwanted->load(); }, 5000));
+
+    // Once the helper is free again the next question is answered; what the
+    // given-up ones brought back before it went nowhere.
+    release.set_value();
+    answers = 0;
+    ask(quick);
+    QVERIFY(QTest::qWaitFor([&] { return answers > 0; }, 5000));
+    QCOMPARE(answers, 1);
+
+    // A service whose helper is inside a call that never returns goes at once.
+    std::promise<void> never;
+    const std::shared_future<void> stuck = never.get_future().share();
+    auto started = std::make_shared<std::atomic<bool>>(false);
+    service->Ask<int>(
+        [stuck, started](const WorkProgress&) {
+            *started = true;
+            stuck.wait_for(60s);
+            return 0;
+        },
+        [](int&&) {}, [] {});
+    QVERIFY(QTest::qWaitFor([&] { return started->load(); }, 5000));
+    QElapsedTimer closing;
+    closing.start();
+    service.reset();
+    QVERIFY2(closing.elapsed() < 1000, qPrintable(QString::number(closing.elapsed())));
+    never.set_value();
 }
 
 // --- Messages ---------------------------------------------------------------
@@ -1479,17 +1574,41 @@ void ExportsTest::windowCreateFileFailure() {
 void ExportsTest::windowNoPrinter_data() {
     QTest::addColumn<QString>("command");
     QTest::addColumn<bool>("withResult");
-    QTest::newRow("Print") << "mnuPrint" << true;
-    QTest::newRow("Print, pop-up twin") << "mnuPrint_Pop" << true;
-    QTest::newRow("Print Setup") << "mnuPrintSetup" << true;
-    QTest::newRow("Print Setup, pop-up twin") << "mnuPrintSetup_Pop" << true;
-    QTest::newRow("Print Setup before any run") << "mnuPrintSetup" << false;
+    QTest::addColumn<bool>("silentService");  // a print service that takes calls and never answers
+    QTest::newRow("Print") << "mnuPrint" << true << false;
+    QTest::newRow("Print, pop-up twin") << "mnuPrint_Pop" << true << false;
+    QTest::newRow("Print Setup") << "mnuPrintSetup" << true << false;
+    QTest::newRow("Print Setup, pop-up twin") << "mnuPrintSetup_Pop" << true << false;
+    QTest::newRow("Print Setup before any run") << "mnuPrintSetup" << false << false;
+    QTest::newRow("Print, the service does not answer") << "mnuPrint" << true << true;
+    QTest::newRow("Print Setup, the service does not answer") << "mnuPrintSetup" << false << true;
 }
 
 void ExportsTest::windowNoPrinter() {
     QFETCH(QString, command);
     QFETCH(bool, withResult);
-    QVERIFY(!kaldrome::Utilities::PrinterInstalled());
+    QFETCH(bool, silentService);
+    // A silent service: a socket that takes connections and reads nothing, as
+    // a hung print server does. Each window asks from a helper thread of its
+    // own, which finds the service through CUPS_SERVER when it starts.
+    QTemporaryDir dir;
+    int silent = -1;
+    const QByteArray socketPath = dir.filePath(QStringLiteral("silent.sock")).toLocal8Bit();
+    const QByteArray before = qgetenv("CUPS_SERVER");
+    if (silentService) {
+        silent = ListeningSocket(socketPath);
+        QVERIFY(silent >= 0);
+        qputenv("CUPS_SERVER", socketPath);
+    }
+    const auto restore = qScopeGuard([&] {
+        if (!silentService) return;
+        ::close(silent);  // the helper's calls fail now, and it ends
+        if (before.isNull())
+            qunsetenv("CUPS_SERVER");
+        else
+            qputenv("CUPS_SERVER", before);
+    });
+    if (!silentService) QVERIFY(!kaldrome::Utilities::PrinterInstalled());
     Form1 w(kaldrome::NumberSeparators{});
     QVERIFY(guitest::ShowActive(&w));
     if (withResult) QVERIFY(RunWindow(w, 50));
@@ -1499,19 +1618,24 @@ void ExportsTest::windowNoPrinter() {
     auto* item = w.findChild<QAction*>(command);
     QVERIFY(item != nullptr);
     QVERIFY(item->isEnabled());
-    DialogDriver driver;
+    const QString expected = silentService ? kaldrome::NoAnswerText() : NoPrinterText;
+    DialogDriver driver(3000, 20000);
     driver.Then(AnswerBox(
-        [](QMessageBox* box, QStringList& f) {
+        [&](QMessageBox* box, QStringList& f) {
             Check(f, box->windowTitle() == QStringLiteral("Kaldrome"), "title");
-            Check(f, box->text() == NoPrinterText, "text " + box->text());
+            Check(f, box->text() == expected, "text " + box->text());
             Check(f, box->icon() == QMessageBox::Critical, "stop icon");
             Check(f, box->standardButtons() == QMessageBox::Ok, "one OK button");
         },
         QMessageBox::Ok));
+    QElapsedTimer clock;
+    clock.start();
     item->trigger();
     GUITEST_VERIFY_DIALOGS(driver);
-    // Nothing else happened: no printer made, no settings changed, nothing built.
-    QCOMPARE(w.Printer(), nullptr);
+    // The message comes after the wait, not before.
+    if (silentService) QVERIFY(clock.elapsed() >= 4900);
+    // Nothing else happened: no printer chosen, no settings changed, nothing built.
+    QVERIFY(!w.ChosenPrinter().has_value());
     QCOMPARE(w.Ui().dlgDialogo->Flags, flags);
     QCOMPARE(w.State().PlainText, plain);
 

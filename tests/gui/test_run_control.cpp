@@ -469,20 +469,36 @@ class RunControlTest : public QObject {
         QTest::addColumn<int>("n");
         QTest::addColumn<QString>("numero");
         QTest::addColumn<QString>("digits");
+        // Keys through the menus after the run; the number box keeps its text
+        // selected, and a digit typed then replaces it.
+        QTest::addColumn<QStringList>("menuKeys");
+        const QStringList none;
         const QKeySequence enter(Qt::Key_Return);
         QTest::newRow("4!, the first full run") << "4" << enter << 4 << "4!="
-                                                << "Number of digits: 2";
+                                                << "Number of digits: 2" << none;
         QTest::newRow("25!") << "25" << enter << 25 << "25!="
-                             << "Number of digits: 26";
+                             << "Number of digits: 26" << none;
         QTest::newRow("7! written 007") << "007" << enter << 7 << "7!="
-                                        << "Number of digits: 4";
+                                        << "Number of digits: 4" << none;
         QTest::newRow("1,234! with a separator") << "1234" << enter << 1234 << "1,234!="
-                                                 << "Number of digits: 3,281";
+                                                 << "Number of digits: 3,281" << none;
         QTest::newRow("20,000! mid-size") << "20000" << enter << 20000 << "20,000!="
-                                          << "Number of digits: 77,338";
+                                          << "Number of digits: 77,338" << none;
         QTest::newRow("13! typed 12, Ctrl+H, 3, Ctrl+M")
             << "12" << QKeySequence("Ctrl+H, 3, Ctrl+M") << 13 << "13!="
-            << "Number of digits: 10";
+            << "Number of digits: 10" << none;
+        QTest::newRow("12!, then Alt and Alt: still selected")
+            << "12" << enter << 12 << "12!="
+            << "Number of digits: 9" << QStringList{"Alt", "Alt"};
+        QTest::newRow("12!, then Alt and Escape: still selected")
+            << "12" << enter << 12 << "12!="
+            << "Number of digits: 9" << QStringList{"Alt", "Escape"};
+        QTest::newRow("12!, then Alt+F, Escape, Alt: still selected")
+            << "12" << enter << 12 << "12!="
+            << "Number of digits: 9" << QStringList{"Alt+F", "Escape", "Alt"};
+        QTest::newRow("12!, then Alt+F, Escape, Escape: still selected")
+            << "12" << enter << 12 << "12!="
+            << "Number of digits: 9" << QStringList{"Alt+F", "Escape", "Escape"};
     }
 
     void completedRun() {
@@ -491,6 +507,7 @@ class RunControlTest : public QObject {
         QFETCH(int, n);
         QFETCH(QString, numero);
         QFETCH(QString, digits);
+        QFETCH(QStringList, menuKeys);
         const kaldrome::RunState expected = guitest::Computed(n);
         ShowCounter barShows(w_->Ui().picPercentBar);
         const int beepsBefore = w_->WindowBell().Rings();
@@ -531,6 +548,20 @@ class RunControlTest : public QObject {
                     .match(w_->Ui().lblEstimado->text())
                     .hasMatch());
         QVERIFY(!w_->Running());
+
+        for (const QString& key : menuKeys) {
+            QWidget* at = QApplication::activePopupWidget();
+            if (at == nullptr) at = QApplication::focusWidget();
+            const QKeyCombination pressed =
+                key == "Alt" ? QKeyCombination(Qt::AltModifier, Qt::Key_Alt) : QKeySequence(key)[0];
+            QTest::keyClick(at, pressed.key(), pressed.keyboardModifiers());
+        }
+        if (menuKeys.isEmpty()) return;
+        QVERIFY(!w_->menuBar()->hasFocus());
+        QVERIFY(QApplication::activePopupWidget() == nullptr);
+        QVERIFY(NumberBoxFocusedAndSelected());
+        QTest::keyClick(w_->Ui().txtN, '8');
+        QCOMPARE(w_->Ui().txtN->text(), QString("8"));
     }
 
     // After a run long enough to start the engine's helper threads, they rest:
