@@ -1000,9 +1000,7 @@ class PrintScenarios(KaldromeCase):
         self.addCleanup(pinger.stop)
         self.run_to_completion(100)
         self.cups("pause")
-        x, y = p.client_point(*PERCENT_BAR[:2])
-        x2, y2 = p.client_point(PERCENT_BAR[0] + PERCENT_BAR[2], PERCENT_BAR[1] + PERCENT_BAR[3])
-        bar = (x, y, x2 - x, y2 - y)
+        percent = lambda: p.read("percent bar").get("value")  # noqa: E731
         # (command, its shortcut, asked during a run)
         rows = [("Print", "ctrl+p", False), ("Print Setup", "ctrl+u", False),
                 ("Print Setup during a run", "ctrl+u", True)]
@@ -1011,10 +1009,11 @@ class PrintScenarios(KaldromeCase):
                 p.focus()
                 if during_run:
                     p.enter_number(str(LONG_N))
-                    poll(self.percent_bar_visible, 30, 0.2, "the run to show its percent bar")
+                    poll(lambda: p.showing("percent bar"), 30, 0.2,
+                         "the run to show its percent bar")
                 p.key(shortcut)
                 asked = time.monotonic()
-                bar_at_start = p.grab().region(*bar)
+                bar_at_start = percent()
                 unanswered, bar_moved = [], False
                 while not p.find_windows("Kaldrome"):
                     waited = time.monotonic() - asked
@@ -1023,7 +1022,7 @@ class PrintScenarios(KaldromeCase):
                                     f"{unanswered} s")
                     if pinger.ping(p.window, 2.0) is None:
                         unanswered.append(round(waited, 1))
-                    bar_moved = bar_moved or p.grab().region(*bar) != bar_at_start
+                    bar_moved = bar_moved or percent() != bar_at_start
                 took = time.monotonic() - asked
                 self.assertEqual(unanswered, [], "the window did not answer pings while it "
                                  "waited for the print service (seconds after the shortcut)")
