@@ -779,17 +779,18 @@ class ScreenReaderScenarios(KaldromeCase):
         p.enter_number(str(LONG_N))
         try:
             self.bells.wait_for(before + 1, 5)
-            said = f"{LONG_N:,}! is ready."
+            said = (f"{LONG_N:,}! is ready.",)
         except DriverError:
             self.assertEqual(p.read("result box")["description"], "Alt to Pause")
             # Clicked: a fast Alt+S can start the menu bar's keyboard mode while the
-            # screen reader's bus is busy, which holds the run.
+            # screen reader's bus is busy, which holds the run. On a loaded machine
+            # the run may end before the click lands; then it is told as ready.
             p.click("Stop")
-            said = f"{LONG_N:,}! stopped."
+            said = (f"{LONG_N:,}! stopped.", f"{LONG_N:,}! is ready.")
         seconds = time.monotonic() - started
         poll(lambda: any(e["event"].endswith("description") and e["role"] == "text"
                          and e["description"].startswith(said)
-                         for e in tree.events_since(mark)), 10, 0.1, f'"{said}"')
+                         for e in tree.events_since(mark)), 10, 0.1, f"one of {said}")
         events = tree.events_since(mark)
         values = [e["value"] for e in events if e["event"].endswith("accessible-value")]
         # (Read as each event is handled, later than it was sent: rising or level.)
