@@ -1818,8 +1818,13 @@ int main(int argc, char** argv) {
     if (guitest::ChildRole() == QStringLiteral("rewrite") && argc == 3)
         return RewriteChild(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
     // The disk-full cases mount file systems of their own, seen by this program
-    // only; root may make it a mount namespace of its own.
-    PrivateMounts = geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
+    // only; root may make it a mount namespace of its own. Not in a chroot, where
+    // "/" is no mount: there the namespace would leave /proc/self/exe unreachable,
+    // and the children of RunSelf could not be started.
+    struct statx root {};
+    const bool rootIsMount = statx(AT_FDCWD, "/", 0, STATX_BASIC_STATS, &root) == 0 &&
+                             (root.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    PrivateMounts = geteuid() == 0 && rootIsMount && unshare(CLONE_NEWNS) == 0 &&
                     mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
     // No print server: the tests must not depend on the printers of the machine.
     qputenv("CUPS_SERVER", "/nonexistent/kaldrome-tests/cups.sock");
