@@ -1235,6 +1235,8 @@ def main(argv=None) -> int:
     parser.add_argument("--limit", type=float, default=600, help="time limit of the whole suite (s)")
     parser.add_argument("-k", dest="patterns", action="append", default=[],
                         help="run only the scenarios whose name contains this text")
+    parser.add_argument("-x", dest="skips", action="append", default=[],
+                        help="leave out the scenarios whose name contains this text")
     args = parser.parse_args(argv)
 
     BINARY = os.path.abspath(args.binary)
@@ -1255,8 +1257,18 @@ def main(argv=None) -> int:
     loader = unittest.TestLoader()
     if args.patterns:
         loader.testNamePatterns = [f"*{p}*" for p in args.patterns]
-    return run_suite("e2e", loader.loadTestsFromModule(sys.modules[__name__]), args.limit,
-                     args.keep)
+    suite = unittest.TestSuite(
+        test for test in iterate_tests(loader.loadTestsFromModule(sys.modules[__name__]))
+        if not any(skip in test.id() for skip in args.skips))
+    return run_suite("e2e", suite, args.limit, args.keep)
+
+
+def iterate_tests(suite: unittest.TestSuite):
+    for item in suite:
+        if isinstance(item, unittest.TestSuite):
+            yield from iterate_tests(item)
+        else:
+            yield item
 
 
 def run_suite(label: str, suite: unittest.TestSuite, limit: float, keep: bool,
