@@ -40,6 +40,7 @@
 
 #include "base/number_format.h"
 #include "commands/exports.h"
+#include "desktop/startup.h"
 #include "engine/factorial_engine.h"
 #include "guitest.h"
 #include "mainwindow/form1.h"
@@ -1473,6 +1474,10 @@ int EndDuringRunChild(int argc, char** argv, QString how) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Set up as the program is at its start (one memory pool for all threads,
+    // small stacks), so that the largest run's peak below is the program's and
+    // not that of per-thread pools, which keep what their thread freed.
+    kaldrome::KeepReservationsSmall();
     const QString role = guitest::ChildRole();
     if (role.startsWith("end-during-run:"))
         return EndDuringRunChild(argc, argv, role.mid(int(qstrlen("end-during-run:"))));
